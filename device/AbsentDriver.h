@@ -1,0 +1,10 @@
+// The table used when no driver library could be loaded: every call fails.
+#pragma once
+
+#include "device/Ftd2xx.h"
+
+namespace iqfeeder {
+
+DriverTable absentDriverTable();
+
+}  // namespace iqfeeder

@@ -1,0 +1,23 @@
+// A shared library loaded at run time, by bare name so the platform's normal search applies.
+#pragma once
+
+#include <string>
+
+namespace iqfeeder {
+
+class DynamicLibrary {
+  public:
+    explicit DynamicLibrary(const std::string& name);
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    bool isLoaded() const { return handle_ != nullptr; }
+    // The address of an exported symbol, or null.
+    void* symbol(const char* name) const;
+
+  private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace iqfeeder

@@ -1,0 +1,41 @@
+// The four calls of the FTDI D2XX driver API this program uses, declared from the maker's
+// public documentation, and the table through which DeviceLink reaches whichever driver fills
+// them (the maker's library, libftdi1, or a test double).
+#pragma once
+
+#include <cstdint>
+
+namespace iqfeeder {
+
+// D2XX types are 32-bit on every platform; `unsigned long` would be 64-bit on LP64 systems.
+using FT_STATUS = std::uint32_t;
+using DWORD = std::uint32_t;
+using FT_HANDLE = void*;
+
+inline constexpr FT_STATUS FT_OK = 0;
+inline constexpr FT_STATUS FT_INVALID_HANDLE = 1;
+inline constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
+inline constexpr FT_STATUS FT_DEVICE_NOT_OPENED = 3;
+inline constexpr FT_STATUS FT_IO_ERROR = 4;
+inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
+
+inline constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000U;
+inline constexpr DWORD FT_LIST_BY_INDEX = 0x40000000U;
+inline constexpr DWORD FT_LIST_ALL = 0x20000000U;
+inline constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2U;
+
+// Each description the library fills in FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION mode gets 64 bytes.
+inline constexpr std::uint32_t kDescriptionBytes = 64;
+
+// The four operations, each with the context of the driver that fills the table.
+struct DriverTable {
+    void* context = nullptr;
+    FT_STATUS (*listDevices)(void* context, void* arg1, void* arg2, DWORD flags) = nullptr;
+    FT_STATUS (*open)(void* context, int deviceIndex, FT_HANDLE* handle) = nullptr;
+    FT_STATUS (*write)
+    (void* context, FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
+     DWORD* bytesWritten) = nullptr;
+    FT_STATUS (*close)(void* context, FT_HANDLE handle) = nullptr;
+};
+
+}  // namespace iqfeeder
