@@ -1,0 +1,35 @@
+// The input file, held for one pass. Opened for reading while its producer keeps appending;
+// a seek to a negative offset fails and leaves the offset where it was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace iqfeeder {
+
+class InputFile {
+  public:
+    enum class OpenStatus { Opened, CannotOpen, NotRegularFile };
+
+    InputFile() = default;
+    ~InputFile() { close(); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Refuses anything but a regular file before opening it, so a FIFO never blocks us.
+    OpenStatus open(const std::string& path);
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Length in bytes, saturated to the largest signed 32-bit value; leaves the offset at 0.
+    std::int32_t measure();
+    void seekTo(std::int32_t offset);
+    // Reads until `size` bytes arrived or the file ends; returns the bytes delivered.
+    std::size_t read(std::uint8_t* buffer, std::size_t size);
+    void close();
+
+  private:
+    int fd_ = -1;
+};
+
+}  // namespace iqfeeder

@@ -1,0 +1,17 @@
+// Keeps a live pass's read position within its window behind the growing end of the file.
+#pragma once
+
+#include "app/InputFile.h"
+#include "app/RunState.h"
+#include "common/Console.h"
+
+namespace iqfeeder {
+
+// Largest backlog (bytes not yet read) that is left alone; beyond it the reader jumps ahead.
+inline constexpr std::int32_t kMaxBacklog = 200000;
+
+// Runs once per live pass, after the pass has measured the file and sought to readPosition and
+// before it reads. May step back (and raise bufferSize once), jump ahead, and prints the status.
+void adjustLivePosition(RunState& state, InputFile& file, Console& console);
+
+}  // namespace iqfeeder
