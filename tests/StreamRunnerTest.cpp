@@ -1,0 +1,222 @@
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/RunFixture.h"
+
+namespace iqfeeder {
+namespace {
+
+using testing::appendPattern;
+using testing::patternBytes;
+using testing::resizeFile;
+using testing::RunFixture;
+using testing::writeFile;
+
+class StreamRunnerTest : public RunFixture {};
+
+std::vector<std::uint8_t> withZeros(std::vector<std::uint8_t> bytes, std::size_t zeros) {
+    bytes.resize(bytes.size() + zeros, 0);
+    return bytes;
+}
+
+std::string progress(int sentKb, int totalKb) {
+    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
+           std::to_string(totalKb) + "KB\r";
+}
+
+struct RecordedCase {
+    const char* name;
+    std::size_t length;
+    std::vector<int> progressKb;  // first number of each progress line
+    std::size_t zeroTail;         // filler after the file's bytes
+};
+
+class RecordedFileTest : public RunFixture, public ::testing::WithParamInterface<RecordedCase> {};
+
+TEST_P(RecordedFileTest, SendsTheFileOnceInFullBuffersThenReportsItSent) {
+    const RecordedCase& c = GetParam();
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(c.length));
+
+    EXPECT_EQ(run(path), 0);
+
+    std::string expected = preamble(path) + kProbeLine;
+    for (int kb : c.progressKb) {
+        expected += progress(kb, static_cast<int>(c.length / 1000));
+    }
+    expected += "File sent.\n";
+    EXPECT_EQ(output(), expected);
+    EXPECT_EQ(driver.bytes, withZeros(patternBytes(c.length), c.zeroTail));
+    EXPECT_EQ(sleeps, std::vector<std::uint32_t>{2000});
+    EXPECT_EQ(driver.calls.back(), "close");
+    EXPECT_FALSE(driver.handleOpen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recorded, RecordedFileTest,
+    ::testing::Values(RecordedCase{"Bytes70000", 70000, {0, 32, 64, 96}, 26000},
+                      // A multiple of the buffer sends one buffer of zeros.
+                      RecordedCase{"Bytes64000", 64000, {0, 32, 64, 96}, 32000},
+                      RecordedCase{"Empty", 0, {0, 32}, 32000},
+                      RecordedCase{"OneByte", 1, {0, 32}, 31999}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamRunnerTest, LongFileStopsAtThePositionCapWithLengthSaturatedAbove2GiB) {
+    // 3 GB: a length that wraps in 32 bits would end the run at once with nothing sent.
+    const std::string path = dir.file("long.iq");
+    writeFile(path, patternBytes(1000));
+    resizeFile(path, 3000000000LL);
+    driver.keepBytes = false;
+
+    EXPECT_EQ(run(path), 0);
+
+    EXPECT_EQ(driver.byteCount, 500000000U);
+    EXPECT_EQ(driver.nonZeroBytes, 1000U);
+    const std::string text = output();
+    EXPECT_EQ(text.find("File sent."), std::string::npos);
+    const std::string last = progress(499968, 2147483);
+    ASSERT_GE(text.size(), last.size());
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileStillFinishes) {
+    driver.descriptions.clear();
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(40000));
+
+    EXPECT_EQ(run(path), 0);
+
+    const std::string failed = "FT_W32_WriteFile Failed\n";
+    EXPECT_EQ(output(),
+              "Failed to find any FTDI devices.....!\nPlease exit.............\n"
+              "Can't open FTDI Device.\nInput file is " +
+                  path + "\nSending IQ data to FTDI USB device.....\n\n" + kProbeLine +
+                  progress(0, 40) + failed + progress(32, 40) + failed + progress(64, 40) +
+                  "File sent.\n");
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"count"}));
+}
+
+TEST_F(StreamRunnerTest, MissingInputEndsTheRunWithStatusOneAndTheDeviceClosed) {
+    const std::string path = dir.file("no such file.iq");
+    EXPECT_EQ(run(path), 1);
+    EXPECT_EQ(output(), preamble(path) + "Error opening " + path + ", Check file exists!\n");
+    EXPECT_TRUE(driver.writeSizes.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+    EXPECT_FALSE(driver.handleOpen);
+}
+
+TEST_F(StreamRunnerTest, InputVanishingDuringTheFirstProbeEndsTheRun) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(1000));
+    onSleep = [&](std::uint32_t) { std::filesystem::remove(path); };
+    EXPECT_EQ(run(path), 1);
+    EXPECT_EQ(output(),
+              preamble(path) + kProbeLine + "Error opening " + path + ", Check file exists!\n");
+    EXPECT_TRUE(driver.writeSizes.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+struct NotRegularCase {
+    const char* name;
+    std::function<std::string(const testing::TempDir&)> makePath;
+};
+
+class NotRegularFileTest : public RunFixture,
+                           public ::testing::WithParamInterface<NotRegularCase> {};
+
+TEST_P(NotRegularFileTest, IsRefusedWithoutOpeningIt) {
+    const std::string path = GetParam().makePath(dir);
+    EXPECT_EQ(run(path), 1);
+    EXPECT_EQ(output(), preamble(path) + "Error opening " + path + ", not a regular file!\n");
+    EXPECT_TRUE(driver.writeSizes.empty());
+    EXPECT_TRUE(sleeps.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NotRegularFileTest,
+    ::testing::Values(
+        NotRegularCase{"Directory", [](const testing::TempDir& d) { return d.path().string(); }},
+        // Opening a FIFO for reading would block until a writer came.
+        NotRegularCase{"Fifo",
+                       [](const testing::TempDir& d) {
+                           const std::string fifo = d.file("fifo");
+                           ::mkfifo(fifo.c_str(), 0600);
+                           return fifo;
+                       }},
+        NotRegularCase{"DeviceNode",
+                       [](const testing::TempDir&) { return std::string("/dev/null"); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamRunnerTest, InputMissingMidRunIsRetriedAfterAPauseAtTheSamePosition) {
+    const std::string path = dir.file("recording.iq");
+    const std::string aside = dir.file("aside.iq");
+    writeFile(path, patternBytes(70000));
+    // After the first buffer the file disappears; it is back after one pause.
+    driver.afterWrite = [&](std::size_t index) {
+        if (index == 4) {
+            std::filesystem::rename(path, aside);
+        }
+    };
+    onSleep = [&](std::uint32_t ms) {
+        if (ms == 1000) {
+            std::filesystem::rename(aside, path);
+        }
+    };
+
+    EXPECT_EQ(run(path), 0);
+
+    EXPECT_EQ(output(), preamble(path) + kProbeLine + progress(0, 70) + "Error opening " + path +
+                            ", Check file exists!\n" + progress(32, 70) + progress(64, 70) +
+                            progress(96, 70) + "File sent.\n");
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 1000}));
+    EXPECT_EQ(driver.bytes, withZeros(patternBytes(70000), 26000));
+}
+
+TEST_F(StreamRunnerTest, FileGrowingDuringTheProbeIsReadFrom32000BehindItsEnd) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(100000));
+    onSleep = [&](std::uint32_t) { appendPattern(path, 50000); };
+    // One live pass, then the producer leaps far ahead so the run reaches the position cap.
+    driver.afterWrite = [&](std::size_t index) {
+        if (index == 4) {
+            resizeFile(path, testing::kLengthThatEndsALiveRun);
+        }
+    };
+
+    EXPECT_EQ(run(path), 0);
+
+    EXPECT_EQ(output(), preamble(path) + kProbeLine +
+                            "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"
+                            "\nDelay too high, re-started buffer..\n"
+                            "Status: Size of pipe file is: 500032 KBytes, Delay: 250ms\r");
+    ASSERT_EQ(driver.bytes.size(), 64000U);
+    EXPECT_EQ(std::vector<std::uint8_t>(driver.bytes.begin(), driver.bytes.begin() + 32000),
+              patternBytes(32000, 118000));
+    EXPECT_EQ(driver.nonZeroBytes, 32000U);
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+TEST_F(StreamRunnerTest, LiveFileShorterThanTheBufferIsReadFromItsStart) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(10000));
+    onSleep = [&](std::uint32_t) { appendPattern(path, 10000); };
+    driver.afterWrite = [&](std::size_t index) {
+        if (index == 4) {
+            resizeFile(path, testing::kLengthThatEndsALiveRun);
+        }
+    };
+
+    EXPECT_EQ(run(path), 0);
+
+    EXPECT_TRUE(output().starts_with(preamble(path) + kProbeLine +
+                                     "Status: Size of pipe file is: 20 KBytes, Delay: 250ms\r"));
+    EXPECT_EQ(std::vector<std::uint8_t>(driver.bytes.begin(), driver.bytes.begin() + 32000),
+              withZeros(patternBytes(20000), 12000));
+}
+
+}  // namespace
+}  // namespace iqfeeder

@@ -1,0 +1,113 @@
+// A stand-in for the maker's D2XX library, loaded by the real program at run time in the
+// end-to-end tests. Steered by environment variables so each test sets up its own device:
+//   FAKE_FTD2XX_DEVICES            number of attached devices (default 1)
+//   FAKE_FTD2XX_OPEN_STATUS        status FT_Open returns (default 0)
+//   FAKE_FTD2XX_CAPTURE            file the accepted bytes are appended to
+//   FAKE_FTD2XX_LOG                file each call's name is appended to
+//   FAKE_FTD2XX_BYTES_PER_SECOND   pace of FT_Write, as a device draining at that rate
+//   FAKE_FTD2XX_FAIL_WRITES_FROM   0-based index of the first write that fails (and all later)
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+using FT_STATUS = std::uint32_t;
+using DWORD = std::uint32_t;
+using FT_HANDLE = void*;
+
+namespace {
+
+constexpr DWORD kListNumberOnly = 0x80000000U;
+constexpr DWORD kListAllByDescription = 0x20000002U;
+int deviceToken = 0;
+std::uint64_t writesSoFar = 0;
+std::chrono::steady_clock::time_point paceStart;
+std::uint64_t pacedBytes = 0;
+
+long envNumber(const char* name, long fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+void appendTo(const char* variable, const void* data, std::size_t size) {
+    const char* path = std::getenv(variable);
+    if (path == nullptr) {
+        return;
+    }
+    if (std::FILE* file = std::fopen(path, "ab")) {
+        std::fwrite(data, 1, size, file);
+        std::fclose(file);
+    }
+}
+
+void logCall(const std::string& text) {
+    const std::string line = text + "\n";
+    appendTo("FAKE_FTD2XX_LOG", line.data(), line.size());
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) FT_STATUS FT_ListDevices(void* arg1, void* arg2,
+                                                                DWORD flags) {
+    const auto count = static_cast<DWORD>(envNumber("FAKE_FTD2XX_DEVICES", 1));
+    if (flags == kListNumberOnly) {
+        logCall("FT_ListDevices count");
+        *static_cast<DWORD*>(arg1) = count;
+        return 0;
+    }
+    logCall("FT_ListDevices all");
+    if (flags != kListAllByDescription) {
+        return 18;
+    }
+    auto** buffers = static_cast<char**>(arg1);
+    for (DWORD i = 0; i < count && buffers[i] != nullptr; ++i) {
+        std::snprintf(buffers[i], 64, "Fake Transmitter %u", static_cast<unsigned>(i));
+    }
+    *static_cast<DWORD*>(arg2) = count;
+    return count > 0 ? 0 : 2;
+}
+
+__attribute__((visibility("default"))) FT_STATUS FT_Open(int index, FT_HANDLE* handle) {
+    logCall("FT_Open " + std::to_string(index));
+    const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
+    if (status == 0) {
+        *handle = &deviceToken;
+        paceStart = std::chrono::steady_clock::now();
+    }
+    return status;
+}
+
+__attribute__((visibility("default"))) FT_STATUS FT_Write(FT_HANDLE handle, void* buffer,
+                                                          DWORD size, DWORD* written) {
+    const long failFrom = envNumber("FAKE_FTD2XX_FAIL_WRITES_FROM", -1);
+    const std::uint64_t index = writesSoFar++;
+    if (handle != &deviceToken ||
+        (failFrom >= 0 && index >= static_cast<std::uint64_t>(failFrom))) {
+        *written = 0;
+        return 4;
+    }
+    appendTo("FAKE_FTD2XX_CAPTURE", buffer, size);
+    const long rate = envNumber("FAKE_FTD2XX_BYTES_PER_SECOND", 0);
+    if (rate > 0) {
+        // Return when a device draining at `rate` would have taken this slice too.
+        pacedBytes += size;
+        const auto due = paceStart + std::chrono::microseconds(pacedBytes * 1000000U /
+                                                               static_cast<std::uint64_t>(rate));
+        std::this_thread::sleep_until(due);
+    }
+    *written = size;
+    return 0;
+}
+
+#ifndef FAKE_FTD2XX_WITHOUT_CLOSE
+__attribute__((visibility("default"))) FT_STATUS FT_Close(FT_HANDLE handle) {
+    logCall("FT_Close");
+    return handle == &deviceToken ? 0 : 1;
+}
+#endif
+}

@@ -1,0 +1,59 @@
+#include "tests/support/TempDir.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace iqfeeder::testing {
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "iqfeeder-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::uint8_t patternByteAt(std::size_t offset) {
+    // Never zero, so a filler zero can't pass for file data; period 251 (prime) so a shift by
+    // any buffer or slice size changes the byte.
+    return static_cast<std::uint8_t>(1 + (offset * 7 + offset / 251) % 251);
+}
+
+std::vector<std::uint8_t> patternBytes(std::size_t size, std::size_t startOffset) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = patternByteAt(startOffset + i);
+    }
+    return bytes;
+}
+
+void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+void appendPattern(const std::string& path, std::size_t count) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    const std::size_t start = error ? 0 : static_cast<std::size_t>(size);
+    const auto bytes = patternBytes(count, start);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace iqfeeder::testing
