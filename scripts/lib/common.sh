@@ -1,0 +1,32 @@
+# Shared by the scripts: install what is missing, then configure and build.
+# shellcheck shell=bash
+
+IQFEEDER_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# Debian packages the build and the test suite need.
+IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev)
+
+# Installs only the packages that are not installed yet.
+ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}" >&2
+    "${sudo[@]}" apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >&2
+}
+
+# configure_and_build BUILD_DIR [TARGET] -- extra cmake arguments come from IQFEEDER_CMAKE_ARGS.
+configure_and_build() {
+    local dir=$1 target=${2:-all}
+    # shellcheck disable=SC2086
+    cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
+    cmake --build "$dir" --target "$target" >&2
+}
