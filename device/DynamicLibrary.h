@@ -1,4 +1,5 @@
-// A shared library loaded at run time, by bare name so the platform's normal search applies.
+// A shared library loaded at run time by bare name, found by the platform's library search (on
+// Windows narrowed to the program's folder and the system folders).
 #pragma once
 
 #include <string>

@@ -1,0 +1,84 @@
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <limits>
+
+#include "app/InputFile.h"
+
+namespace iqfeeder {
+
+InputFile::OpenStatus InputFile::open(const std::string& path) {
+    close();
+    const ::DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return OpenStatus::NotRegularFile;
+    }
+    // The producer may go on writing and appending, and may even rename or replace its file,
+    // while we hold it: share everything, as a reader should.
+    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return OpenStatus::CannotOpen;
+    }
+    // Device names (NUL, CON, COM1) and pipes show what they are only once open; opening them
+    // never blocks here, unlike a FIFO on POSIX.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        return OpenStatus::NotRegularFile;
+    }
+    // Raw bytes: no line-end translation. The descriptor owns the handle from here on.
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return OpenStatus::CannotOpen;
+    }
+    fd_ = fd;
+    return OpenStatus::Opened;
+}
+
+std::int32_t InputFile::measure() {
+    const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
+    ::_lseeki64(fd_, 0, SEEK_SET);
+    if (end < 0) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(
+        std::min<__int64>(end, std::numeric_limits<std::int32_t>::max()));
+}
+
+void InputFile::seekTo(std::int32_t offset) {
+    // Windows refuses a position before the start too, but say so rather than rely on it.
+    if (offset >= 0) {
+        ::_lseeki64(fd_, offset, SEEK_SET);
+    }
+}
+
+std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
+    std::size_t delivered = 0;
+    while (delivered < size) {
+        const auto want =
+            static_cast<unsigned int>(std::min<std::size_t>(size - delivered, INT_MAX));
+        const int got = ::_read(fd_, buffer + delivered, want);
+        if (got <= 0) {
+            break;
+        }
+        delivered += static_cast<std::size_t>(got);
+    }
+    return delivered;
+}
+
+void InputFile::close() {
+    if (fd_ >= 0) {
+        ::_close(fd_);
+        fd_ = -1;
+    }
+}
+
+}  // namespace iqfeeder
