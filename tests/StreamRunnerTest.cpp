@@ -1,4 +1,6 @@
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -136,20 +138,24 @@ TEST_P(NotRegularFileTest, IsRefusedWithoutOpeningIt) {
     EXPECT_EQ(driver.calls.back(), "close");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, NotRegularFileTest,
-    ::testing::Values(
-        NotRegularCase{"Directory", [](const testing::TempDir& d) { return d.path().string(); }},
-        // Opening a FIFO for reading would block until a writer came.
-        NotRegularCase{"Fifo",
-                       [](const testing::TempDir& d) {
-                           const std::string fifo = d.file("fifo");
-                           ::mkfifo(fifo.c_str(), 0600);
-                           return fifo;
-                       }},
-        NotRegularCase{"DeviceNode",
-                       [](const testing::TempDir&) { return std::string("/dev/null"); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::vector<NotRegularCase> kNotRegularCases{
+    NotRegularCase{"Directory", [](const testing::TempDir& d) { return d.path().string(); }},
+#ifdef _WIN32
+    NotRegularCase{"Device", [](const testing::TempDir&) { return std::string("NUL"); }},
+#else
+    // Opening a FIFO for reading would block until a writer came.
+    NotRegularCase{"Fifo",
+                   [](const testing::TempDir& d) {
+                       const std::string fifo = d.file("fifo");
+                       ::mkfifo(fifo.c_str(), 0600);
+                       return fifo;
+                   }},
+    NotRegularCase{"DeviceNode", [](const testing::TempDir&) { return std::string("/dev/null"); }},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, NotRegularFileTest, ::testing::ValuesIn(kNotRegularCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StreamRunnerTest, InputMissingMidRunIsRetriedAfterAPauseAtTheSamePosition) {
     const std::string path = dir.file("recording.iq");

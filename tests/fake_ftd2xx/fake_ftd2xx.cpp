@@ -14,6 +14,18 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#define FAKE_FTD2XX_EXPORT __declspec(dllexport)
+#else
+#define FAKE_FTD2XX_EXPORT __attribute__((visibility("default")))
+#endif
+// The maker's calling convention, which only 32-bit Windows tells apart.
+#if defined(_WIN32) && !defined(_WIN64)
+#define FAKE_FTD2XX_API __stdcall
+#else
+#define FAKE_FTD2XX_API
+#endif
+
 using FT_STATUS = std::uint32_t;
 using DWORD = std::uint32_t;
 using FT_HANDLE = void*;
@@ -52,8 +64,7 @@ void logCall(const std::string& text) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) FT_STATUS FT_ListDevices(void* arg1, void* arg2,
-                                                                DWORD flags) {
+FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
     const auto count = static_cast<DWORD>(envNumber("FAKE_FTD2XX_DEVICES", 1));
     if (flags == kListNumberOnly) {
         logCall("FT_ListDevices count");
@@ -72,7 +83,7 @@ __attribute__((visibility("default"))) FT_STATUS FT_ListDevices(void* arg1, void
     return count > 0 ? 0 : 2;
 }
 
-__attribute__((visibility("default"))) FT_STATUS FT_Open(int index, FT_HANDLE* handle) {
+FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Open(int index, FT_HANDLE* handle) {
     logCall("FT_Open " + std::to_string(index));
     const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
     if (status == 0) {
@@ -82,8 +93,8 @@ __attribute__((visibility("default"))) FT_STATUS FT_Open(int index, FT_HANDLE* h
     return status;
 }
 
-__attribute__((visibility("default"))) FT_STATUS FT_Write(FT_HANDLE handle, void* buffer,
-                                                          DWORD size, DWORD* written) {
+FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* buffer, DWORD size,
+                                                      DWORD* written) {
     const long failFrom = envNumber("FAKE_FTD2XX_FAIL_WRITES_FROM", -1);
     const std::uint64_t index = writesSoFar++;
     if (handle != &deviceToken ||
@@ -105,7 +116,7 @@ __attribute__((visibility("default"))) FT_STATUS FT_Write(FT_HANDLE handle, void
 }
 
 #ifndef FAKE_FTD2XX_WITHOUT_CLOSE
-__attribute__((visibility("default"))) FT_STATUS FT_Close(FT_HANDLE handle) {
+FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Close(FT_HANDLE handle) {
     logCall("FT_Close");
     return handle == &deviceToken ? 0 : 1;
 }

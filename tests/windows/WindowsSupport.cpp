@@ -1,0 +1,191 @@
+// The Windows halves of the test helpers whose POSIX versions live in tests/support.
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include "tests/windows/WindowsSupport.h"
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <string>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/RunFixture.h"
+#include "tests/support/TempDir.h"
+
+namespace iqfeeder::testing {
+
+namespace {
+
+class Handle {
+  public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle() {
+        if (handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr) {
+            ::CloseHandle(handle_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Quotes one argument so the child's C runtime splits the command line back into it.
+std::string quoted(const std::string& argument) {
+    std::string out = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        out.push_back(c);
+    }
+    out.append(backslashes * 2, '\\');
+    return out + "\"";
+}
+
+struct CaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return ::_stricmp(a.c_str(), b.c_str()) < 0;
+    }
+};
+
+// This process's environment with the extra variables set, as the block CreateProcess takes.
+std::string environmentBlock(const std::map<std::string, std::string>& extra) {
+    std::map<std::string, std::string, CaseInsensitiveLess> variables;
+    if (char* strings = ::GetEnvironmentStringsA()) {
+        for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1) {
+            // Skip the first character so the hidden "=C:=C:\..." entries keep their name.
+            const char* equals = std::strchr(entry + 1, '=');
+            if (equals != nullptr) {
+                variables[std::string(entry, equals)] = equals + 1;
+            }
+        }
+        ::FreeEnvironmentStringsA(strings);
+    }
+    for (const auto& [name, value] : extra) {
+        variables[name] = value;
+    }
+    std::string block;
+    for (const auto& [name, value] : variables) {
+        block += name + "=" + value;
+        block.push_back('\0');
+    }
+    block.push_back('\0');
+    return block;
+}
+
+Handle inheritableFile(const std::string& path, ::DWORD access, ::DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return Handle(::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string contents(const std::string& path) {
+    const auto bytes = readFile(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace
+
+void resizeFile(const std::string& path, std::int64_t length) {
+    Handle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        throw std::runtime_error("cannot open " + path + " to resize it");
+    }
+    // Sparse, so the gigabyte-sized files of some tests take no room on disk.
+    ::DWORD ignored = 0;
+    ::DeviceIoControl(file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = length;
+    if (!::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) {
+        throw std::runtime_error("cannot resize " + path);
+    }
+}
+
+// Standard output and error go to files rather than pipes, so nothing can fill up and stall
+// the child while we wait for it.
+ChildResult runChild(const std::vector<std::string>& argv,
+                     const std::map<std::string, std::string>& extraEnvironment) {
+    const TempDir scratch;
+    const std::string outPath = scratch.file("out");
+    const std::string errPath = scratch.file("err");
+    ChildResult result;
+    {
+        const Handle in = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+        const Handle out = inheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+        const Handle err = inheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+        if (!in.valid() || !out.valid() || !err.valid()) {
+            throw std::runtime_error("cannot set up the child's standard handles");
+        }
+        std::string commandLine;
+        for (const auto& argument : argv) {
+            commandLine += (commandLine.empty() ? "" : " ") + quoted(argument);
+        }
+        std::string environment = environmentBlock(extraEnvironment);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.get();
+        startup.hStdOutput = out.get();
+        startup.hStdError = err.get();
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessA(argv.at(0).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                              environment.data(), nullptr, &startup, &process)) {
+            throw std::runtime_error("cannot start " + argv.at(0));
+        }
+        const Handle processHandle(process.hProcess);
+        const Handle threadHandle(process.hThread);
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        ::DWORD exitCode = 0;
+        if (::GetExitCodeProcess(process.hProcess, &exitCode)) {
+            result.exitStatus = static_cast<int>(exitCode);
+        }
+    }
+    result.out = contents(outPath);
+    result.err = contents(errPath);
+    return result;
+}
+
+}  // namespace iqfeeder::testing
+
+namespace iqfeeder::testing {
+
+std::filesystem::path testProgramDirectory() {
+    std::string name(MAX_PATH, '\0');
+    for (;;) {
+        const ::DWORD length =
+            ::GetModuleFileNameA(nullptr, name.data(), static_cast<::DWORD>(name.size()));
+        if (length < name.size()) {
+            name.resize(length);
+            return std::filesystem::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+ScopedEnvironment::ScopedEnvironment(const std::map<std::string, std::string>& variables) {
+    for (const auto& [name, value] : variables) {
+        names_.push_back(name);
+        ::_putenv_s(name.c_str(), value.c_str());
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    for (const auto& name : names_) {
+        ::_putenv_s(name.c_str(), "");  // an empty value removes the variable
+    }
+}
+
+}  // namespace iqfeeder::testing
