@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "tests/support/TempDir.h"
 
@@ -128,10 +129,14 @@ LiveRunAudit auditLiveRun(std::string_view passText, const std::vector<std::uint
         } else {
             // Where the last pass left off: the file's bytes from there, then zeros where the
             // read met the end (which may lie past the length measured, the producer being quick).
-            const auto read = static_cast<std::size_t>(std::find(bytes, bytes + span, 0) - bytes);
-            if (!isPatternAt(bytes, read, position) ||
-                std::count(bytes + read, bytes + span, 0) !=
-                    static_cast<std::ptrdiff_t>(span - read)) {
+            const void* zero = std::memchr(bytes, 0, span);
+            const std::size_t read =
+                zero == nullptr
+                    ? span
+                    : static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
+            const bool zerosAfter =
+                read == span || std::memcmp(bytes + read, bytes + read + 1, span - read - 1) == 0;
+            if (!isPatternAt(bytes, read, position) || !zerosAfter) {
                 problem("not the file's bytes from " + std::to_string(position));
                 break;
             }
