@@ -6,6 +6,7 @@
 //   FAKE_FTD2XX_LOG                file each call's name is appended to
 //   FAKE_FTD2XX_BYTES_PER_SECOND   pace of FT_Write, as a device draining at that rate
 //   FAKE_FTD2XX_FAIL_WRITES_FROM   0-based index of the first write that fails (and all later)
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -36,8 +37,8 @@ constexpr DWORD kListNumberOnly = 0x80000000U;
 constexpr DWORD kListAllByDescription = 0x20000002U;
 int deviceToken = 0;
 std::uint64_t writesSoFar = 0;
-std::chrono::steady_clock::time_point paceStart;
-std::uint64_t pacedBytes = 0;
+// When the paced device will have drained everything it was given.
+std::chrono::steady_clock::time_point drainedAt;
 
 long envNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -88,7 +89,6 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Open(int index, FT_HANDLE* handl
     const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
     if (status == 0) {
         *handle = &deviceToken;
-        paceStart = std::chrono::steady_clock::now();
     }
     return status;
 }
@@ -105,11 +105,13 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
     appendTo("FAKE_FTD2XX_CAPTURE", buffer, size);
     const long rate = envNumber("FAKE_FTD2XX_BYTES_PER_SECOND", 0);
     if (rate > 0) {
-        // Return when a device draining at `rate` would have taken this slice too.
-        pacedBytes += size;
-        const auto due = paceStart + std::chrono::microseconds(pacedBytes * 1000000U /
-                                                               static_cast<std::uint64_t>(rate));
-        std::this_thread::sleep_until(due);
+        // Return when a device draining at `rate` has taken this slice too. An idle device
+        // banks no credit: the 2 s probe must not let the first buffers through at once.
+        const auto now = std::chrono::steady_clock::now();
+        drainedAt = std::max(drainedAt, now) +
+                    std::chrono::nanoseconds(static_cast<std::uint64_t>(size) * 1000000000U /
+                                             static_cast<std::uint64_t>(rate));
+        std::this_thread::sleep_until(drainedAt);
     }
     *written = size;
     return 0;

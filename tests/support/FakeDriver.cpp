@@ -1,9 +1,31 @@
 #include "tests/support/FakeDriver.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace iqfeeder::testing {
+namespace {
+
+// Eight bytes at a time: runs send megabytes, and byte loops crawl in the sanitizer build.
+std::uint64_t countNonZero(const std::uint8_t* data, std::size_t size) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    std::uint64_t zeros = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, data + i, sizeof word);
+        // The top bit of each byte of `marks` is set exactly where `word` has a zero byte.
+        const std::uint64_t marks = ~(((word & kLow7) + kLow7) | word | kLow7);
+        zeros += static_cast<std::uint64_t>(std::popcount(marks));
+    }
+    for (; i < size; ++i) {
+        zeros += data[i] == 0 ? 1U : 0U;
+    }
+    return size - zeros;
+}
+
+}  // namespace
 
 DriverTable FakeDriver::table() {
     DriverTable table;
@@ -87,8 +109,7 @@ FT_STATUS FakeDriver::write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
         bytes.insert(bytes.end(), data, data + accepted);
     }
     byteCount += accepted;
-    nonZeroBytes += static_cast<std::uint64_t>(
-        std::count_if(data, data + accepted, [](std::uint8_t b) { return b != 0; }));
+    nonZeroBytes += countNonZero(data, accepted);
     *bytesWritten = accepted;
     if (afterWrite) {
         afterWrite(index);

@@ -1,0 +1,123 @@
+// The real program following a live file in real time: a producer process appends at a steady
+// rate, the stand-in library drains at another, and the run is stopped with Ctrl-C on its
+// terminal, as an operator stops it. The console and every byte the device took are then
+// checked against the position rules.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <csignal>
+
+#include "tests/support/FileProducer.h"
+#include "tests/support/LiveRunAudit.h"
+#include "tests/support/PtyChild.h"
+#include "tests/support/TempDir.h"
+
+namespace iqfeeder {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::countOf;
+using testing::patternBytes;
+using testing::readFile;
+
+const std::string kProgram = IQFEEDER_PROGRAM;
+const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
+const std::string kOvertaken = "\nInput stream bitrate not high enough\n";
+const std::string kJumped = "\nDelay too high, re-started buffer..\n";
+
+// The device drains 32000 bytes in 200 ms.
+constexpr std::uint64_t kDeviceBytesPerSecond = 160000;
+
+struct RealTimeCase {
+    const char* name;
+    std::uint64_t producerBytesPerSecond;
+    const std::string* stopAfter;  // the line to see twice before stopping the run
+    bool producerFaster;
+};
+
+void PrintTo(const RealTimeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LiveEndToEndTest : public ::testing::TestWithParam<RealTimeCase> {
+  protected:
+    testing::TempDir dir_;
+};
+
+TEST_P(LiveEndToEndTest, FollowsTheGrowingFileUntilInterrupted) {
+    const RealTimeCase& c = GetParam();
+    const std::string input = dir_.file("live stream.iq");
+    const std::string capture = dir_.file("device.bin");
+    const std::string log = dir_.file("calls.log");
+    testing::writeFile(input, patternBytes(200000));
+
+    testing::FileProducer producer(input, c.producerBytesPerSecond);
+    testing::PtyChild program({kProgram, input}, {{"LD_LIBRARY_PATH", kFakeLibraryDir},
+                                                  {"FAKE_FTD2XX_CAPTURE", capture},
+                                                  {"FAKE_FTD2XX_LOG", log},
+                                                  {"FAKE_FTD2XX_BYTES_PER_SECOND",
+                                                   std::to_string(kDeviceBytesPerSecond)}});
+    // Read as they are printed, or the run would never get here before the interrupt. A pass
+    // prints its status line only once the pass before has sent its whole buffer, so wait for
+    // the one after the second move too.
+    const bool sawEnough = program.readUntil(
+        [&c](const std::string& out) {
+            std::size_t at = out.find(*c.stopAfter);
+            at = at == std::string::npos ? at : out.find(*c.stopAfter, at + 1);
+            return at != std::string::npos && countOf(out.substr(at), "ms\r") >= 2;
+        },
+        30s);
+    program.interrupt();
+    const int waitStatus = program.waitForEnd(10s);
+    producer.stop();
+    ASSERT_TRUE(sawEnough) << program.output();
+
+    // Ended by the interrupt, without closing the device.
+    EXPECT_TRUE(WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGINT) << waitStatus;
+    const auto calls = readFile(log);
+    EXPECT_EQ(std::string(calls.begin(), calls.end()),
+              "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n");
+
+    const std::string start = "\nDevices connected:\n0: Fake Transmitter 0\n\nInput file is " +
+                              input +
+                              "\nSending IQ data to FTDI USB device.....\n\n"
+                              "Checking if it's a recorded file or live stream.....\n";
+    const std::string& out = program.output();
+    ASSERT_TRUE(out.starts_with(start)) << out;
+    // The producer wrote nothing but pattern bytes, which the audit relies on.
+    const auto file = readFile(input);
+    ASSERT_EQ(file, patternBytes(file.size()));
+
+    const testing::LiveRunAudit audit =
+        testing::auditLiveRun(std::string_view(out).substr(start.size()), readFile(capture));
+    EXPECT_EQ(audit.problems, std::vector<std::string>{}) << out;
+    if (c.producerFaster) {
+        EXPECT_GE(audit.jumps, 2U);
+        EXPECT_GT(audit.bytesDropped, 0U);
+        EXPECT_EQ(audit.overtakings, 0U);
+        EXPECT_EQ(audit.raises, 0U);
+    } else {
+        EXPECT_GE(audit.overtakings, 2U);
+        EXPECT_EQ(audit.raises, 1U);
+        EXPECT_GT(audit.shortReads, 0U);
+        EXPECT_EQ(audit.jumps, 0U);
+    }
+    std::printf(
+        "%zu passes checked: %zu overtakings, %zu jumps, %zu short reads, %llu bytes "
+        "dropped\n",
+        audit.passes, audit.overtakings, audit.jumps, audit.shortReads,
+        static_cast<unsigned long long>(audit.bytesDropped));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealTime, LiveEndToEndTest,
+    ::testing::Values(
+        // Four times the device's rate: the backlog passes 200000 bytes
+        // every few passes and the reader jumps ahead.
+        RealTimeCase{"ProducerFaster", 4 * kDeviceBytesPerSecond, &kJumped, true},
+        // A quarter of it: the reader keeps overtaking the end.
+        RealTimeCase{"ProducerSlower", kDeviceBytesPerSecond / 4, &kOvertaken, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace iqfeeder

@@ -1,0 +1,142 @@
+#include "tests/support/PtyChild.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace iqfeeder::testing {
+namespace {
+
+// Output passed on byte for byte (no "\n" to "\r\n"), no echo, no line editing; only the
+// interrupt character is acted on, as in a terminal window.
+termios operatorTerminal() {
+    termios settings{};
+    settings.c_cflag = CS8 | CREAD | CLOCAL;
+    settings.c_lflag = ISIG;
+    settings.c_cc[VINTR] = 0x03;
+    settings.c_cc[VQUIT] = 0x1c;
+    settings.c_cc[VSUSP] = 0x1a;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    ::cfsetispeed(&settings, B38400);
+    ::cfsetospeed(&settings, B38400);
+    return settings;
+}
+
+}  // namespace
+
+PtyChild::PtyChild(const std::vector<std::string>& argv,
+                   const std::map<std::string, std::string>& extraEnvironment) {
+    termios settings = operatorTerminal();
+    winsize size{24, 80, 0, 0};
+    pid_ = ::forkpty(&master_, nullptr, &settings, &size);
+    if (pid_ < 0) {
+        throw std::runtime_error("forkpty failed");
+    }
+    if (pid_ == 0) {
+        for (const auto& [name, value] : extraEnvironment) {
+            ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const auto& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+PtyChild::~PtyChild() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) {
+        ::close(master_);
+    }
+}
+
+PtyChild::Pumped PtyChild::pump(int timeoutMs) {
+    if (terminalClosed_) {
+        return Pumped::Closed;
+    }
+    pollfd poller{master_, POLLIN, 0};
+    if (::poll(&poller, 1, timeoutMs) <= 0) {
+        return Pumped::Nothing;
+    }
+    char chunk[4096];
+    const ssize_t got = ::read(master_, chunk, sizeof chunk);
+    if (got > 0) {
+        output_.append(chunk, static_cast<std::size_t>(got));
+        return Pumped::Data;
+    }
+    if (got < 0 && errno == EINTR) {
+        return Pumped::Nothing;
+    }
+    // EIO: every holder of the terminal's other side has closed it.
+    terminalClosed_ = true;
+    return Pumped::Closed;
+}
+
+bool PtyChild::readUntil(const std::function<bool(const std::string&)>& done,
+                         std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done(output_)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || pump(static_cast<int>(left.count())) == Pumped::Closed) {
+            return done(output_);
+        }
+    }
+    return true;
+}
+
+void PtyChild::readFor(std::chrono::milliseconds duration) {
+    readUntil([](const std::string&) { return false; }, duration);
+}
+
+void PtyChild::interrupt() {
+    const char controlC = 0x03;
+    if (::write(master_, &controlC, 1) != 1) {
+        throw std::runtime_error("cannot type into the terminal");
+    }
+}
+
+int PtyChild::waitForEnd(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid_ > 0) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            pid_ = -1;
+            // Whatever it printed is still in the terminal.
+            while (pump(0) == Pumped::Data) {
+            }
+            return status;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return -1;
+        }
+        pump(10);
+    }
+    return -1;
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace iqfeeder::testing
