@@ -5,6 +5,8 @@ IQFEEDER_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages the build and the test suite need.
 IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev)
+# libftdi1 drives the chip without the maker's library; umockdev emulates it for the tests.
+IQFEEDER_PACKAGES+=(libftdi1-dev umockdev libumockdev-dev)
 
 # Installs only the packages that are not installed yet.
 ensure_packages() {
