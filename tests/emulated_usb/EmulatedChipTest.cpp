@@ -2,10 +2,7 @@
 // behind umockdev: what the operator sees and which bytes reach the chip's bulk OUT endpoint.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 
 #include "tests/emulated_usb/EmulatedUsbBus.h"
 #include "tests/emulated_usb/FileWatch.h"

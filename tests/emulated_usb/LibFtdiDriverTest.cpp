@@ -14,10 +14,10 @@
 namespace iqfeeder {
 namespace {
 
+using ::testing::AnyOf;
 using testing::EmulatedUsbBus;
 using testing::EmulatedUsbDevice;
 using testing::patternBytes;
-using ::testing::AnyOf;
 using ::testing::UnorderedElementsAre;
 
 constexpr DWORD kListAll = FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION;

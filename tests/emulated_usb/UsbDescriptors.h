@@ -24,7 +24,9 @@ struct UsbDeviceModel {
 };
 
 // Test parameters print by name.
-inline void PrintTo(const UsbDeviceModel& model, std::ostream* out) { *out << model.name; }
+inline void PrintTo(const UsbDeviceModel& model, std::ostream* out) {
+    *out << model.name;
+}
 
 UsbDeviceModel ft232r();
 UsbDeviceModel ft232h();
