@@ -5,7 +5,16 @@
 namespace iqfeeder {
 
 DriverSelection::DriverSelection() : makerLibrary_(MakerLibraryDriver::load()) {
-    table_ = makerLibrary_ ? makerLibrary_->table() : absentDriverTable();
+    if (makerLibrary_) {
+        table_ = makerLibrary_->table();
+        return;
+    }
+#if defined(IQFEEDER_HAVE_LIBFTDI)
+    libFtdi_ = std::make_unique<LibFtdiDriver>();
+    table_ = libFtdi_->table();
+#else
+    table_ = absentDriverTable();
+#endif
 }
 
 }  // namespace iqfeeder

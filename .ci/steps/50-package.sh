@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it with apt and runs the installed program. CI machines
+# have no USB devices, so it must report none and still send a small recording to the end.
+set -euo pipefail
+source scripts/lib/common.sh
+ensure_packages "${IQFEEDER_PACKAGES[@]}"
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=300 "$@"; }
+
+build="$PWD/build-package"
+rm -rf "$build"
+IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF" \
+    configure_and_build "$build"
+(cd "$build" && cpack -G DEB >&2)
+debs=("$build"/iqfeeder_*.deb)
+[ ${#debs[@]} -eq 1 ] || { echo "expected one package, found: ${debs[*]}" >&2; exit 1; }
+deb=${debs[0]}
+
+contents=$(dpkg-deb -c "$deb")
+for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
+    ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules; do
+    grep -q " $path\$" <<<"$contents" || { echo "$path missing from the package" >&2; exit 1; }
+done
+dpkg-deb -f "$deb" Depends | grep -q 'libftdi1-2' || { echo "no libftdi1 dependency" >&2; exit 1; }
+
+was_installed=false
+dpkg-query -W -f='${Status}' iqfeeder 2>/dev/null | grep -q 'install ok installed' && was_installed=true
+work=$(mktemp -d)
+cleanup() {
+    rm -rf "$work"
+    if ! $was_installed; then apt_get remove -y -qq iqfeeder >&2 || true; fi
+}
+trap cleanup EXIT
+(cd "$build" && apt_get install -y -qq "./$(basename "$deb")" >&2)
+
+input="$work/small.iq"
+head -c 1500 /dev/urandom >"$input"
+actual=$(/usr/bin/iqfeeder "$input"; echo "exit $?")
+expected="Failed to find any FTDI devices.....!
+Please exit.............
+Can't open FTDI Device.
+Input file is $input
+Sending IQ data to FTDI USB device.....
+
+Checking if it's a recorded file or live stream.....
+"$'Using pre-recorded file, Sent 0 of 1KB\rFT_W32_WriteFile Failed\nUsing pre-recorded file, Sent 32 of 1KB\rFile sent.\nexit 0'
+if [ "$actual" != "$expected" ]; then
+    echo "the installed iqfeeder printed something else:" >&2
+    diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") >&2 || true
+    exit 1
+fi
+[ -f /usr/share/man/man1/iqfeeder.1 ] && [ -f /usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules ]
+echo "package $(basename "$deb") installs and runs"

@@ -1,0 +1,23 @@
+# Installation (binary, man page, udev rule) and the Debian package built with `cpack -G DEB`.
+include(GNUInstallDirs)
+
+# Below the install prefix: udev reads rules from /usr/lib/udev/rules.d (the package) and
+# /usr/local/lib/udev/rules.d (a source build) alike.
+set(IQFEEDER_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where udev rules are installed")
+configure_file(packaging/iqfeeder.1.in iqfeeder.1 @ONLY)
+
+install(TARGETS iqfeeder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/60-iqfeeder-ftdi.rules DESTINATION ${IQFEEDER_UDEV_RULES_DIR})
+
+set(CPACK_PACKAGE_NAME iqfeeder)
+set(CPACK_PACKAGE_VENDOR "iqfeeder developers")
+set(CPACK_PACKAGE_CONTACT "iqfeeder developers <iqfeeder@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stream a file of IQ samples to an FTDI-based USB transmitter")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libftdi1-2 (>= 1.5), libusb-1.0-0, libstdc++6, libgcc-s1, libc6")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
+include(CPack)

@@ -1,0 +1,147 @@
+#include "device/LibFtdiDriver.h"
+
+#include <climits>
+
+#include "device/LibFtdiResources.h"
+
+namespace iqfeeder {
+namespace {
+
+// Each description buffer gets at most this much, terminator included.
+constexpr int kDescriptionLength = static_cast<int>(kDescriptionBytes);
+
+FT_STATUS countDevices(DWORD* count) {
+    const FtdiContext context(ftdi_new());
+    if (!context) {
+        return FT_OTHER_ERROR;  // libusb could not start: no USB subsystem
+    }
+    const FtdiDevices devices = findFtdiDevices(*context);
+    if (devices.count < 0) {
+        return FT_OTHER_ERROR;
+    }
+    if (devices.count == 0) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    *count = static_cast<DWORD>(devices.count);
+    return FT_OK;
+}
+
+// Fills one product string per device into the caller's null-terminated array of 64-byte
+// buffers, never more than the array holds.
+FT_STATUS describeDevices(char** descriptions, DWORD* count) {
+    const FtdiContext context(ftdi_new());
+    if (!context) {
+        return FT_OTHER_ERROR;
+    }
+    const FtdiDevices devices = findFtdiDevices(*context);
+    if (devices.count < 0) {
+        return FT_OTHER_ERROR;
+    }
+    if (devices.count == 0) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    std::size_t index = 0;
+    for (const ftdi_device_list* entry = devices.list.get();
+         entry != nullptr && descriptions[index] != nullptr; entry = entry->next, ++index) {
+        char* description = descriptions[index];
+        // A device we may not open (no access rights, say) is still listed, without a name:
+        // the open that follows then reports what is wrong.
+        if (ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0, description,
+                                  kDescriptionLength, nullptr, 0) != 0) {
+            description[0] = '\0';
+        }
+    }
+    *count = static_cast<DWORD>(devices.count);
+    return FT_OK;
+}
+
+}  // namespace
+
+DriverTable LibFtdiDriver::table() {
+    DriverTable table;
+    table.context = this;
+    table.listDevices = [](void*, void* arg1, void* arg2, DWORD flags) {
+        return listDevices(arg1, arg2, flags);
+    };
+    table.open = [](void* context, int deviceIndex, FT_HANDLE* handle) {
+        return static_cast<const LibFtdiDriver*>(context)->open(deviceIndex, handle);
+    };
+    table.write = [](void*, FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
+                     DWORD* bytesWritten) {
+        return write(handle, buffer, bytesToWrite, bytesWritten);
+    };
+    table.close = [](void*, FT_HANDLE handle) { return close(handle); };
+    return table;
+}
+
+FT_STATUS LibFtdiDriver::listDevices(void* arg1, void* arg2, DWORD flags) {
+    if (flags == FT_LIST_NUMBER_ONLY && arg1 != nullptr) {
+        return countDevices(static_cast<DWORD*>(arg1));
+    }
+    if (flags == (FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION) && arg1 != nullptr && arg2 != nullptr) {
+        return describeDevices(static_cast<char**>(arg1), static_cast<DWORD*>(arg2));
+    }
+    return FT_OTHER_ERROR;
+}
+
+FT_STATUS LibFtdiDriver::open(int deviceIndex, FT_HANDLE* handle) const {
+    if (handle == nullptr || deviceIndex < 0) {
+        return FT_OTHER_ERROR;
+    }
+    FtdiContext context(ftdi_new());
+    if (!context) {
+        return FT_OTHER_ERROR;
+    }
+    const FtdiDevices devices = findFtdiDevices(*context);
+    if (devices.count < 0) {
+        return FT_OTHER_ERROR;
+    }
+    const ftdi_device_list* entry = devices.list.get();
+    for (int i = 0; entry != nullptr && i < deviceIndex; ++i) {
+        entry = entry->next;
+    }
+    if (entry == nullptr) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    // libftdi1 detaches the kernel's serial driver, claims the interface and resets the chip;
+    // nothing else is set on the device.
+    if (ftdi_usb_open_dev(context.get(), entry->dev) != 0) {
+        return FT_DEVICE_NOT_OPENED;
+    }
+    ftdi_write_data_set_chunksize(context.get(), writeChunkBytes_);
+    *handle = context.release();
+    return FT_OK;
+}
+
+FT_STATUS LibFtdiDriver::write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
+                               DWORD* bytesWritten) {
+    if (bytesWritten != nullptr) {
+        *bytesWritten = 0;
+    }
+    if (handle == nullptr) {
+        return FT_INVALID_HANDLE;
+    }
+    if (bytesToWrite > static_cast<DWORD>(INT_MAX) || bytesWritten == nullptr) {
+        return FT_OTHER_ERROR;
+    }
+    const int written =
+        ftdi_write_data(static_cast<ftdi_context*>(handle),
+                        static_cast<const unsigned char*>(buffer), static_cast<int>(bytesToWrite));
+    // libftdi1 gives no count with a failure: whatever part went out is unknown.
+    if (written < 0) {
+        return FT_IO_ERROR;
+    }
+    *bytesWritten = static_cast<DWORD>(written);
+    return FT_OK;
+}
+
+FT_STATUS LibFtdiDriver::close(FT_HANDLE handle) {
+    if (handle == nullptr) {
+        return FT_INVALID_HANDLE;
+    }
+    const FtdiContext context(static_cast<ftdi_context*>(handle));
+    ftdi_usb_close(context.get());
+    return FT_OK;
+}
+
+}  // namespace iqfeeder

@@ -1,0 +1,185 @@
+// The real program, its libftdi1 driver, libftdi1 and libusb, against FTDI chips emulated
+// behind umockdev: what the operator sees and which bytes reach the chip's bulk OUT endpoint.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/emulated_usb/EmulatedUsbBus.h"
+#include "tests/emulated_usb/FileWatch.h"
+#include "tests/emulated_usb/UmockdevPreload.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace iqfeeder {
+namespace {
+
+using testing::AppendWhenFirstClosed;
+using testing::ChildResult;
+using testing::EmulatedUsbBus;
+using testing::EmulatedUsbDevice;
+using testing::patternBytes;
+using testing::runChild;
+using testing::TempDir;
+using testing::underUmockdev;
+using testing::UsbDeviceModel;
+using testing::writeFile;
+
+const std::string kProgram = IQFEEDER_PROGRAM;
+const std::string kNoDevice =
+    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
+constexpr std::size_t kSlice = 6400;
+
+// Runs the program with umockdev's preload library, which then finds the emulated bus through
+// UMOCKDEV_DIR, inherited from this process.
+ChildResult runProgram(const std::string& input) {
+    return runChild(underUmockdev({kProgram, input}), {});
+}
+
+std::string listing(const std::string& product) {
+    return "\nDevices connected:\n0: " + product + "\n\n";
+}
+
+std::string start(const std::string& path) {
+    return "Input file is " + path + "\nSending IQ data to FTDI USB device.....\n\n" +
+           "Checking if it's a recorded file or live stream.....\n";
+}
+
+// A recorded run over 70000 bytes, with what each of its three sending passes prints.
+std::string recorded70k(const std::string& path, const std::vector<std::string>& perPass) {
+    return start(path) + "Using pre-recorded file, Sent 0 of 70KB\r" + perPass[0] +
+           "Using pre-recorded file, Sent 32 of 70KB\r" + perPass[1] +
+           "Using pre-recorded file, Sent 64 of 70KB\r" + perPass[2] +
+           "Using pre-recorded file, Sent 96 of 70KB\rFile sent.\n";
+}
+
+// A recorded run over a file of under 1000 bytes: one pass sends, the next ends the run.
+std::string recordedTiny(const std::string& path, const std::string& perPass) {
+    return start(path) + "Using pre-recorded file, Sent 0 of 0KB\r" + perPass +
+           "Using pre-recorded file, Sent 32 of 0KB\rFile sent.\n";
+}
+
+std::vector<std::uint8_t> concat(std::vector<std::uint8_t> a, const std::vector<std::uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::uint8_t> zeros(std::size_t count) {
+    return std::vector<std::uint8_t>(count, 0);
+}
+
+std::vector<std::size_t> transferSizes(const EmulatedUsbDevice& chip) {
+    std::vector<std::size_t> sizes;
+    for (const auto& transfer : chip.bulkTransfers()) {
+        sizes.push_back(transfer.bytes);
+    }
+    return sizes;
+}
+
+class EmulatedChipTest : public ::testing::Test {
+  protected:
+    // What every run against an FTDI chip must leave behind, whatever happened in between.
+    static void expectOpenedOnceAndClosed(const EmulatedUsbDevice& chip) {
+        EXPECT_EQ(chip.interfaceClaims(), 1);
+        EXPECT_EQ(chip.interfaceReleases(), 1);
+        // No device settings of our own: only the reset and baud rate libftdi1's open sends.
+        for (const std::uint8_t request : chip.vendorRequests()) {
+            EXPECT_TRUE(request == 0 || request == 3) << "vendor request " << int{request};
+        }
+        EXPECT_EQ(chip.unknownRequests(), std::vector<std::string>{});
+    }
+
+    TempDir dir_;
+    std::string input_ = dir_.file("input.iq");
+    EmulatedUsbBus bus_;
+};
+
+class RecordingTest : public EmulatedChipTest,
+                      public ::testing::WithParamInterface<UsbDeviceModel> {};
+
+TEST_P(RecordingTest, ListedByProductAndGetsTheFileOneTransferPerSlice) {
+    writeFile(input_, patternBytes(70000));
+    EmulatedUsbDevice& chip = bus_.plugIn(GetParam());
+
+    const ChildResult result = runProgram(input_);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, listing(GetParam().product) + recorded70k(input_, {"", "", ""}));
+    // Three passes of 32000 bytes; the last read got 6000 and the rest went out as zeros.
+    EXPECT_EQ(chip.receivedBytes(), concat(patternBytes(70000), zeros(26000)));
+    EXPECT_EQ(transferSizes(chip), std::vector<std::size_t>(15, kSlice));
+    expectOpenedOnceAndClosed(chip);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, RecordingTest,
+                         ::testing::Values(testing::ft232r(), testing::ft232h()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(EmulatedChipTest, LiveFileIsSentFromBehindItsEndUntilTheJumpPastTheCap) {
+    writeFile(input_, patternBytes(100000));
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232h());
+    // The producer writes 40000 bytes during the probe, then, once the first buffer is on the
+    // chip, the file grows so far that the next pass jumps past the position cap.
+    const AppendWhenFirstClosed producer(input_, 40000);
+    chip.whenBytesReceived(32000, [this] { std::filesystem::resize_file(input_, 500032000); });
+
+    const ChildResult result = runProgram(input_);
+
+    EXPECT_TRUE(producer.appended());
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, listing("Single RS232-HS") + start(input_) +
+                              "Status: Size of pipe file is: 140 KBytes, Delay: 250ms\r"
+                              "\nDelay too high, re-started buffer..\n"
+                              "Status: Size of pipe file is: 500032 KBytes, Delay: 250ms\r");
+    // The newest 32000 bytes at the probe, then the (sparse) last buffer below the cap.
+    EXPECT_EQ(chip.receivedBytes(), concat(patternBytes(32000, 108000), zeros(32000)));
+    expectOpenedOnceAndClosed(chip);
+}
+
+TEST_F(EmulatedChipTest, BulkErrorDropsTheRestOfThatBufferAndTheRunGoesOn) {
+    writeFile(input_, patternBytes(70000));
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    chip.failBulkTransfer(6);  // the second slice of the second buffer
+
+    const ChildResult result = runProgram(input_);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, listing("FT232R USB UART") +
+                              recorded70k(input_, {"", "FT_W32_WriteFile Failed\n", ""}));
+    EXPECT_EQ(chip.receivedBytes(),
+              concat(concat(patternBytes(38400), patternBytes(6000, 64000)), zeros(26000)));
+    EXPECT_EQ(transferSizes(chip).size(), 12U);  // five, two (the second failing), five
+    expectOpenedOnceAndClosed(chip);
+}
+
+TEST_F(EmulatedChipTest, ChipThatNeverDrainsTimesTheWriteOutAndTheRunGoesOn) {
+    writeFile(input_, patternBytes(500));
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    chip.stopDraining();
+
+    const ChildResult result = runProgram(input_);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out,
+              listing("FT232R USB UART") + recordedTiny(input_, "FT_W32_WriteFile Failed\n"));
+    // libusb gave up on the first slice and took it back; nothing else was tried.
+    EXPECT_EQ(transferSizes(chip), std::vector<std::size_t>{kSlice});
+    EXPECT_EQ(chip.discardedTransfers(), 1U);
+    EXPECT_TRUE(chip.receivedBytes().empty());
+    expectOpenedOnceAndClosed(chip);
+}
+
+TEST_F(EmulatedChipTest, BusWithoutAnFtdiChipGivesTheListingFailure) {
+    writeFile(input_, patternBytes(500));
+    bus_.plugInWithoutHandler(testing::usbMouse());
+
+    const ChildResult result = runProgram(input_);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, kNoDevice + recordedTiny(input_, "FT_W32_WriteFile Failed\n"));
+}
+
+}  // namespace
+}  // namespace iqfeeder

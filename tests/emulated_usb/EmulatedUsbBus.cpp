@@ -1,0 +1,409 @@
+#include "tests/emulated_usb/EmulatedUsbBus.h"
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace iqfeeder::testing {
+namespace {
+
+constexpr std::uint8_t kBulkOutEndpoint = 0x02;
+constexpr std::size_t kSetupBytes = 8;
+constexpr std::uint8_t kDirectionIn = 0x80;
+constexpr std::uint8_t kTypeMask = 0x60;
+constexpr std::uint8_t kTypeStandard = 0x00;
+constexpr std::uint8_t kTypeVendor = 0x40;
+constexpr std::uint8_t kGetDescriptor = 6;
+constexpr std::uint8_t kStringDescriptorType = 3;
+
+std::string hex(unsigned long value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lx", value);
+    return text;
+}
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (const std::uint8_t byte : bytes) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        text += pair;
+    }
+    return text;
+}
+
+UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t length) {
+    GError* error = nullptr;
+    UMockdevIoctlData* resolved = umockdev_ioctl_data_resolve(data, offset, length, &error);
+    if (error != nullptr) {
+        std::fprintf(stderr, "emulated USB: can't read the client's memory: %s\n", error->message);
+        g_error_free(error);
+    }
+    return resolved;
+}
+
+std::uint16_t little16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+}  // namespace
+
+EmulatedUsbDevice::EmulatedUsbDevice(UsbDeviceModel model)
+    : model_(std::move(model)), handler_(umockdev_ioctl_base_new()) {
+    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&EmulatedUsbDevice::onIoctl), this);
+}
+
+EmulatedUsbDevice::~EmulatedUsbDevice() {
+    g_signal_handlers_disconnect_by_data(handler_, this);
+    for (auto* list : {&held_, &done_}) {
+        for (InFlight& transfer : *list) {
+            release(transfer);
+        }
+    }
+    g_object_unref(handler_);
+}
+
+void EmulatedUsbDevice::failBulkTransfer(std::size_t index) {
+    const std::lock_guard lock(mutex_);
+    failingBulkIndex_ = index;
+}
+
+void EmulatedUsbDevice::stopDraining() {
+    const std::lock_guard lock(mutex_);
+    draining_ = false;
+}
+
+void EmulatedUsbDevice::refuseStrings() {
+    const std::lock_guard lock(mutex_);
+    refusingStrings_ = true;
+}
+
+void EmulatedUsbDevice::whenBytesReceived(std::size_t total, std::function<void()> action) {
+    const std::lock_guard lock(mutex_);
+    actionThreshold_ = total;
+    action_ = std::move(action);
+}
+
+std::vector<std::uint8_t> EmulatedUsbDevice::receivedBytes() const {
+    const std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::vector<EmulatedUsbDevice::BulkTransfer> EmulatedUsbDevice::bulkTransfers() const {
+    const std::lock_guard lock(mutex_);
+    return bulkTransfers_;
+}
+
+std::size_t EmulatedUsbDevice::discardedTransfers() const {
+    const std::lock_guard lock(mutex_);
+    return discarded_;
+}
+
+std::vector<std::uint8_t> EmulatedUsbDevice::vendorRequests() const {
+    const std::lock_guard lock(mutex_);
+    return vendorRequests_;
+}
+
+int EmulatedUsbDevice::interfaceClaims() const {
+    const std::lock_guard lock(mutex_);
+    return claims_;
+}
+
+int EmulatedUsbDevice::interfaceReleases() const {
+    const std::lock_guard lock(mutex_);
+    return releases_;
+}
+
+std::vector<std::string> EmulatedUsbDevice::unknownRequests() const {
+    const std::lock_guard lock(mutex_);
+    return unknownRequests_;
+}
+
+int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* self) {
+    return static_cast<EmulatedUsbDevice*>(self)->handle(client) ? TRUE : FALSE;
+}
+
+bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    switch (request) {
+        case USBDEVFS_GET_CAPABILITIES: {
+            UMockdevIoctlData* capabilities =
+                resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(std::uint32_t));
+            const std::uint32_t value = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+            std::memcpy(capabilities->data, &value, sizeof value);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            g_object_unref(capabilities);
+            return true;
+        }
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_RELEASEINTERFACE: {
+            const std::lock_guard lock(mutex_);
+            ++(request == USBDEVFS_CLAIMINTERFACE ? claims_ : releases_);
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
+        }
+        case USBDEVFS_SETCONFIGURATION:
+        case USBDEVFS_SETINTERFACE:
+        case USBDEVFS_CLEAR_HALT:
+        case USBDEVFS_RESETEP:
+        case USBDEVFS_RESET:
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
+        case USBDEVFS_GETDRIVER:
+        case USBDEVFS_IOCTL:
+            // No kernel driver is bound to the interface, so there is nothing to detach.
+            umockdev_ioctl_client_complete(client, -1, ENODATA);
+            return true;
+        case USBDEVFS_SUBMITURB:
+            submit(client);
+            return true;
+        case USBDEVFS_REAPURB:
+        case USBDEVFS_REAPURBNDELAY:
+            reap(client);
+            return true;
+        case USBDEVFS_DISCARDURB:
+            discard(client);
+            return true;
+        default: {
+            const std::lock_guard lock(mutex_);
+            unknownRequests_.push_back(hex(request));
+            return false;
+        }
+    }
+}
+
+void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
+    InFlight transfer;
+    transfer.urb = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
+    transfer.clientAddress = transfer.urb->client_addr;
+    const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
+    if (length > 0) {
+        transfer.buffer = resolve(transfer.urb, offsetof(usbdevfs_urb, buffer), length);
+    }
+
+    std::function<void()> action;
+    {
+        const std::lock_guard lock(mutex_);
+        if (urb->type == USBDEVFS_URB_TYPE_CONTROL && length >= kSetupBytes &&
+            transfer.buffer != nullptr) {
+            answerControl(transfer);
+            done_.push_back(transfer);
+        } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == kBulkOutEndpoint) {
+            transfer.bulkIndex = bulkTransfers_.size();
+            BulkTransfer record;
+            record.bytes = length;
+            record.submitted = std::chrono::steady_clock::now();
+            if (transfer.bulkIndex == failingBulkIndex_) {
+                transfer.status = -EPIPE;
+                record.status = -EPIPE;
+                done_.push_back(transfer);
+            } else if (!draining_) {
+                held_.push_back(transfer);
+            } else {
+                if (length > 0) {
+                    received_.insert(received_.end(), transfer.buffer->data,
+                                     transfer.buffer->data + length);
+                }
+                transfer.actualLength = static_cast<int>(length);
+                done_.push_back(transfer);
+                if (action_ && received_.size() >= actionThreshold_) {
+                    action = std::move(action_);
+                    action_ = nullptr;
+                }
+            }
+            bulkTransfers_.push_back(record);
+        } else {
+            // Bulk IN and anything else: nothing to send back until the host discards it.
+            held_.push_back(transfer);
+        }
+    }
+    if (action) {
+        action();
+    }
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbDevice::answerControl(InFlight& transfer) {
+    const std::uint8_t* setup = transfer.buffer->data;
+    const std::uint16_t requested = little16(setup + 6);
+    if ((setup[0] & kTypeMask) == kTypeVendor) {
+        vendorRequests_.push_back(setup[1]);
+    }
+    if ((setup[0] & kDirectionIn) == 0) {
+        transfer.actualLength = requested;
+        return;
+    }
+    if (refusingStrings_ && (setup[0] & kTypeMask) == kTypeStandard && setup[1] == kGetDescriptor &&
+        setup[3] == kStringDescriptorType) {
+        transfer.status = -EPIPE;
+        return;
+    }
+    std::vector<std::uint8_t> response = controlInResponse(setup);
+    const std::size_t room = static_cast<std::size_t>(transfer.buffer->data_len) - kSetupBytes;
+    const std::size_t length = std::min({response.size(), std::size_t{requested}, room});
+    std::copy_n(response.begin(), length, transfer.buffer->data + kSetupBytes);
+    transfer.actualLength = static_cast<int>(length);
+}
+
+std::vector<std::uint8_t> EmulatedUsbDevice::controlInResponse(const std::uint8_t* setup) {
+    const std::uint16_t requested = little16(setup + 6);
+    if ((setup[0] & kTypeMask) == kTypeStandard && setup[1] == kGetDescriptor) {
+        const std::uint8_t type = setup[3];
+        const std::uint8_t index = setup[2];
+        if (type == 1) {
+            return deviceDescriptor(model_);
+        }
+        if (type == 2) {
+            return configurationDescriptor(model_);
+        }
+        if (type == kStringDescriptorType) {
+            switch (index) {
+                case 0:
+                    return languageDescriptor();
+                case 1:
+                    return stringDescriptor(model_.manufacturer);
+                case 2:
+                    return stringDescriptor(model_.product);
+                case 3:
+                    return stringDescriptor(model_.serial);
+                default:
+                    break;
+            }
+        }
+        return {};
+    }
+    // Vendor requests that read (modem status, latency timer, ...): all zeros.
+    return std::vector<std::uint8_t>(requested, 0);
+}
+
+void EmulatedUsbDevice::reap(UMockdevIoctlClient* client) {
+    InFlight transfer;
+    {
+        const std::lock_guard lock(mutex_);
+        if (done_.empty()) {
+            umockdev_ioctl_client_complete(client, -1, EAGAIN);
+            return;
+        }
+        transfer = done_.front();
+        done_.erase(done_.begin());
+        if (transfer.bulkIndex < bulkTransfers_.size()) {
+            bulkTransfers_[transfer.bulkIndex].reaped = std::chrono::steady_clock::now();
+        }
+    }
+    auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
+    urb->status = transfer.status;
+    urb->actual_length = transfer.actualLength;
+    // The kernel answers a reap by storing the address of the finished URB.
+    UMockdevIoctlData* slot = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*));
+    umockdev_ioctl_data_set_ptr(slot, 0, transfer.urb);
+    umockdev_ioctl_client_complete(client, 0, 0);
+    g_object_unref(slot);
+    release(transfer);
+}
+
+void EmulatedUsbDevice::discard(UMockdevIoctlClient* client) {
+    const auto address =
+        *reinterpret_cast<const unsigned long*>(umockdev_ioctl_client_get_arg(client)->data);
+    const std::lock_guard lock(mutex_);
+    const auto found = std::find_if(held_.begin(), held_.end(), [&](const InFlight& transfer) {
+        return transfer.clientAddress == address;
+    });
+    if (found == held_.end()) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    found->status = -ENOENT;
+    found->actualLength = 0;
+    if (found->bulkIndex < bulkTransfers_.size()) {
+        bulkTransfers_[found->bulkIndex].status = -ENOENT;
+    }
+    done_.push_back(*found);
+    held_.erase(found);
+    ++discarded_;
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbDevice::release(InFlight& transfer) {
+    if (transfer.buffer != nullptr) {
+        g_object_unref(transfer.buffer);
+    }
+    if (transfer.urb != nullptr) {
+        g_object_unref(transfer.urb);
+    }
+    transfer.buffer = nullptr;
+    transfer.urb = nullptr;
+}
+
+EmulatedUsbBus::EmulatedUsbBus() : testbed_(umockdev_testbed_new()) {
+    if (testbed_ == nullptr) {
+        throw std::runtime_error("umockdev test bed could not be created");
+    }
+}
+
+EmulatedUsbBus::~EmulatedUsbBus() {
+    // The test bed goes first, so no ioctl can reach a device that is already gone.
+    g_object_unref(testbed_);
+    devices_.clear();
+}
+
+EmulatedUsbDevice& EmulatedUsbBus::plugIn(const UsbDeviceModel& model, int address) {
+    auto device = std::make_unique<EmulatedUsbDevice>(model);
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    GError* error = nullptr;
+    // Attached before the device appears, so no client finds the node unanswered.
+    if (!umockdev_testbed_attach_ioctl(testbed_, node, device->handler(), &error)) {
+        const std::string message = error != nullptr ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev could not attach the ioctl handler: " + message);
+    }
+    addToSysfs(model, address);
+    devices_.push_back(std::move(device));
+    return *devices_.back();
+}
+
+void EmulatedUsbBus::plugInWithoutHandler(const UsbDeviceModel& model, int address) {
+    addToSysfs(model, address);
+}
+
+void EmulatedUsbBus::addToSysfs(const UsbDeviceModel& model, int address) {
+    const std::string descriptors = hexBytes(allDescriptors(model));
+    char text[2048];
+    // The usbfs node holds the descriptors too (libusb reads them from there), in upper-case
+    // hex as umockdev wants for node contents.
+    std::snprintf(text, sizeof text,
+                  "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
+                  "N: bus/usb/001/%03d=%s\n"
+                  "E: SUBSYSTEM=usb\n"
+                  "E: DEVTYPE=usb_device\n"
+                  "E: DEVNAME=/dev/bus/usb/001/%03d\n"
+                  "E: BUSNUM=001\n"
+                  "E: DEVNUM=%03d\n"
+                  "A: busnum=1\\n\n"
+                  "A: devnum=%d\\n\n"
+                  "A: speed=%d\\n\n"
+                  "A: bConfigurationValue=1\\n\n"
+                  "A: idVendor=%04x\\n\n"
+                  "A: idProduct=%04x\\n\n"
+                  "H: descriptors=%s\n",
+                  address, address, descriptors.c_str(), address, address, address, model.speedMbps,
+                  model.vendorId, model.productId, descriptors.c_str());
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_, text, &error)) {
+        const std::string message = error != nullptr ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev could not add the device: " + message);
+    }
+}
+
+}  // namespace iqfeeder::testing

@@ -1,0 +1,122 @@
+// A USB bus made of umockdev's test bed: devices in its sysfs, usbfs nodes whose ioctls an
+// EmulatedUsbDevice answers. A process started while the bus exists, with umockdev's preload
+// library, sees this bus in place of the real one through the real libusb.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tests/emulated_usb/UsbDescriptors.h"
+
+using UMockdevTestbed = struct _UMockdevTestbed;
+using UMockdevIoctlBase = struct _UMockdevIoctlBase;
+using UMockdevIoctlClient = struct _UMockdevIoctlClient;
+using UMockdevIoctlData = struct _UMockdevIoctlData;
+
+namespace iqfeeder::testing {
+
+// One chip behind a usbfs node: answers control transfers from its descriptors, takes bulk
+// OUT data on endpoint 0x02, and holds bulk IN transfers until the host discards them.
+// Its handler runs on umockdev's own thread, so everything here is guarded by one mutex.
+class EmulatedUsbDevice {
+  public:
+    struct BulkTransfer {
+        std::size_t bytes = 0;
+        int status = 0;
+        std::chrono::steady_clock::time_point submitted;
+        std::chrono::steady_clock::time_point reaped;
+    };
+
+    explicit EmulatedUsbDevice(UsbDeviceModel model);
+    ~EmulatedUsbDevice();
+    EmulatedUsbDevice(const EmulatedUsbDevice&) = delete;
+    EmulatedUsbDevice& operator=(const EmulatedUsbDevice&) = delete;
+
+    // The bulk OUT transfer with this 0-based index fails as a stalled endpoint would.
+    void failBulkTransfer(std::size_t index);
+    // Bulk OUT transfers are held until the host gives up and discards them.
+    void stopDraining();
+    // Requests for string descriptors stall, as on a chip with a broken EEPROM.
+    void refuseStrings();
+    // Runs once, on the handler's thread, when the bytes received reach `total`, before the
+    // host learns that the transfer carrying them is done.
+    void whenBytesReceived(std::size_t total, std::function<void()> action);
+
+    std::vector<std::uint8_t> receivedBytes() const;
+    std::vector<BulkTransfer> bulkTransfers() const;
+    std::size_t discardedTransfers() const;
+    // Vendor requests (bRequest) the host sent to the chip, in order.
+    std::vector<std::uint8_t> vendorRequests() const;
+    int interfaceClaims() const;
+    int interfaceReleases() const;
+    // Requests this emulation does not know, as hex codes; umockdev refuses them.
+    std::vector<std::string> unknownRequests() const;
+
+    UMockdevIoctlBase* handler() const { return handler_; }
+    const UsbDeviceModel& model() const { return model_; }
+
+  private:
+    struct InFlight {
+        UMockdevIoctlData* urb = nullptr;
+        UMockdevIoctlData* buffer = nullptr;
+        unsigned long clientAddress = 0;
+        int status = 0;
+        int actualLength = 0;
+        std::size_t bulkIndex = SIZE_MAX;  // SIZE_MAX: not a bulk OUT transfer
+    };
+
+    static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+    bool handle(UMockdevIoctlClient* client);
+    void submit(UMockdevIoctlClient* client);
+    void answerControl(InFlight& transfer);
+    std::vector<std::uint8_t> controlInResponse(const std::uint8_t* setup);
+    void reap(UMockdevIoctlClient* client);
+    void discard(UMockdevIoctlClient* client);
+    static void release(InFlight& transfer);
+
+    UsbDeviceModel model_;
+    UMockdevIoctlBase* handler_ = nullptr;
+
+    mutable std::mutex mutex_;
+    std::vector<InFlight> held_;
+    std::vector<InFlight> done_;
+    std::vector<std::uint8_t> received_;
+    std::vector<BulkTransfer> bulkTransfers_;
+    std::vector<std::uint8_t> vendorRequests_;
+    std::vector<std::string> unknownRequests_;
+    std::size_t discarded_ = 0;
+    int claims_ = 0;
+    int releases_ = 0;
+    std::size_t failingBulkIndex_ = SIZE_MAX;
+    bool draining_ = true;
+    bool refusingStrings_ = false;
+    std::size_t actionThreshold_ = 0;
+    std::function<void()> action_;
+};
+
+class EmulatedUsbBus {
+  public:
+    // From here until the bus is gone, UMOCKDEV_DIR in this process's environment points at it.
+    EmulatedUsbBus();
+    ~EmulatedUsbBus();
+    EmulatedUsbBus(const EmulatedUsbBus&) = delete;
+    EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
+
+    // Plugs a device into bus 1 at the given address. Only devices with a handler answer
+    // ioctls; without one the host can still read the descriptors.
+    EmulatedUsbDevice& plugIn(const UsbDeviceModel& model, int address = 2);
+    void plugInWithoutHandler(const UsbDeviceModel& model, int address = 2);
+
+  private:
+    void addToSysfs(const UsbDeviceModel& model, int address);
+
+    UMockdevTestbed* testbed_ = nullptr;
+    std::vector<std::unique_ptr<EmulatedUsbDevice>> devices_;
+};
+
+}  // namespace iqfeeder::testing

@@ -1,0 +1,200 @@
+// The libftdi1 driver's four calls in this process, through the real libftdi1 and libusb, with
+// emulated chips on the bus.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "device/LibFtdiDriver.h"
+#include "tests/emulated_usb/EmulatedUsbBus.h"
+#include "tests/emulated_usb/UmockdevPreload.h"
+#include "tests/support/TempDir.h"
+
+namespace iqfeeder {
+namespace {
+
+using ::testing::AnyOf;
+using testing::EmulatedUsbBus;
+using testing::EmulatedUsbDevice;
+using testing::patternBytes;
+using ::testing::UnorderedElementsAre;
+
+constexpr DWORD kListAll = FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION;
+constexpr char kUntouched = '#';
+
+// Description buffers laid out back to back, as a caller would, filled with a marker so any
+// byte the driver writes shows.
+struct Descriptions {
+    explicit Descriptions(std::size_t offered) : pointers(offered + 1, nullptr) {
+        std::memset(bytes.data(), kUntouched, bytes.size());
+        for (std::size_t i = 0; i < offered; ++i) {
+            pointers[i] = &bytes[i * kDescriptionBytes];
+        }
+    }
+    std::string text(std::size_t index) const {
+        const char* start = &bytes[index * kDescriptionBytes];
+        return {start, strnlen(start, kDescriptionBytes)};
+    }
+    bool untouched(std::size_t index) const {
+        for (std::size_t i = 0; i < kDescriptionBytes; ++i) {
+            if (bytes[index * kDescriptionBytes + i] != kUntouched) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    std::array<char, 4 * kDescriptionBytes> bytes{};
+    std::vector<char*> pointers;
+};
+
+class LibFtdiDriverTest : public ::testing::Test {
+  protected:
+    FT_STATUS count(DWORD& devices) {
+        return table_.listDevices(table_.context, &devices, nullptr, FT_LIST_NUMBER_ONLY);
+    }
+    FT_STATUS describe(Descriptions& descriptions, DWORD& devices) {
+        return table_.listDevices(table_.context, descriptions.pointers.data(), &devices, kListAll);
+    }
+
+    EmulatedUsbBus bus_;
+    LibFtdiDriver driver_;
+    DriverTable table_ = driver_.table();
+};
+
+TEST_F(LibFtdiDriverTest, ListsEveryFtdiChipByProductAndSkipsOtherDevices) {
+    bus_.plugIn(testing::ft232r(), 2);
+    bus_.plugInWithoutHandler(testing::usbMouse(), 3);
+    bus_.plugIn(testing::ft232h(), 4);
+
+    DWORD devices = 0;
+    EXPECT_EQ(count(devices), FT_OK);
+    EXPECT_EQ(devices, 2U);
+
+    Descriptions descriptions(3);
+    devices = 0;
+    EXPECT_EQ(describe(descriptions, devices), FT_OK);
+    EXPECT_EQ(devices, 2U);
+    // In libusb's order, which need not be the bus order.
+    EXPECT_THAT((std::vector<std::string>{descriptions.text(0), descriptions.text(1)}),
+                UnorderedElementsAre("FT232R USB UART", "Single RS232-HS"));
+    EXPECT_TRUE(descriptions.untouched(2));
+}
+
+TEST_F(LibFtdiDriverTest, FillsNoMoreDescriptionsThanTheArrayHolds) {
+    bus_.plugIn(testing::ft232r(), 2);
+    bus_.plugIn(testing::ft232h(), 3);
+
+    Descriptions descriptions(1);
+    DWORD devices = 0;
+    EXPECT_EQ(describe(descriptions, devices), FT_OK);
+    EXPECT_EQ(devices, 2U);  // the count is of devices, not of descriptions filled
+    EXPECT_THAT(descriptions.text(0), AnyOf("FT232R USB UART", "Single RS232-HS"));
+    EXPECT_TRUE(descriptions.untouched(1));
+}
+
+TEST_F(LibFtdiDriverTest, LongProductStringIsCutToItsBuffer) {
+    testing::UsbDeviceModel chip = testing::ft232r();
+    chip.product = std::string(100, 'P');
+    bus_.plugIn(chip);
+
+    Descriptions descriptions(2);
+    DWORD devices = 0;
+    EXPECT_EQ(describe(descriptions, devices), FT_OK);
+    EXPECT_EQ(descriptions.text(0), std::string(kDescriptionBytes - 1, 'P'));
+    EXPECT_TRUE(descriptions.untouched(1));
+}
+
+TEST_F(LibFtdiDriverTest, ChipWhoseStringsCanNotBeReadIsListedWithoutAName) {
+    bus_.plugIn(testing::ft232r()).refuseStrings();
+
+    Descriptions descriptions(2);
+    DWORD devices = 0;
+    EXPECT_EQ(describe(descriptions, devices), FT_OK);
+    EXPECT_EQ(devices, 1U);
+    EXPECT_EQ(descriptions.text(0), "");
+}
+
+TEST_F(LibFtdiDriverTest, BusWithoutFtdiChipsFindsNoDevice) {
+    bus_.plugInWithoutHandler(testing::usbMouse());
+
+    DWORD devices = 7;
+    EXPECT_EQ(count(devices), FT_DEVICE_NOT_FOUND);
+    Descriptions descriptions(2);
+    EXPECT_EQ(describe(descriptions, devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_TRUE(descriptions.untouched(0));
+    FT_HANDLE handle = nullptr;
+    EXPECT_EQ(table_.open(table_.context, 0, &handle), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(LibFtdiDriverTest, OtherListingModesAreRefused) {
+    bus_.plugIn(testing::ft232r());
+    DWORD index = 0;
+    char description[kDescriptionBytes];
+    EXPECT_EQ(table_.listDevices(table_.context, &index, description,
+                                 FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
+              FT_OTHER_ERROR);
+}
+
+TEST_F(LibFtdiDriverTest, OpensWritesAndClosesTheFirstChip) {
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232h());
+
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(chip.interfaceClaims(), 1);
+
+    auto slice = patternBytes(12800);
+    DWORD written = 0;
+    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 12800, &written), FT_OK);
+    EXPECT_EQ(written, 12800U);
+    EXPECT_EQ(chip.receivedBytes(), slice);
+    EXPECT_EQ(chip.bulkTransfers().size(), 1U);  // the largest slice still goes out whole
+
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+    EXPECT_EQ(chip.interfaceReleases(), 1);
+}
+
+TEST_F(LibFtdiDriverTest, OpeningAnIndexPastTheLastChipFails) {
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    FT_HANDLE handle = nullptr;
+    EXPECT_EQ(table_.open(table_.context, 1, &handle), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(chip.interfaceClaims(), 0);
+}
+
+TEST_F(LibFtdiDriverTest, FailedTransferReportsAnIoErrorWithNothingWritten) {
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    chip.failBulkTransfer(1);
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+
+    auto slice = patternBytes(6400);
+    DWORD written = 0;
+    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_OK);
+    written = 12345;
+    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_IO_ERROR);
+    EXPECT_EQ(written, 0U);
+    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_OK);
+    EXPECT_EQ(written, 6400U);
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+}
+
+TEST_F(LibFtdiDriverTest, CallsWithoutAnOpenDeviceFailWithoutTouchingTheBus) {
+    std::uint8_t byte = 0;
+    DWORD written = 99;
+    EXPECT_EQ(table_.write(table_.context, nullptr, &byte, 1, &written), FT_INVALID_HANDLE);
+    EXPECT_EQ(written, 0U);
+    EXPECT_EQ(table_.close(table_.context, nullptr), FT_INVALID_HANDLE);
+}
+
+}  // namespace
+}  // namespace iqfeeder
+
+int main(int argc, char** argv) {
+    iqfeeder::testing::ensureUmockdevPreload(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
