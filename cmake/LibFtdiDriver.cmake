@@ -1,5 +1,13 @@
 # The libftdi1 filling of the driver table, used on Linux when the maker's library is absent.
-option(IQFEEDER_WITH_LIBFTDI "Reach FTDI devices through libftdi1 when the maker's library is absent" ON)
+# Windows has the maker's library installed with the chip's driver, and a cross-build must not
+# pick up the build machine's own libftdi1 through pkg-config, so it is off there by default.
+if(WIN32)
+    set(iqfeeder_libftdi_default OFF)
+else()
+    set(iqfeeder_libftdi_default ON)
+endif()
+option(IQFEEDER_WITH_LIBFTDI "Reach FTDI devices through libftdi1 when the maker's library is absent"
+       ${iqfeeder_libftdi_default})
 
 set(IQFEEDER_HAVE_LIBFTDI OFF)
 if(IQFEEDER_WITH_LIBFTDI)
