@@ -35,3 +35,6 @@ configure_and_build() {
     cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
     cmake --build "$dir" --target "$target" >&2
 }
+
+# Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).
+IQFEEDER_BENCH_PACKAGES=(strace)

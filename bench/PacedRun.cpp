@@ -1,0 +1,265 @@
+// Runs the real program on a live file for a while, the stand-in driver library taking data at a
+// fixed rate as a device would and this harness appending at the same rate as an encoder would,
+// then reports the program's CPU time and peak resident memory.
+//
+//   iqfeeder_paced_run [--seconds=30] [--rate=2000000]
+//
+// The stand-in's own pacing (one sleep per write) runs inside the program's process, so its
+// cost is measured alone too, in a child that makes the same writes without the program, and
+// taken off. Prints "RESULT name value" lines for scripts/bench.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr std::uint32_t kPassBytes = 32000;
+constexpr std::uint32_t kSliceBytes = kPassBytes / 5;
+constexpr std::uint32_t kProbeSeconds = 2;
+constexpr long kTickMs = 10;
+
+struct ChildCost {
+    bool ok = false;
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    long peakResidentKiB = 0;
+};
+
+double seconds(timeval t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double now() {
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+timespec after(timespec at, long milliseconds) {
+    const long long nanoseconds = at.tv_nsec + static_cast<long long>(milliseconds) * 1000000LL;
+    at.tv_sec += static_cast<time_t>(nanoseconds / 1000000000LL);
+    at.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
+    return at;
+}
+
+std::string optionValue(int argc, char** argv, const std::string& name,
+                        const std::string& fallback) {
+    const std::string prefix = "--" + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            return argv[i] + prefix.size();
+        }
+    }
+    return fallback;
+}
+
+// The peak resident set of a live process, from the kernel's own high-water mark.
+long peakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+pid_t spawn(const std::vector<std::string>& args,
+            const std::vector<std::string>& extraEnvironment) {
+    std::vector<std::string> variables(extraEnvironment);
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        variables.emplace_back(*variable);
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> argsCopy(args);
+    std::vector<char*> argv;
+    for (std::string& arg : argsCopy) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    // Its console output would only cost us; the program block-buffers it when redirected.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+ChildCost reap(pid_t pid, double startedAt, bool interrupt) {
+    ChildCost cost;
+    cost.peakResidentKiB = peakResidentKiB(pid);
+    if (interrupt) {
+        // Ctrl-C, the usual end of a live run.
+        ::kill(pid, SIGINT);
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) != pid) {
+        return cost;
+    }
+    cost.wallSeconds = now() - startedAt;
+    cost.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    if (cost.peakResidentKiB < 0) {
+        cost.peakResidentKiB = usage.ru_maxrss;
+    }
+    cost.ok = interrupt ? WIFSIGNALED(status) && WTERMSIG(status) == SIGINT
+                        : WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return cost;
+}
+
+bool appendPattern(int fd, std::uint64_t from, std::uint64_t to) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(to - from));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(1 + (from + i) % 251);
+    }
+    return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+// The program on a growing file, with this process as the encoder.
+ChildCost runProgram(const std::string& live, double runSeconds, long rate) {
+    const int fd = ::open(live.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    std::uint64_t length = 4 * kPassBytes;
+    if (fd < 0 || !appendPattern(fd, 0, length)) {
+        return {};
+    }
+    const double startedAt = now();
+    const pid_t pid = spawn(
+        {IQFEEDER_PROGRAM, live},
+        {"LD_LIBRARY_PATH=" STAND_IN_DIR, "FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate)});
+    if (pid < 0) {
+        ::close(fd);
+        return {};
+    }
+    timespec due{};
+    ::clock_gettime(CLOCK_MONOTONIC, &due);
+    const std::uint64_t start = length;
+    const auto ticks = static_cast<std::uint64_t>(runSeconds * 1000 / kTickMs);
+    bool ok = true;
+    for (std::uint64_t tick = 1; ok && tick <= ticks; ++tick) {
+        due = after(due, kTickMs);
+        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+        }
+        const std::uint64_t target =
+            start + static_cast<std::uint64_t>(rate) * tick * kTickMs / 1000U;
+        ok = appendPattern(fd, length, target);
+        length = target;
+    }
+    ::close(fd);
+    ChildCost cost = reap(pid, startedAt, true);
+    cost.ok = cost.ok && ok;
+    return cost;
+}
+
+// The stand-in alone: the writes the program would make over the same time, with nothing else.
+int driveStandIn(double writeSeconds) {
+    void* library = ::dlopen("libftd2xx.so", RTLD_NOW);
+    if (library == nullptr) {
+        return 1;
+    }
+    using Open = std::uint32_t (*)(int, void**);
+    using Write = std::uint32_t (*)(void*, void*, std::uint32_t, std::uint32_t*);
+    using Close = std::uint32_t (*)(void*);
+    const auto open = reinterpret_cast<Open>(::dlsym(library, "FT_Open"));
+    const auto write = reinterpret_cast<Write>(::dlsym(library, "FT_Write"));
+    const auto close = reinterpret_cast<Close>(::dlsym(library, "FT_Close"));
+    void* handle = nullptr;
+    if (open == nullptr || write == nullptr || close == nullptr || open(0, &handle) != 0) {
+        return 1;
+    }
+    std::vector<std::uint8_t> buffer(kPassBytes, 1);
+    const double until = now() + writeSeconds;
+    while (now() < until) {
+        for (std::uint32_t offset = 0; offset < kPassBytes; offset += kSliceBytes) {
+            std::uint32_t written = 0;
+            write(handle, buffer.data() + offset, kSliceBytes, &written);
+        }
+    }
+    close(handle);
+    ::dlclose(library);
+    return 0;
+}
+
+ChildCost runStandInAlone(double writeSeconds, long rate) {
+    const double startedAt = now();
+    const pid_t pid = spawn(
+        {"/proc/self/exe", "--drive-stand-in=" + std::to_string(writeSeconds)},
+        {"LD_LIBRARY_PATH=" STAND_IN_DIR, "FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate)});
+    return pid < 0 ? ChildCost{} : reap(pid, startedAt, false);
+}
+
+int harnessMain(int argc, char** argv) {
+    if (const std::string drive = optionValue(argc, argv, "drive-stand-in", ""); !drive.empty()) {
+        return driveStandIn(std::strtod(drive.c_str(), nullptr));
+    }
+    const double runSeconds =
+        std::strtod(optionValue(argc, argv, "seconds", "30").c_str(), nullptr);
+    const long rate = std::strtol(optionValue(argc, argv, "rate", "2000000").c_str(), nullptr, 10);
+    if (runSeconds <= kProbeSeconds || rate <= 0) {
+        std::fprintf(stderr, "usage: %s [--seconds=S (more than %u)] [--rate=BYTES_PER_SECOND]\n",
+                     argv[0], kProbeSeconds);
+        return 2;
+    }
+    const char* temp = std::getenv("TMPDIR");
+    std::string directory = std::string(temp != nullptr ? temp : "/tmp") + "/iqfeeder-paced-XXXXXX";
+    if (::mkdtemp(directory.data()) == nullptr) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
+    }
+    const std::string live = directory + "/live.iq";
+
+    std::printf("paced run: %s on a live file for %.0f s, device and encoder at %ld B/s\n",
+                IQFEEDER_PROGRAM, runSeconds, rate);
+    std::fflush(stdout);
+    const ChildCost program = runProgram(live, runSeconds, rate);
+    ::unlink(live.c_str());
+    ::rmdir(directory.c_str());
+    if (!program.ok) {
+        std::fprintf(stderr, "the paced run failed\n");
+        return 1;
+    }
+    // The program writes from the end of its probe on.
+    const ChildCost standIn = runStandInAlone(program.wallSeconds - kProbeSeconds, rate);
+    if (!standIn.ok) {
+        std::fprintf(stderr, "the stand-in library alone failed\n");
+        return 1;
+    }
+    const double percent = 100 * program.cpuSeconds / program.wallSeconds;
+    const double standInPercent = 100 * standIn.cpuSeconds / program.wallSeconds;
+    std::printf("RESULT paced_seconds %.1f\n", program.wallSeconds);
+    std::printf("RESULT paced_rate_bytes_per_s %ld\n", rate);
+    std::printf("RESULT cpu_seconds %.3f\n", program.cpuSeconds);
+    std::printf("RESULT cpu_percent %.3f\n", percent);
+    std::printf("RESULT stand_in_cpu_percent %.3f\n", standInPercent);
+    std::printf("RESULT program_cpu_percent %.3f\n", percent - standInPercent);
+    std::printf("RESULT peak_rss_kib %ld\n", program.peakResidentKiB);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return harnessMain(argc, argv);
+}

@@ -1,0 +1,293 @@
+// Times the real pass loop over a page-cached recording, with a device that takes every byte at
+// once, and dd reading the same file in blocks of the same size. The loop's cost per pass is
+// what is left for the program once the device stops setting the pace.
+//
+//   iqfeeder_pass_loop_benchmark [--file=PATH] [--megabytes=N] [--repetitions=N]
+//
+// The file is created (or extended) to N MB of non-zero bytes if it is shorter. Besides Google
+// Benchmark's own report it prints "RESULT name value" lines for scripts/bench.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "app/StreamRunner.h"
+#include "common/Console.h"
+#include "device/DeviceLink.h"
+
+extern char** environ;
+
+namespace iqfeeder {
+namespace {
+
+constexpr std::uint32_t kPassBytes = 32000;
+
+// Formats every message, as on a terminal, and then drops it.
+class DiscardingBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+// One attached device that accepts every slice at once; the context counts the writes.
+FT_STATUS listOneDevice(void*, void* arg1, void* arg2, DWORD flags) {
+    if (flags == FT_LIST_NUMBER_ONLY) {
+        *static_cast<DWORD*>(arg1) = 1;
+        return FT_OK;
+    }
+    auto** descriptions = static_cast<char**>(arg1);
+    std::snprintf(descriptions[0], kDescriptionBytes, "Bench device");
+    *static_cast<DWORD*>(arg2) = 1;
+    return FT_OK;
+}
+FT_STATUS openDevice(void* context, int, FT_HANDLE* handle) {
+    *handle = context;
+    return FT_OK;
+}
+FT_STATUS acceptAll(void* context, FT_HANDLE, void*, DWORD size, DWORD* written) {
+    ++*static_cast<std::uint64_t*>(context);
+    *written = size;
+    return FT_OK;
+}
+FT_STATUS closeDevice(void*, FT_HANDLE) {
+    return FT_OK;
+}
+
+DriverTable zeroCostDriver(std::uint64_t& writes) {
+    return DriverTable{&writes, listOneDevice, openDevice, acceptAll, closeDevice};
+}
+
+void passLoop(benchmark::State& state, const std::string& path) {
+    DiscardingBuffer discard;
+    std::ostream out(&discard);
+    Console console(out);
+    std::uint64_t writes = 0;
+    const DriverTable driver = zeroCostDriver(writes);
+    for (auto _ : state) {
+        DeviceLink device(driver, console);
+        // The probe's two-second wait is the only sleep; it is not the loop's cost.
+        StreamRunner runner(device, console, [](std::uint32_t) {});
+        if (runner.run(path) != 0) {
+            state.SkipWithError("the run refused the input");
+            return;
+        }
+    }
+    // Five slices a pass; the closing "File sent." pass sends nothing and is left out.
+    const double passes = static_cast<double>(writes / 5);
+    state.counters["passes"] = benchmark::Counter(passes, benchmark::Counter::kAvgIterations);
+    state.counters["bytes"] =
+        benchmark::Counter(passes * kPassBytes, benchmark::Counter::kAvgIterations);
+}
+
+struct LoopRun {
+    double seconds;  // wall time of one run over the file
+    double passes;
+    double bytes;
+};
+
+// Keeps Google Benchmark's console report and the figures of each repetition.
+class CapturingReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
+                loops.push_back({run.real_accumulated_time / static_cast<double>(run.iterations),
+                                 run.counters.at("passes").value, run.counters.at("bytes").value});
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::vector<LoopRun> loops;
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+bool fileAtLeast(const std::string& path, std::uint64_t bytes) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= bytes;
+}
+
+bool writeRecording(const std::string& path, std::uint64_t bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<std::uint8_t> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<std::uint8_t>(1 + i % 251);
+    }
+    bool ok = true;
+    for (std::uint64_t done = 0; ok && done < bytes;) {
+        const std::size_t size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), bytes - done));
+        ok = ::write(fd, block.data(), size) == static_cast<ssize_t>(size);
+        done += size;
+    }
+    return ::close(fd) == 0 && ok;
+}
+
+// Reads the file once so that every run finds it in the page cache, and says how much of it is.
+double warmPageCache(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0) {
+        return 0;
+    }
+    const auto length = static_cast<std::size_t>(info.st_size);
+    std::vector<char> block(1 << 20);
+    while (::read(fd, block.data(), block.size()) > 0) {
+    }
+    double resident = 0;
+    if (void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0); map != MAP_FAILED) {
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> pages((length + page - 1) / page);
+        if (::mincore(map, length, pages.data()) == 0) {
+            const auto inCache = std::count_if(pages.begin(), pages.end(),
+                                               [](unsigned char p) { return (p & 1) != 0; });
+            resident = static_cast<double>(inCache) / static_cast<double>(pages.size());
+        }
+        ::munmap(map, length);
+    }
+    ::close(fd);
+    return resident;
+}
+
+// Runs dd over the file in pass-sized blocks and returns the seconds dd itself reports for the
+// copy (its start-up is left out, which is in dd's favour). Negative on failure.
+double timeDd(const std::string& path) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    const std::string input = "if=" + path;
+    const std::string blockSize = "bs=" + std::to_string(kPassBytes);
+    std::vector<std::string> args{"dd", input, "of=/dev/null", blockSize};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    // The C locale, so that the report reads "copied, 0.0345 s," whatever the user's locale.
+    std::vector<std::string> variables{"LC_ALL=C", "PATH=/usr/bin:/bin"};
+    std::vector<char*> envp;
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawnp(&pid, "dd", &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    std::string report;
+    char chunk[512];
+    for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+        report.append(chunk, static_cast<std::size_t>(got));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    const std::size_t copied = report.find("copied, ");
+    return copied == std::string::npos ? -1 : std::strtod(report.c_str() + copied + 8, nullptr);
+}
+
+std::string optionValue(int argc, char** argv, const std::string& name,
+                        const std::string& fallback) {
+    const std::string prefix = "--" + name + "=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
+            return argv[i] + prefix.size();
+        }
+    }
+    return fallback;
+}
+
+int benchmarkMain(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const char* temp = std::getenv("TMPDIR");
+    const std::string path =
+        optionValue(argc, argv, "file",
+                    std::string(temp != nullptr ? temp : "/tmp") + "/iqfeeder-bench-recording.iq");
+    const auto megabytes =
+        std::strtoull(optionValue(argc, argv, "megabytes", "320").c_str(), nullptr, 10);
+    const int repetitions = std::atoi(optionValue(argc, argv, "repetitions", "5").c_str());
+    const std::uint64_t bytes = megabytes * 1000000U;
+    if (bytes == 0 || repetitions < 1) {
+        std::fprintf(stderr, "usage: %s [--file=PATH] [--megabytes=N] [--repetitions=N]\n",
+                     argv[0]);
+        return 2;
+    }
+    if (!fileAtLeast(path, bytes) && !writeRecording(path, bytes)) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return 1;
+    }
+    const double cached = warmPageCache(path);
+    std::printf("recording %s: %llu MB, %.0f%% in the page cache\n", path.c_str(),
+                static_cast<unsigned long long>(megabytes), cached * 100);
+
+    benchmark::RegisterBenchmark("PassLoop/recorded", passLoop, path)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Repetitions(repetitions);
+    CapturingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    if (reporter.loops.empty()) {
+        std::fprintf(stderr, "the pass loop did not run\n");
+        return 1;
+    }
+    std::vector<double> loopRates;
+    std::vector<double> passTimes;
+    for (const LoopRun& run : reporter.loops) {
+        loopRates.push_back(run.bytes / run.seconds / 1e6);
+        passTimes.push_back(run.seconds / run.passes * 1e6);
+    }
+    std::vector<double> ddRates;
+    for (int i = 0; i < repetitions; ++i) {
+        if (const double seconds = timeDd(path); seconds > 0) {
+            ddRates.push_back(static_cast<double>(bytes) / seconds / 1e6);
+        }
+    }
+    if (ddRates.empty()) {
+        std::fprintf(stderr, "dd did not run\n");
+        return 1;
+    }
+    const double loopRate = median(loopRates);
+    const double ddRate = median(ddRates);
+    std::printf("RESULT file_mb %llu\n", static_cast<unsigned long long>(megabytes));
+    std::printf("RESULT page_cached_percent %.0f\n", cached * 100);
+    std::printf("RESULT loop_us_per_pass %.2f\n", median(passTimes));
+    std::printf("RESULT loop_mb_per_s %.0f\n", loopRate);
+    std::printf("RESULT dd_mb_per_s %.0f\n", ddRate);
+    std::printf("RESULT ratio %.2f\n", loopRate / ddRate);
+    return 0;
+}
+
+}  // namespace
+}  // namespace iqfeeder
+
+int main(int argc, char** argv) {
+    return iqfeeder::benchmarkMain(argc, argv);
+}
