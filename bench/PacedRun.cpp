@@ -102,8 +102,18 @@ pid_t spawn(const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    // A shell starts background jobs with SIGINT ignored, which would outlive the exec.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &interrupts);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned =
+        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return spawned == 0 ? pid : -1;
 }
@@ -117,7 +127,19 @@ ChildCost reap(pid_t pid, double startedAt, bool interrupt) {
     }
     int status = 0;
     rusage usage{};
-    if (::wait4(pid, &status, 0, &usage) != pid) {
+    // Never hang on a child that outlives its end: it gets five seconds, then SIGKILL.
+    const double deadline = now() + 5;
+    pid_t ended = 0;
+    while ((ended = ::wait4(pid, &status, WNOHANG, &usage)) == 0 &&
+           (!interrupt || now() < deadline)) {
+        const timespec pause{0, 10000000};
+        ::nanosleep(&pause, nullptr);
+    }
+    if (ended == 0) {
+        ::kill(pid, SIGKILL);
+        ended = ::wait4(pid, &status, 0, &usage);
+    }
+    if (ended != pid) {
         return cost;
     }
     cost.wallSeconds = now() - startedAt;
