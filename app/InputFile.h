@@ -1,5 +1,6 @@
 // The input file, held for one pass. Opened for reading while its producer keeps appending;
-// a seek to a negative offset fails and leaves the offset where it was.
+// a seek to a negative offset fails and leaves the offset where it was. The offset is our own
+// and every read says where it reads, so measuring and seeking cost no system call.
 #pragma once
 
 #include <cstddef>
@@ -17,19 +18,23 @@ class InputFile {
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // Refuses anything but a regular file before opening it, so a FIFO never blocks us.
+    // Refuses anything but a regular file, and never blocks on a FIFO while finding out.
     OpenStatus open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
 
-    // Length in bytes, saturated to the largest signed 32-bit value; leaves the offset at 0.
+    // Length in bytes when opened, saturated to the largest signed 32-bit value; leaves the
+    // offset at 0.
     std::int32_t measure();
     void seekTo(std::int32_t offset);
-    // Reads until `size` bytes arrived or the file ends; returns the bytes delivered.
+    // Reads at the offset until `size` bytes arrived or the file ends, and moves the offset past
+    // them; returns the bytes delivered.
     std::size_t read(std::uint8_t* buffer, std::size_t size);
     void close();
 
   private:
     int fd_ = -1;
+    std::int64_t offset_ = 0;
+    std::int64_t length_ = 0;
 };
 
 }  // namespace iqfeeder

@@ -12,45 +12,45 @@ namespace iqfeeder {
 
 InputFile::OpenStatus InputFile::open(const std::string& path) {
     close();
+    // Non-blocking so that a FIFO opens at once instead of waiting for a writer, and no
+    // controlling terminal should the path name one; either is refused below.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return OpenStatus::CannotOpen;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return OpenStatus::NotRegularFile;
-    }
-    // Non-blocking in case the path was swapped for a FIFO since the stat.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return OpenStatus::CannotOpen;
+        // A socket can't be opened at all; tell it apart from a missing file.
+        const bool exists = ::stat(path.c_str(), &info) == 0;
+        return exists && !S_ISREG(info.st_mode) ? OpenStatus::NotRegularFile
+                                                : OpenStatus::CannotOpen;
     }
+    // The length comes with the check, so measuring the file costs nothing more.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return OpenStatus::NotRegularFile;
     }
     fd_ = fd;
+    offset_ = 0;
+    length_ = info.st_size;
     return OpenStatus::Opened;
 }
 
 std::int32_t InputFile::measure() {
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    ::lseek(fd_, 0, SEEK_SET);
-    if (end < 0) {
-        return 0;
-    }
+    offset_ = 0;
     return static_cast<std::int32_t>(
-        std::min<off_t>(end, std::numeric_limits<std::int32_t>::max()));
+        std::min<std::int64_t>(length_, std::numeric_limits<std::int32_t>::max()));
 }
 
 void InputFile::seekTo(std::int32_t offset) {
-    // lseek refuses a negative offset with EINVAL and keeps the old one, which is what we rely on.
-    ::lseek(fd_, offset, SEEK_SET);
+    // As lseek would: a negative offset is refused and the old one kept, which we rely on.
+    if (offset >= 0) {
+        offset_ = offset;
+    }
 }
 
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
     std::size_t delivered = 0;
     while (delivered < size) {
-        const ssize_t got = ::read(fd_, buffer + delivered, size - delivered);
+        const ssize_t got = ::pread(fd_, buffer + delivered, size - delivered,
+                                    static_cast<off_t>(offset_) + static_cast<off_t>(delivered));
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -59,6 +59,7 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
         }
         delivered += static_cast<std::size_t>(got);
     }
+    offset_ += static_cast<std::int64_t>(delivered);
     return delivered;
 }
 

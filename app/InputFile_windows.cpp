@@ -40,27 +40,29 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
         return OpenStatus::CannotOpen;
     }
     fd_ = fd;
+    offset_ = 0;
+    const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
+    length_ = end < 0 ? 0 : end;
     return OpenStatus::Opened;
 }
 
 std::int32_t InputFile::measure() {
-    const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
-    ::_lseeki64(fd_, 0, SEEK_SET);
-    if (end < 0) {
-        return 0;
-    }
+    offset_ = 0;
     return static_cast<std::int32_t>(
-        std::min<__int64>(end, std::numeric_limits<std::int32_t>::max()));
+        std::min<std::int64_t>(length_, std::numeric_limits<std::int32_t>::max()));
 }
 
 void InputFile::seekTo(std::int32_t offset) {
-    // Windows refuses a position before the start too, but say so rather than rely on it.
+    // A position before the start is refused and the old one kept, as on POSIX.
     if (offset >= 0) {
-        ::_lseeki64(fd_, offset, SEEK_SET);
+        offset_ = offset;
     }
 }
 
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
+    if (::_lseeki64(fd_, offset_, SEEK_SET) < 0) {
+        return 0;
+    }
     std::size_t delivered = 0;
     while (delivered < size) {
         const auto want =
@@ -71,6 +73,7 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
         }
         delivered += static_cast<std::size_t>(got);
     }
+    offset_ += static_cast<std::int64_t>(delivered);
     return delivered;
 }
 
