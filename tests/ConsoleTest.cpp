@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "common/Console.h"
+
+namespace iqfeeder {
+namespace {
+
+// Keeps every piece of text the stream hands over, so a message split in two shows.
+class RecordingBuffer : public std::streambuf {
+  public:
+    std::vector<std::string> writes;
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            writes.emplace_back(1, traits_type::to_char_type(c));
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        writes.emplace_back(text, static_cast<std::size_t>(count));
+        return count;
+    }
+};
+
+struct PrintCase {
+    const char* name;
+    std::function<void(Console&)> print;
+    std::string expected;
+};
+
+void PrintTo(const PrintCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConsolePrintTest : public ::testing::TestWithParam<PrintCase> {};
+
+TEST_P(ConsolePrintTest, WritesTheFormattedMessageInOnePiece) {
+    RecordingBuffer buffer;
+    std::ostream out(&buffer);
+    Console console(out);
+    GetParam().print(console);
+    ASSERT_EQ(buffer.writes.size(), 1U);
+    EXPECT_EQ(buffer.writes[0], GetParam().expected);
+}
+
+// Message lengths around the formatting buffer of 256 bytes (255 characters and the null).
+const std::string k255(255, 'a');
+const std::string k256(256, 'b');
+const std::string kLongPath = "/srv/" + std::string(2000, 'p') + "/live.iq";
+
+const std::vector<PrintCase> kPrintCases{
+    {"FixedText", [](Console& c) { c.print("File sent.\n"); }, "File sent.\n"},
+    {"Status",
+     [](Console& c) {
+         c.print("Status: Size of pipe file is: %i KBytes, Delay: %ims\r", 660, 250);
+     },
+     "Status: Size of pipe file is: 660 KBytes, Delay: 250ms\r"},
+    {"NegativeNumber", [](Console& c) { c.print("Sent %i of %iKB\r", -12, 0); },
+     "Sent -12 of 0KB\r"},
+    {"BoundedText", [](Console& c) { c.print("%i: %.*s\n", 1, 4, "Fake Transmitter"); },
+     "1: Fake\n"},
+    {"JustFits", [](Console& c) { c.print("%s", k255.c_str()); }, k255},
+    {"OneTooLong", [](Console& c) { c.print("%s", k256.c_str()); }, k256},
+    {"LongPath", [](Console& c) { c.print("Input file is %s\n", kLongPath.c_str()); },
+     "Input file is " + kLongPath + "\n"},
+    {"LongPathThenNumbers", [](Console& c) { c.print("%s %i %i", kLongPath.c_str(), 7, -8); },
+     kLongPath + " 7 -8"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Messages, ConsolePrintTest, ::testing::ValuesIn(kPrintCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConsoleTest, AnEmptyMessageWritesNothing) {
+    RecordingBuffer buffer;
+    std::ostream out(&buffer);
+    Console console(out);
+    console.print("%s", "");
+    EXPECT_TRUE(buffer.writes.empty());
+}
+
+}  // namespace
+}  // namespace iqfeeder
