@@ -4,7 +4,7 @@
 //
 //   iqfeeder_pass_loop_benchmark [--file=PATH] [--megabytes=N] [--repetitions=N]
 //
-// The file is created (or extended) to N MB of non-zero bytes if it is shorter. Besides Google
+// The file is made N MB of non-zero bytes unless it already has that size. Besides Google
 // Benchmark's own report it prints "RESULT name value" lines for scripts/bench.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -30,10 +31,35 @@
 
 extern char** environ;
 
+// Every heap allocation of this process is counted, to see how many a pass makes.
+namespace {
+std::uint64_t allocations = 0;
+}  // namespace
+
+// GCC takes malloc and free here for a mismatch with the operator new they implement.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
 namespace iqfeeder {
 namespace {
 
 constexpr std::uint32_t kPassBytes = 32000;
+constexpr const char* kLoopName = "PassLoop/recorded";
+constexpr const char* kDdName = "dd/bs=32000";
+constexpr const char* kFloorName = "SystemCallsAlone";
 
 // Formats every message, as on a terminal, and then drops it.
 class DiscardingBuffer : public std::streambuf {
@@ -92,8 +118,46 @@ void passLoop(benchmark::State& state, const std::string& path) {
         benchmark::Counter(passes * kPassBytes, benchmark::Counter::kAvgIterations);
 }
 
-struct LoopRun {
-    double seconds;  // wall time of one run over the file
+// What every pass must do whatever the program around it: open, measure, read one block,
+// close. The pass loop can come no closer to dd than this.
+void systemCallsAlone(benchmark::State& state, const std::string& path) {
+    std::vector<std::uint8_t> buffer(kPassBytes);
+    double passes = 0;
+    for (auto _ : state) {
+        for (off_t offset = 0;; offset += kPassBytes) {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            struct stat info {};
+            ::fstat(fd, &info);
+            const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), offset);
+            ::close(fd);
+            ++passes;
+            if (got <= 0) {
+                break;
+            }
+        }
+    }
+    state.counters["passes"] = benchmark::Counter(passes, benchmark::Counter::kAvgIterations);
+    state.counters["bytes"] =
+        benchmark::Counter(passes * kPassBytes, benchmark::Counter::kAvgIterations);
+}
+
+// One run outside the timing, counting the heap allocations it makes per pass.
+double allocationsPerPass(const std::string& path) {
+    DiscardingBuffer discard;
+    std::ostream out(&discard);
+    Console console(out);
+    std::uint64_t writes = 0;
+    const DriverTable driver = zeroCostDriver(writes);
+    DeviceLink device(driver, console);
+    StreamRunner runner(device, console, [](std::uint32_t) {});
+    const std::uint64_t before = allocations;
+    runner.run(path);
+    return static_cast<double>(allocations - before) / static_cast<double>(writes / 5);
+}
+
+// One repetition of either benchmark: how long one pass over the file took, and what it moved.
+struct Repetition {
+    double seconds;
     double passes;
     double bytes;
 };
@@ -101,16 +165,23 @@ struct LoopRun {
 // Keeps Google Benchmark's console report and the figures of each repetition.
 class CapturingReporter : public benchmark::ConsoleReporter {
   public:
+    CapturingReporter()
+        : ConsoleReporter(::isatty(STDOUT_FILENO) != 0 ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-                loops.push_back({run.real_accumulated_time / static_cast<double>(run.iterations),
-                                 run.counters.at("passes").value, run.counters.at("bytes").value});
+                const Repetition repetition{
+                    run.real_accumulated_time / static_cast<double>(run.iterations),
+                    run.counters.at("passes").value, run.counters.at("bytes").value};
+                const std::string& name = run.run_name.function_name;
+                (name == kDdName ? dd : name == kFloorName ? floor : loop).push_back(repetition);
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::vector<LoopRun> loops;
+    std::vector<Repetition> loop;
+    std::vector<Repetition> dd;
+    std::vector<Repetition> floor;
 };
 
 double median(std::vector<double> values) {
@@ -119,9 +190,9 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-bool fileAtLeast(const std::string& path, std::uint64_t bytes) {
+bool fileOfSize(const std::string& path, std::uint64_t bytes) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_size) >= bytes;
+    return ::stat(path.c_str(), &info) == 0 && static_cast<std::uint64_t>(info.st_size) == bytes;
 }
 
 bool writeRecording(const std::string& path, std::uint64_t bytes) {
@@ -213,6 +284,22 @@ double timeDd(const std::string& path) {
     return copied == std::string::npos ? -1 : std::strtod(report.c_str() + copied + 8, nullptr);
 }
 
+// dd's own timing of each copy stands as the iteration's time.
+void ddReads(benchmark::State& state, const std::string& path, std::uint64_t fileBytes) {
+    for (auto _ : state) {
+        const double seconds = timeDd(path);
+        if (seconds <= 0) {
+            state.SkipWithError("dd did not run");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+    const auto bytes = static_cast<double>(fileBytes) * static_cast<double>(state.iterations());
+    state.counters["passes"] =
+        benchmark::Counter(bytes / kPassBytes, benchmark::Counter::kAvgIterations);
+    state.counters["bytes"] = benchmark::Counter(bytes, benchmark::Counter::kAvgIterations);
+}
+
 std::string optionValue(int argc, char** argv, const std::string& name,
                         const std::string& fallback) {
     const std::string prefix = "--" + name + "=";
@@ -225,6 +312,14 @@ std::string optionValue(int argc, char** argv, const std::string& name,
 }
 
 int benchmarkMain(int argc, char** argv) {
+    // The loop's and dd's repetitions take turns, so that both meet the same machine; flags
+    // given on the command line come later and win.
+    std::vector<char*> args{argv, argv + argc};
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave.data());
+    argc = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     const char* temp = std::getenv("TMPDIR");
     const std::string path =
@@ -239,7 +334,7 @@ int benchmarkMain(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    if (!fileAtLeast(path, bytes) && !writeRecording(path, bytes)) {
+    if (!fileOfSize(path, bytes) && !writeRecording(path, bytes)) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return 1;
     }
@@ -247,41 +342,52 @@ int benchmarkMain(int argc, char** argv) {
     std::printf("recording %s: %llu MB, %.0f%% in the page cache\n", path.c_str(),
                 static_cast<unsigned long long>(megabytes), cached * 100);
 
-    benchmark::RegisterBenchmark("PassLoop/recorded", passLoop, path)
+    benchmark::RegisterBenchmark(kLoopName, passLoop, path)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Repetitions(repetitions);
+    benchmark::RegisterBenchmark(kDdName, ddReads, path, bytes)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Repetitions(repetitions);
+    benchmark::RegisterBenchmark(kFloorName, systemCallsAlone, path)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Repetitions(repetitions);
     CapturingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    if (reporter.loops.empty()) {
-        std::fprintf(stderr, "the pass loop did not run\n");
+    if (reporter.loop.empty() || reporter.dd.empty() || reporter.floor.empty()) {
+        std::fprintf(stderr, "a benchmark did not run\n");
         return 1;
     }
-    std::vector<double> loopRates;
-    std::vector<double> passTimes;
-    for (const LoopRun& run : reporter.loops) {
-        loopRates.push_back(run.bytes / run.seconds / 1e6);
-        passTimes.push_back(run.seconds / run.passes * 1e6);
-    }
-    std::vector<double> ddRates;
-    for (int i = 0; i < repetitions; ++i) {
-        if (const double seconds = timeDd(path); seconds > 0) {
-            ddRates.push_back(static_cast<double>(bytes) / seconds / 1e6);
+    const auto rates = [](const std::vector<Repetition>& runs) {
+        std::vector<double> values;
+        for (const Repetition& run : runs) {
+            values.push_back(run.bytes / run.seconds / 1e6);
         }
-    }
-    if (ddRates.empty()) {
-        std::fprintf(stderr, "dd did not run\n");
-        return 1;
-    }
-    const double loopRate = median(loopRates);
-    const double ddRate = median(ddRates);
+        return median(values);
+    };
+    const auto passTime = [](const std::vector<Repetition>& runs) {
+        std::vector<double> values;
+        for (const Repetition& run : runs) {
+            values.push_back(run.seconds / run.passes * 1e6);
+        }
+        return median(values);
+    };
+    const double allocated = allocationsPerPass(path);
+    const double loopRate = rates(reporter.loop);
+    const double ddRate = rates(reporter.dd);
     std::printf("RESULT file_mb %llu\n", static_cast<unsigned long long>(megabytes));
     std::printf("RESULT page_cached_percent %.0f\n", cached * 100);
-    std::printf("RESULT loop_us_per_pass %.2f\n", median(passTimes));
+    std::printf("RESULT loop_us_per_pass %.2f\n", passTime(reporter.loop));
+    std::printf("RESULT floor_us_per_pass %.2f\n", passTime(reporter.floor));
+    std::printf("RESULT floor_mb_per_s %.0f\n", rates(reporter.floor));
+    std::printf("RESULT dd_us_per_block %.2f\n", passTime(reporter.dd));
     std::printf("RESULT loop_mb_per_s %.0f\n", loopRate);
     std::printf("RESULT dd_mb_per_s %.0f\n", ddRate);
     std::printf("RESULT ratio %.2f\n", loopRate / ddRate);
+    std::printf("RESULT allocations_per_pass %.2f\n", allocated);
     return 0;
 }
 
