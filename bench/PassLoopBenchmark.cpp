@@ -1,6 +1,7 @@
 // Times the real pass loop over a page-cached recording, with a device that takes every byte at
-// once, and dd reading the same file in blocks of the same size. The loop's cost per pass is
-// what is left for the program once the device stops setting the pace.
+// once, against dd reading the same file in blocks of the same size and against the system
+// calls a pass cannot do without, repetitions taking turns. The loop's cost per pass is what
+// the program costs once the device stops setting the pace.
 //
 //   iqfeeder_pass_loop_benchmark [--file=PATH] [--megabytes=N] [--repetitions=N]
 //
@@ -29,8 +30,6 @@
 #include "common/Console.h"
 #include "device/DeviceLink.h"
 
-extern char** environ;
-
 // Every heap allocation of this process is counted, to see how many a pass makes.
 namespace {
 std::uint64_t allocations = 0;
@@ -52,6 +51,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#pragma GCC diagnostic pop
 
 namespace iqfeeder {
 namespace {
