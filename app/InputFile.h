@@ -22,8 +22,9 @@ class InputFile {
     OpenStatus open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
 
-    // Length in bytes when opened, saturated to the largest signed 32-bit value; leaves the
-    // offset at 0.
+    // Length in bytes, saturated to the largest signed 32-bit value; leaves the offset at 0.
+    // The first call after the open takes the length the open already found (a pass measures
+    // right after opening); later calls look at the file again.
     std::int32_t measure();
     void seekTo(std::int32_t offset);
     // Reads at the offset until `size` bytes arrived or the file ends, and moves the offset past
@@ -34,7 +35,7 @@ class InputFile {
   private:
     int fd_ = -1;
     std::int64_t offset_ = 0;
-    std::int64_t length_ = 0;
+    std::int64_t lengthAtOpen_ = -1;  // -1 once measure() has used it
 };
 
 }  // namespace iqfeeder

@@ -29,14 +29,19 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     }
     fd_ = fd;
     offset_ = 0;
-    length_ = info.st_size;
+    lengthAtOpen_ = info.st_size;
     return OpenStatus::Opened;
 }
 
 std::int32_t InputFile::measure() {
     offset_ = 0;
+    std::int64_t length = lengthAtOpen_;
+    lengthAtOpen_ = -1;
+    if (struct stat info{}; length < 0) {
+        length = ::fstat(fd_, &info) == 0 ? info.st_size : 0;
+    }
     return static_cast<std::int32_t>(
-        std::min<std::int64_t>(length_, std::numeric_limits<std::int32_t>::max()));
+        std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
 }
 
 void InputFile::seekTo(std::int32_t offset) {

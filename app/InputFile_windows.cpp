@@ -41,15 +41,19 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     }
     fd_ = fd;
     offset_ = 0;
-    const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
-    length_ = end < 0 ? 0 : end;
+    lengthAtOpen_ = -1;
     return OpenStatus::Opened;
 }
 
 std::int32_t InputFile::measure() {
+    // Opening told nothing of the length here, so every call looks.
     offset_ = 0;
+    const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
+    if (end < 0) {
+        return 0;
+    }
     return static_cast<std::int32_t>(
-        std::min<std::int64_t>(length_, std::numeric_limits<std::int32_t>::max()));
+        std::min<__int64>(end, std::numeric_limits<std::int32_t>::max()));
 }
 
 void InputFile::seekTo(std::int32_t offset) {

@@ -77,7 +77,7 @@ TEST(InputFileTest, ReadsGoOnWhereTheLastOneEndedAndMeasuringRewinds) {
     EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 10), patternBytes(10, 0));
 }
 
-TEST(InputFileTest, ReadsWhatTheProducerAppendedAfterTheOpen) {
+TEST(InputFileTest, MeasuresAndReadsWhatTheProducerAppendedAfterTheOpen) {
     TempDir dir;
     const std::string path = dir.file("live");
     testing::writeFile(path, patternBytes(100));
@@ -85,6 +85,7 @@ TEST(InputFileTest, ReadsWhatTheProducerAppendedAfterTheOpen) {
     ASSERT_EQ(file.open(path), InputFile::OpenStatus::Opened);
     EXPECT_EQ(file.measure(), 100);
     testing::appendPattern(path, 50);
+    EXPECT_EQ(file.measure(), 150);
     file.seekTo(90);
     std::vector<std::uint8_t> buffer(100);
     ASSERT_EQ(file.read(buffer.data(), buffer.size()), 60U);
