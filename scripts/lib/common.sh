@@ -35,3 +35,7 @@ configure_and_build() {
     cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
     cmake --build "$dir" --target "$target" >&2
 }
+
+# Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
+# with libFuzzer's runtime.
+IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
