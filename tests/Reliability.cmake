@@ -31,3 +31,12 @@ target_compile_definitions(iqfeeder_fault_e2e_tests PRIVATE
     FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}")
 add_dependencies(iqfeeder_fault_e2e_tests iqfeeder fake_ftd2xx ${fake_without_targets})
 gtest_discover_tests(iqfeeder_fault_e2e_tests PROPERTIES TIMEOUT 120)
+
+# The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh
+# alone rather than by ctest, so nothing else competes with its producer for the processors.
+add_executable(iqfeeder_soak_test SoakTest.cpp)
+target_link_libraries(iqfeeder_soak_test PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
+target_compile_definitions(iqfeeder_soak_test PRIVATE
+    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
+    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>")
+add_dependencies(iqfeeder_soak_test iqfeeder fake_ftd2xx)
