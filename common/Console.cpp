@@ -15,7 +15,7 @@ void Console::print(const char* format, ...) {
     va_end(sizing);
     if (length > 0) {
         std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        std::vsnprintf(text.data(), text.size(), format, args);
+        (void)std::vsnprintf(text.data(), text.size(), format, args);  // length known above
         text.pop_back();
         out_ << text;
     }
