@@ -1,6 +1,8 @@
 #include "app/StreamRunner.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "stream/LivePositionControl.h"
@@ -105,8 +107,11 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
     state_.anythingSent = true;
     file.close();
 
-    state_.readPosition = static_cast<std::int32_t>(static_cast<std::int64_t>(state_.readPosition) +
-                                                    static_cast<std::int64_t>(bufferSize));
+    // Past 2^31 - 1 the position would wrap negative and the run go on past the cap; held at
+    // the largest value it still ends there.
+    state_.readPosition = static_cast<std::int32_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(state_.readPosition) + bufferSize,
+                               std::numeric_limits<std::int32_t>::max()));
     return PassOutcome::Continue;
 }
 

@@ -9,13 +9,13 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("Usage: iqfeeder FILE\n", stderr);
+        (void)std::fputs("Usage: iqfeeder FILE\n", stderr);  // nothing to do if stderr is gone
         return 2;
     }
     // On a terminal the carriage-return lines must show as they are printed; redirected output
     // stays block-buffered and is written out when the run ends.
     if (iqfeeder::standardOutputIsTerminal()) {
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        (void)std::setvbuf(stdout, nullptr, _IONBF, 0);  // if refused, lines only show later
     }
     iqfeeder::Console console(std::cout);
     const iqfeeder::DriverSelection driver;

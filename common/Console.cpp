@@ -25,7 +25,7 @@ void Console::print(const char* format, ...) {
         out_.write(text.data(), length);
     } else if (length > 0) {
         std::string longer(static_cast<std::size_t>(length) + 1, '\0');
-        std::vsnprintf(longer.data(), longer.size(), format, retry);
+        (void)std::vsnprintf(longer.data(), longer.size(), format, retry);  // length known above
         out_.write(longer.data(), length);
     }
     va_end(retry);

@@ -38,3 +38,7 @@ configure_and_build() {
 
 # Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).
 IQFEEDER_BENCH_PACKAGES=(strace)
+
+# Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
+# with libFuzzer's runtime.
+IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)

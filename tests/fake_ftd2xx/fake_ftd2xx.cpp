@@ -6,6 +6,11 @@
 //   FAKE_FTD2XX_LOG                file each call's name is appended to
 //   FAKE_FTD2XX_BYTES_PER_SECOND   pace of FT_Write, as a device draining at that rate
 //   FAKE_FTD2XX_FAIL_WRITES_FROM   0-based index of the first write that fails (and all later)
+//   FAKE_FTD2XX_LIST_STATUS        status both listing calls return (default 0)
+//   FAKE_FTD2XX_FAIL_WRITE_AT      0-based index of the one write that fails
+//   FAKE_FTD2XX_ACCEPT_BYTES       bytes each write takes of its slice (default all)
+//   FAKE_FTD2XX_LATER_BYTES_PER_SECOND, FAKE_FTD2XX_PACE_CHANGE_MS
+//                                  the pace from that many ms after the first write on
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -39,6 +44,7 @@ int deviceToken = 0;
 std::uint64_t writesSoFar = 0;
 // When the paced device will have drained everything it was given.
 std::chrono::steady_clock::time_point drainedAt;
+std::chrono::steady_clock::time_point firstWriteAt;
 
 long envNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -67,6 +73,10 @@ extern "C" {
 
 FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
     const auto count = static_cast<DWORD>(envNumber("FAKE_FTD2XX_DEVICES", 1));
+    if (const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_LIST_STATUS", 0))) {
+        logCall("FT_ListDevices failed");
+        return status;
+    }
     if (flags == kListNumberOnly) {
         logCall("FT_ListDevices count");
         *static_cast<DWORD*>(arg1) = count;
@@ -97,13 +107,24 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
                                                       DWORD* written) {
     const long failFrom = envNumber("FAKE_FTD2XX_FAIL_WRITES_FROM", -1);
     const std::uint64_t index = writesSoFar++;
+    const long failAt = envNumber("FAKE_FTD2XX_FAIL_WRITE_AT", -1);
     if (handle != &deviceToken ||
-        (failFrom >= 0 && index >= static_cast<std::uint64_t>(failFrom))) {
+        (failFrom >= 0 && index >= static_cast<std::uint64_t>(failFrom)) ||
+        (failAt >= 0 && index == static_cast<std::uint64_t>(failAt))) {
         *written = 0;
         return 4;
     }
+    size = std::min(size, static_cast<DWORD>(envNumber("FAKE_FTD2XX_ACCEPT_BYTES", size)));
     appendTo("FAKE_FTD2XX_CAPTURE", buffer, size);
-    const long rate = envNumber("FAKE_FTD2XX_BYTES_PER_SECOND", 0);
+    long rate = envNumber("FAKE_FTD2XX_BYTES_PER_SECOND", 0);
+    if (index == 0) {
+        firstWriteAt = std::chrono::steady_clock::now();
+    }
+    if (const long changeMs = envNumber("FAKE_FTD2XX_PACE_CHANGE_MS", -1);
+        changeMs >= 0 &&
+        std::chrono::steady_clock::now() - firstWriteAt >= std::chrono::milliseconds(changeMs)) {
+        rate = envNumber("FAKE_FTD2XX_LATER_BYTES_PER_SECOND", rate);
+    }
     if (rate > 0) {
         // Return when a device draining at `rate` has taken this slice too. An idle device
         // banks no credit: the 2 s probe must not let the first buffers through at once.

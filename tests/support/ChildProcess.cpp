@@ -1,17 +1,34 @@
 #include "tests/support/ChildProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
 namespace iqfeeder::testing {
 
-ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnvironment) {
+std::vector<std::string> wrapped(const std::vector<std::string>& argv) {
+    std::vector<std::string> all;
+    if (const char* wrapper = std::getenv("IQFEEDER_TEST_WRAPPER")) {
+        std::istringstream words(wrapper);
+        for (std::string word; words >> word;) {
+            all.push_back(word);
+        }
+    }
+    all.insert(all.end(), argv.begin(), argv.end());
+    return all;
+}
+
+ChildResult runChild(const std::vector<std::string>& plainArgv,
+                     const std::map<std::string, std::string>& extraEnvironment,
+                     const ChildOptions& options) {
+    const std::vector<std::string> argv = wrapped(plainArgv);
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -24,12 +41,19 @@ ChildResult runChild(const std::vector<std::string>& argv,
         for (const auto& [name, value] : extraEnvironment) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
+        if (options.user) {
+            const passwd* user = ::getpwuid(*options.user);
+            if (user == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
+                ::setuid(user->pw_uid) != 0) {
+                ::_exit(126);
+            }
+        }
         std::vector<char*> args;
         for (const auto& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(outPipe[1]);

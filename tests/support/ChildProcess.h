@@ -2,7 +2,10 @@
 // wrote and how it ended.
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +17,18 @@ struct ChildResult {
     std::string err;
 };
 
+struct ChildOptions {
+    // Run as this user (and its group): only root may ask.
+    std::optional<uid_t> user;
+};
+
+// IQFEEDER_TEST_WRAPPER, when set, is put before argv, words split at spaces: the valgrind run
+// of the end-to-end tests uses it to run every program under memcheck.
 ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnvironment);
+                     const std::map<std::string, std::string>& extraEnvironment,
+                     const ChildOptions& options = {});
+
+// argv with the wrapper of IQFEEDER_TEST_WRAPPER, if any, in front.
+std::vector<std::string> wrapped(const std::vector<std::string>& argv);
 
 }  // namespace iqfeeder::testing

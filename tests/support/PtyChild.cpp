@@ -41,6 +41,10 @@ PtyChild::PtyChild(const std::vector<std::string>& argv,
         throw std::runtime_error("forkpty failed");
     }
     if (pid_ == 0) {
+        // A test started in the background of a shell inherits an ignored SIGINT, which exec
+        // keeps: Ctrl-C must reach the program as it does in a terminal window.
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGQUIT, SIG_DFL);
         for (const auto& [name, value] : extraEnvironment) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }

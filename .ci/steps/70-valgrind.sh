@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Memcheck on the end-to-end runs: every run of the real program in the end-to-end tests goes
+# under valgrind, which turns any memory error or leak into exit status 99; the tests pin the
+# exit status and an empty standard error, so either fails them.
+set -euo pipefail
+source scripts/lib/common.sh
+ensure_packages "${IQFEEDER_PACKAGES[@]}" "${IQFEEDER_ANALYSIS_PACKAGES[@]}"
+start=$SECONDS
+build="$PWD/build"
+configure_and_build "$build"
+
+wrapper="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all"
+wrapper+=" --errors-for-leak-kinds=all"
+# valgrind itself must work here, or every run below would fail for another reason.
+status=0
+$wrapper "$build/iqfeeder" 2>/dev/null || status=$?
+[ "$status" -eq 2 ] || { echo "valgrind does not run the program (status $status)" >&2; exit 1; }
+
+for tests in iqfeeder_e2e_tests iqfeeder_fault_e2e_tests; do
+    IQFEEDER_TEST_WRAPPER="$wrapper" timeout 900 "$build/tests/$tests" --gtest_brief=1
+done
+echo "memcheck on the end-to-end runs: $((SECONDS - start)) s"

@@ -1,0 +1,321 @@
+// Bad input and device faults met by the real program, with the stand-in library steered into
+// each fault: the exact console, the exit status, the library calls and every byte the device
+// took.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace iqfeeder {
+namespace {
+
+using testing::patternBytes;
+using testing::readFile;
+using testing::runChild;
+using testing::TempDir;
+using testing::writeFile;
+
+const std::string kProgram = IQFEEDER_PROGRAM;
+const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
+
+const std::string kListed = "\nDevices connected:\n0: Fake Transmitter 0\n\n";
+const std::string kNotListed =
+    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
+const std::string kFailed = "FT_W32_WriteFile Failed\n";
+const std::string kTimeOut = "FT_W32_WriteFile TimeOut\n";
+const std::string kFullLog = "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n";
+
+std::string started(const std::string& path) {
+    return "Input file is " + path + "\nSending IQ data to FTDI USB device.....\n\n";
+}
+std::string repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
+std::vector<std::uint8_t> concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+std::vector<std::uint8_t> zeros(std::size_t count) {
+    return std::vector<std::uint8_t>(count, 0);
+}
+
+class FaultEndToEndTest : public ::testing::Test {
+  protected:
+    testing::ChildResult run(const std::string& input,
+                             std::map<std::string, std::string> environment = {},
+                             const testing::ChildOptions& options = {}) {
+        environment.emplace("LD_LIBRARY_PATH", kFakeLibraryDir);
+        environment.emplace("FAKE_FTD2XX_CAPTURE", capture_);
+        environment.emplace("FAKE_FTD2XX_LOG", log_);
+        return runChild({kProgram, input}, environment, options);
+    }
+    std::string calls() const {
+        const auto bytes = readFile(log_);
+        return {bytes.begin(), bytes.end()};
+    }
+    std::vector<std::uint8_t> deviceBytes() const { return readFile(capture_); }
+
+    TempDir dir_;
+    std::string capture_ = dir_.file("device.bin");
+    std::string log_ = dir_.file("calls.log");
+};
+
+// A 70000-byte recording: passes at 0, 32000 and 64000 (write indexes 0-4, 5-9, 10-14), then
+// the pass that reports it sent.
+struct DeviceFaultCase {
+    const char* name;
+    std::map<std::string, std::string> environment;
+    std::string listing;                  // what the device set-up prints
+    std::vector<std::string> passOutput;  // after each pass's progress line
+    std::vector<std::uint8_t> sent;
+    std::string calls;
+};
+void PrintTo(const DeviceFaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DeviceFaultTest : public FaultEndToEndTest,
+                        public ::testing::WithParamInterface<DeviceFaultCase> {};
+
+TEST_P(DeviceFaultTest, RecordingIsStillSentToTheEndWithEachFaultReported) {
+    const DeviceFaultCase& c = GetParam();
+    const std::string input = dir_.file("recording.iq");
+    writeFile(input, patternBytes(70000));
+
+    const auto result = run(input, c.environment);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    std::string expected =
+        c.listing + started(input) + "Checking if it's a recorded file or live stream.....\n";
+    for (std::size_t pass = 0; pass < 3; ++pass) {
+        expected += "Using pre-recorded file, Sent " + std::to_string(32 * pass) + " of 70KB\r" +
+                    c.passOutput[pass];
+    }
+    expected += "Using pre-recorded file, Sent 96 of 70KB\rFile sent.\n";
+    EXPECT_EQ(result.out, expected);
+    EXPECT_TRUE(deviceBytes() == c.sent) << "device bytes differ: " << deviceBytes().size();
+    EXPECT_EQ(calls(), c.calls);
+}
+
+std::vector<std::uint8_t> shortSlices(std::size_t accepted) {
+    std::vector<std::uint8_t> sent;
+    const auto file = concat({patternBytes(70000), zeros(26000)});
+    for (std::size_t slice = 0; slice < 15; ++slice) {
+        sent.insert(sent.end(), file.begin() + static_cast<std::ptrdiff_t>(slice * 6400),
+                    file.begin() + static_cast<std::ptrdiff_t>(slice * 6400 + accepted));
+    }
+    return sent;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Device, DeviceFaultTest,
+    ::testing::Values(
+        DeviceFaultCase{"ListingFails",
+                        {{"FAKE_FTD2XX_LIST_STATUS", "4"}},
+                        kNotListed,
+                        {kFailed, kFailed, kFailed},
+                        {},
+                        "FT_ListDevices failed\n"},
+        DeviceFaultCase{"NoDevice",
+                        {{"FAKE_FTD2XX_DEVICES", "0"}},
+                        kNotListed,
+                        {kFailed, kFailed, kFailed},
+                        {},
+                        "FT_ListDevices count\n"},
+        DeviceFaultCase{"OpenFails",
+                        {{"FAKE_FTD2XX_OPEN_STATUS", "3"}},
+                        kListed + "Can't open FTDI Device.\n",
+                        {kFailed, kFailed, kFailed},
+                        {},
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n"},
+        // The second slice of the second buffer fails: three slices are lost, the third buffer
+        // goes out whole.
+        DeviceFaultCase{"WriteFailsOnceThenWorks",
+                        {{"FAKE_FTD2XX_FAIL_WRITE_AT", "6"}},
+                        kListed,
+                        {"", kFailed, ""},
+                        concat({patternBytes(38400), patternBytes(6000, 64000), zeros(26000)}),
+                        kFullLog},
+        // Unplugged part way through the second buffer: every later write fails, once per
+        // buffer, and the run still ends as usual.
+        DeviceFaultCase{"EveryWriteFailsFromSomePointOn",
+                        {{"FAKE_FTD2XX_FAIL_WRITES_FROM", "7"}},
+                        kListed,
+                        {"", kFailed, kFailed},
+                        patternBytes(44800),
+                        kFullLog},
+        DeviceFaultCase{"EveryWriteShort",
+                        {{"FAKE_FTD2XX_ACCEPT_BYTES", "1000"}},
+                        kListed,
+                        {repeated(kTimeOut, 5), repeated(kTimeOut, 5), repeated(kTimeOut, 5)},
+                        shortSlices(1000),
+                        kFullLog}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Stand-ins each lacking one of the four calls: all are treated as no library at all.
+class MissingSymbolTest : public FaultEndToEndTest,
+                          public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MissingSymbolTest, LibraryCountsAsAbsent) {
+    const std::string input = dir_.file("recording.iq");
+    writeFile(input, patternBytes(1000));
+    const auto result = runChild(
+        {kProgram, input},
+        {{"LD_LIBRARY_PATH", std::string(FAKE_FTD2XX_WITHOUT_DIR) + "/without_" + GetParam()},
+         {"FAKE_FTD2XX_LOG", log_},
+         {"FAKE_FTD2XX_CAPTURE", capture_}});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kNotListed + started(input) +
+                              "Checking if it's a recorded file or live stream.....\n"
+                              "Using pre-recorded file, Sent 0 of 1KB\r" +
+                              kFailed + "Using pre-recorded file, Sent 32 of 1KB\rFile sent.\n");
+    EXPECT_EQ(calls(), "");
+    EXPECT_TRUE(deviceBytes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Library, MissingSymbolTest,
+                         ::testing::Values("FT_ListDevices", "FT_Open", "FT_Write", "FT_Close"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// Input the program refuses before sending anything: the fixed line, status 1, the device
+// closed again and nothing written.
+struct RefusedCase {
+    const char* name;
+    std::function<std::string(const TempDir&)> makePath;
+    const char* reason;
+};
+void PrintTo(const RefusedCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RefusedInputTest : public FaultEndToEndTest,
+                         public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedInputTest, EndsWithStatusOneAndNothingSent) {
+    const std::string path = GetParam().makePath(dir_);
+    const auto result = run(path);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out,
+              kListed + started(path) + "Error opening " + path + ", " + GetParam().reason + "\n");
+    EXPECT_EQ(calls(), kFullLog);
+    EXPECT_TRUE(deviceBytes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, RefusedInputTest,
+    ::testing::Values(RefusedCase{"Missing", [](const TempDir& d) { return d.file("missing.iq"); },
+                                  "Check file exists!"},
+                      RefusedCase{"Directory", [](const TempDir& d) { return d.path().string(); },
+                                  "not a regular file!"},
+                      // No writer ever opens it: an open for reading would wait for one forever.
+                      RefusedCase{"Fifo",
+                                  [](const TempDir& d) {
+                                      const std::string fifo = d.file("fifo");
+                                      EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+                                      return fifo;
+                                  },
+                                  "not a regular file!"},
+                      RefusedCase{"DeviceNode",
+                                  [](const TempDir&) { return std::string("/dev/zero"); },
+                                  "not a regular file!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
+    if (::geteuid() != 0) {
+        // As ourselves, with the file's read permission taken away.
+        const std::string path = dir_.file("unreadable.iq");
+        writeFile(path, patternBytes(1000));
+        ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+        if (::access(path.c_str(), R_OK) == 0) {
+            GTEST_SKIP() << "this user reads files without read permission";
+        }
+        const auto result = run(path);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out,
+                  kListed + started(path) + "Error opening " + path + ", Check file exists!\n");
+        EXPECT_TRUE(deviceBytes().empty());
+        return;
+    }
+    // Root reads anything: run the program as "nobody", who lacks the permission.
+    const uid_t nobody = 65534;
+    const std::string path = dir_.file("unreadable.iq");
+    writeFile(path, patternBytes(1000));
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    for (const std::string& shared : {capture_, log_}) {
+        writeFile(shared, {});
+        ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
+    }
+    const auto probe = runChild({"/bin/true"}, {}, {nobody});
+    if (probe.exitStatus != 0) {
+        GTEST_SKIP() << "cannot run a program as nobody (uid 65534) here";
+    }
+    const auto reachable = runChild({"/usr/bin/test", "-x", kProgram}, {}, {nobody});
+    if (reachable.exitStatus != 0) {
+        GTEST_SKIP() << "nobody cannot reach the program at " << kProgram;
+    }
+
+    const auto result = run(path, {}, {nobody});
+
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out,
+              kListed + started(path) + "Error opening " + path + ", Check file exists!\n");
+    EXPECT_EQ(calls(), kFullLog);
+    EXPECT_TRUE(deviceBytes().empty());
+}
+
+TEST_F(FaultEndToEndTest, PathWithSpacesAndNonAsciiBytesIsUsedAndPrintedUnchanged) {
+    // UTF-8 letters and a byte that is no UTF-8 at all.
+    const std::string path = dir_.file(
+        "live r\xc3\xa9"
+        "cording \xe2\x82\xac \xff.iq");
+    writeFile(path, patternBytes(40000));
+    const auto result = run(path);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kListed + started(path) +
+                              "Checking if it's a recorded file or live stream.....\n"
+                              "Using pre-recorded file, Sent 0 of 40KB\r"
+                              "Using pre-recorded file, Sent 32 of 40KB\r"
+                              "Using pre-recorded file, Sent 64 of 40KB\rFile sent.\n");
+    EXPECT_TRUE(deviceBytes() == concat({patternBytes(40000), zeros(24000)}));
+}
+
+TEST_F(FaultEndToEndTest, SparseRecordingOver2GiBIsSentUpToThePositionCap) {
+    const std::string path = dir_.file("sparse.iq");
+    writeFile(path, patternBytes(1000));
+    ASSERT_EQ(::truncate(path.c_str(), 2147483648LL + 4096), 0);
+    // 500 MB would go to the device: count the write calls instead of keeping the bytes.
+    const auto result = runChild({kProgram, path}, {{"LD_LIBRARY_PATH", kFakeLibraryDir},
+                                                    {"FAKE_FTD2XX_LOG", log_},
+                                                    {"FAKE_FTD2XX_FAIL_WRITE_AT", "78124"}});
+    EXPECT_EQ(result.exitStatus, 0);
+    const std::string& out = result.out;
+    ASSERT_TRUE(out.starts_with(kListed + started(path) +
+                                "Checking if it's a recorded file or live stream.....\n"
+                                "Using pre-recorded file, Sent 0 of 2147483KB\r"));
+    // The last of 15625 passes; its last write (the 78125th) is the one made to fail, which
+    // shows every buffer went out in its five slices.
+    EXPECT_TRUE(out.ends_with("Using pre-recorded file, Sent 499968 of 2147483KB\r" + kFailed))
+        << out.substr(out.size() - 200);
+    EXPECT_EQ(out.find("File sent."), std::string::npos);
+    EXPECT_EQ(out.find(kFailed), out.size() - kFailed.size());
+    EXPECT_EQ(calls(), kFullLog);
+}
+
+}  // namespace
+}  // namespace iqfeeder

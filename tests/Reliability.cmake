@@ -1,0 +1,42 @@
+# Faults and bad input: input faults pass by pass in process, and device and input faults met by
+# the real program.
+add_executable(iqfeeder_fault_tests FaultTest.cpp)
+target_link_libraries(iqfeeder_fault_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
+gtest_discover_tests(iqfeeder_fault_tests PROPERTIES TIMEOUT 120)
+
+# Stand-ins each exporting one of the four calls under another name, as if it lacked it.
+set(fake_without_dir ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_without)
+set(fake_without_targets)
+foreach(symbol FT_ListDevices FT_Open FT_Write FT_Close)
+    set(target fake_ftd2xx_without_${symbol})
+    add_library(${target} SHARED fake_ftd2xx/fake_ftd2xx.cpp)
+    target_compile_definitions(${target} PRIVATE ${symbol}=${symbol}_absent)
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME ftd2xx
+        LIBRARY_OUTPUT_DIRECTORY ${fake_without_dir}/without_${symbol})
+    target_link_libraries(${target} PRIVATE iqfeeder_warnings)
+    list(APPEND fake_without_targets ${target})
+endforeach()
+# Without unique symbols, dlclose really unloads the stand-ins, so memcheck sees what they hold.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    foreach(lib fake_ftd2xx fake_ftd2xx_incomplete ${fake_without_targets})
+        target_compile_options(${lib} PRIVATE -fno-gnu-unique)
+    endforeach()
+endif()
+
+add_executable(iqfeeder_fault_e2e_tests FaultEndToEndTest.cpp)
+target_link_libraries(iqfeeder_fault_e2e_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
+target_compile_definitions(iqfeeder_fault_e2e_tests PRIVATE
+    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
+    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>"
+    FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}")
+add_dependencies(iqfeeder_fault_e2e_tests iqfeeder fake_ftd2xx ${fake_without_targets})
+gtest_discover_tests(iqfeeder_fault_e2e_tests PROPERTIES TIMEOUT 120)
+
+# The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh
+# alone rather than by ctest, so nothing else competes with its producer for the processors.
+add_executable(iqfeeder_soak_test SoakTest.cpp)
+target_link_libraries(iqfeeder_soak_test PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
+target_compile_definitions(iqfeeder_soak_test PRIVATE
+    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
+    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>")
+add_dependencies(iqfeeder_soak_test iqfeeder fake_ftd2xx)
