@@ -37,7 +37,8 @@ std::int32_t InputFile::measure() {
     offset_ = 0;
     std::int64_t length = lengthAtOpen_;
     lengthAtOpen_ = -1;
-    if (struct stat info{}; length < 0) {
+    if (length < 0) {
+        struct stat info {};
         length = ::fstat(fd_, &info) == 0 ? info.st_size : 0;
     }
     return static_cast<std::int32_t>(

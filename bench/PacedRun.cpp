@@ -5,8 +5,8 @@
 //   iqfeeder_paced_run [--seconds=30] [--rate=2000000]
 //
 // The stand-in's own pacing (one sleep per write) runs inside the program's process, so its
-// cost is measured alone too, in a child that makes the same writes without the program, and
-// taken off. Prints "RESULT name value" lines for scripts/bench.
+// cost is measured alone too, in a child that makes the same writes without the program at the
+// same time, and taken off. Prints "RESULT name value" lines for scripts/bench.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -160,8 +160,13 @@ bool appendPattern(int fd, std::uint64_t from, std::uint64_t to) {
     return ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
+struct PacedCosts {
+    ChildCost program;
+    ChildCost standInAlone;
+};
+
 // The program on a growing file, with this process as the encoder.
-ChildCost runProgram(const std::string& live, double runSeconds, long rate) {
+PacedCosts runProgram(const std::string& live, double runSeconds, long rate) {
     const int fd = ::open(live.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     std::uint64_t length = 4 * kPassBytes;
     if (fd < 0 || !appendPattern(fd, 0, length)) {
@@ -171,7 +176,13 @@ ChildCost runProgram(const std::string& live, double runSeconds, long rate) {
     const pid_t pid = spawn(
         {IQFEEDER_PROGRAM, live},
         {"LD_LIBRARY_PATH=" STAND_IN_DIR, "FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate)});
-    if (pid < 0) {
+    // The stand-in alone makes the same writes beside it, from the end of the probe on, so that
+    // both meet the same machine.
+    const pid_t standInPid = spawn(
+        {"/proc/self/exe", "--drive-stand-in=" + std::to_string(runSeconds - kProbeSeconds),
+         "--after=" + std::to_string(kProbeSeconds)},
+        {"LD_LIBRARY_PATH=" STAND_IN_DIR, "FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate)});
+    if (pid < 0 || standInPid < 0) {
         ::close(fd);
         return {};
     }
@@ -190,13 +201,17 @@ ChildCost runProgram(const std::string& live, double runSeconds, long rate) {
         length = target;
     }
     ::close(fd);
-    ChildCost cost = reap(pid, startedAt, true);
-    cost.ok = cost.ok && ok;
-    return cost;
+    PacedCosts costs{reap(pid, startedAt, true), reap(standInPid, startedAt, false)};
+    costs.program.ok = costs.program.ok && ok;
+    return costs;
 }
 
 // The stand-in alone: the writes the program would make over the same time, with nothing else.
-int driveStandIn(double writeSeconds) {
+int driveStandIn(double writeSeconds, double afterSeconds) {
+    const auto wait = static_cast<long long>(afterSeconds * 1e9);
+    const timespec pause{static_cast<time_t>(wait / 1000000000LL),
+                         static_cast<long>(wait % 1000000000LL)};
+    ::nanosleep(&pause, nullptr);
     void* library = ::dlopen("libftd2xx.so", RTLD_NOW);
     if (library == nullptr) {
         return 1;
@@ -224,17 +239,10 @@ int driveStandIn(double writeSeconds) {
     return 0;
 }
 
-ChildCost runStandInAlone(double writeSeconds, long rate) {
-    const double startedAt = now();
-    const pid_t pid = spawn(
-        {"/proc/self/exe", "--drive-stand-in=" + std::to_string(writeSeconds)},
-        {"LD_LIBRARY_PATH=" STAND_IN_DIR, "FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate)});
-    return pid < 0 ? ChildCost{} : reap(pid, startedAt, false);
-}
-
 int harnessMain(int argc, char** argv) {
     if (const std::string drive = optionValue(argc, argv, "drive-stand-in", ""); !drive.empty()) {
-        return driveStandIn(std::strtod(drive.c_str(), nullptr));
+        return driveStandIn(std::strtod(drive.c_str(), nullptr),
+                            std::strtod(optionValue(argc, argv, "after", "0").c_str(), nullptr));
     }
     const double runSeconds =
         std::strtod(optionValue(argc, argv, "seconds", "30").c_str(), nullptr);
@@ -255,17 +263,14 @@ int harnessMain(int argc, char** argv) {
     std::printf("paced run: %s on a live file for %.0f s, device and encoder at %ld B/s\n",
                 IQFEEDER_PROGRAM, runSeconds, rate);
     std::fflush(stdout);
-    const ChildCost program = runProgram(live, runSeconds, rate);
+    const PacedCosts costs = runProgram(live, runSeconds, rate);
     ::unlink(live.c_str());
     ::rmdir(directory.c_str());
-    if (!program.ok) {
-        std::fprintf(stderr, "the paced run failed\n");
-        return 1;
-    }
-    // The program writes from the end of its probe on.
-    const ChildCost standIn = runStandInAlone(program.wallSeconds - kProbeSeconds, rate);
-    if (!standIn.ok) {
-        std::fprintf(stderr, "the stand-in library alone failed\n");
+    const ChildCost& program = costs.program;
+    const ChildCost& standIn = costs.standInAlone;
+    if (!program.ok || !standIn.ok) {
+        std::fprintf(stderr, "the paced run failed (program %s, stand-in alone %s)\n",
+                     program.ok ? "ok" : "failed", standIn.ok ? "ok" : "failed");
         return 1;
     }
     const double percent = 100 * program.cpuSeconds / program.wallSeconds;
