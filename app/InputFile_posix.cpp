@@ -12,15 +12,17 @@ namespace iqfeeder {
 
 InputFile::OpenStatus InputFile::open(const std::string& path) {
     close();
-    // Non-blocking so that a FIFO opens at once instead of waiting for a writer, and no
-    // controlling terminal should the path name one; either is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat info {};
+    // Refused before it is opened: opening a device node can act on the device (a serial port
+    // raises its modem lines), and a FIFO would wait for a writer.
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        return OpenStatus::NotRegularFile;
+    }
+    // Non-blocking and no controlling terminal, in case the path was swapped since the stat;
+    // the fstat below refuses whatever it became.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        // A socket can't be opened at all; tell it apart from a missing file.
-        const bool exists = ::stat(path.c_str(), &info) == 0;
-        return exists && !S_ISREG(info.st_mode) ? OpenStatus::NotRegularFile
-                                                : OpenStatus::CannotOpen;
+        return OpenStatus::CannotOpen;
     }
     // The length comes with the check, so measuring the file costs nothing more.
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

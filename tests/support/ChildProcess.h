@@ -2,8 +2,7 @@
 // wrote and how it ended.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,8 +17,9 @@ struct ChildResult {
 };
 
 struct ChildOptions {
-    // Run as this user (and its group): only root may ask.
-    std::optional<uid_t> user;
+    // Run as this user id (and its group): only root may ask. Not uid_t, which the Windows
+    // build of the tests lacks.
+    std::optional<std::uint32_t> user;
 };
 
 // IQFEEDER_TEST_WRAPPER, when set, is put before argv, words split at spaces: the valgrind run

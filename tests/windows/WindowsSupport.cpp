@@ -117,7 +117,11 @@ void resizeFile(const std::string& path, std::int64_t length) {
 // Standard output and error go to files rather than pipes, so nothing can fill up and stall
 // the child while we wait for it.
 ChildResult runChild(const std::vector<std::string>& argv,
-                     const std::map<std::string, std::string>& extraEnvironment) {
+                     const std::map<std::string, std::string>& extraEnvironment,
+                     const ChildOptions& options) {
+    if (options.user) {
+        throw std::runtime_error("running the child as another user is not offered on Windows");
+    }
     const TempDir scratch;
     const std::string outPath = scratch.file("out");
     const std::string errPath = scratch.file("err");
