@@ -257,6 +257,8 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
     const std::string path = dir_.file("unreadable.iq");
     writeFile(path, patternBytes(1000));
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    // Whatever the umask made of it, nobody may enter the folder: only the file is denied.
+    ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
     for (const std::string& shared : {capture_, log_}) {
         writeFile(shared, {});
         ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);

@@ -113,7 +113,11 @@ TEST(SoakTest, NothingGrowsAndEveryByteSentIsTheFilesOwn) {
     const std::size_t probe = out.find(kProbe);
     ASSERT_NE(probe, std::string::npos) << out;
     const auto file = readFile(input);
-    ASSERT_TRUE(file == patternBytes(file.size())) << "the producer wrote something else";
+    std::size_t firstWrong = 0;
+    while (firstWrong < file.size() && file[firstWrong] == testing::patternByteAt(firstWrong)) {
+        ++firstWrong;
+    }
+    ASSERT_EQ(firstWrong, file.size()) << "the producer wrote something else";
     const testing::LiveRunAudit audit = testing::auditLiveRun(
         std::string_view(out).substr(probe + kProbe.size()), readFile(capture));
     EXPECT_EQ(audit.problems, std::vector<std::string>{});

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/ChildProcess.h"
+
 namespace iqfeeder::testing {
 namespace {
 
@@ -48,12 +50,14 @@ PtyChild::PtyChild(const std::vector<std::string>& argv,
         for (const auto& [name, value] : extraEnvironment) {
             ::setenv(name.c_str(), value.c_str(), 1);
         }
+        // Under IQFEEDER_TEST_WRAPPER too, as runChild runs its programs.
+        const std::vector<std::string> all = wrapped(argv);
         std::vector<char*> args;
-        for (const auto& arg : argv) {
+        for (const auto& arg : all) {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
 }
