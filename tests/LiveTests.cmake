@@ -5,7 +5,7 @@ add_executable(iqfeeder_live_tests
     LiveModelTest.cpp
 )
 target_link_libraries(iqfeeder_live_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
-gtest_discover_tests(iqfeeder_live_tests PROPERTIES TIMEOUT 120)
+gtest_discover_tests(iqfeeder_live_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120)
 
 # Real time: a few seconds each, alone so that other tests don't starve the producer.
 target_sources(iqfeeder_test_support PRIVATE
@@ -20,4 +20,4 @@ target_compile_definitions(iqfeeder_live_e2e_tests PRIVATE
     IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
     FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>")
 add_dependencies(iqfeeder_live_e2e_tests iqfeeder fake_ftd2xx)
-gtest_discover_tests(iqfeeder_live_e2e_tests PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)
+gtest_discover_tests(iqfeeder_live_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)

@@ -2,7 +2,7 @@
 # the real program.
 add_executable(iqfeeder_fault_tests FaultTest.cpp)
 target_link_libraries(iqfeeder_fault_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
-gtest_discover_tests(iqfeeder_fault_tests PROPERTIES TIMEOUT 120)
+gtest_discover_tests(iqfeeder_fault_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120)
 
 # Stand-ins each exporting one of the four calls under another name, as if it lacked it.
 set(fake_without_dir ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_without)
@@ -30,7 +30,7 @@ target_compile_definitions(iqfeeder_fault_e2e_tests PRIVATE
     FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>"
     FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}")
 add_dependencies(iqfeeder_fault_e2e_tests iqfeeder fake_ftd2xx ${fake_without_targets})
-gtest_discover_tests(iqfeeder_fault_e2e_tests PROPERTIES TIMEOUT 120)
+gtest_discover_tests(iqfeeder_fault_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120)
 
 # The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh
 # alone rather than by ctest, so nothing else competes with its producer for the processors.
