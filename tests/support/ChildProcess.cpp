@@ -25,10 +25,24 @@ std::vector<std::string> wrapped(const std::vector<std::string>& argv) {
     return all;
 }
 
-ChildResult runChild(const std::vector<std::string>& plainArgv,
+void execWrapped(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& extraEnvironment) {
+    for (const auto& [name, value] : extraEnvironment) {
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    const std::vector<std::string> all = wrapped(argv);
+    std::vector<char*> args;
+    for (const auto& arg : all) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+}
+
+ChildResult runChild(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& extraEnvironment,
                      const ChildOptions& options) {
-    const std::vector<std::string> argv = wrapped(plainArgv);
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -38,9 +52,6 @@ ChildResult runChild(const std::vector<std::string>& plainArgv,
     if (pid == 0) {
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errPipe[1], STDERR_FILENO);
-        for (const auto& [name, value] : extraEnvironment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
         if (options.user) {
             const passwd* user = ::getpwuid(*options.user);
             if (user == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
@@ -48,13 +59,7 @@ ChildResult runChild(const std::vector<std::string>& plainArgv,
                 ::_exit(126);
             }
         }
-        std::vector<char*> args;
-        for (const auto& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
+        execWrapped(argv, extraEnvironment);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);

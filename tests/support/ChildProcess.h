@@ -31,4 +31,11 @@ ChildResult runChild(const std::vector<std::string>& argv,
 // argv with the wrapper of IQFEEDER_TEST_WRAPPER, if any, in front.
 std::vector<std::string> wrapped(const std::vector<std::string>& argv);
 
+#ifndef _WIN32
+// In a forked child: sets the extra environment and executes argv under the wrapper; exits
+// with 127 if that fails.
+[[noreturn]] void execWrapped(const std::vector<std::string>& argv,
+                              const std::map<std::string, std::string>& extraEnvironment);
+#endif
+
 }  // namespace iqfeeder::testing

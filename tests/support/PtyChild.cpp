@@ -47,18 +47,8 @@ PtyChild::PtyChild(const std::vector<std::string>& argv,
         // keeps: Ctrl-C must reach the program as it does in a terminal window.
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
-        for (const auto& [name, value] : extraEnvironment) {
-            ::setenv(name.c_str(), value.c_str(), 1);
-        }
         // Under IQFEEDER_TEST_WRAPPER too, as runChild runs its programs.
-        const std::vector<std::string> all = wrapped(argv);
-        std::vector<char*> args;
-        for (const auto& arg : all) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
+        execWrapped(argv, extraEnvironment);
     }
 }
 
