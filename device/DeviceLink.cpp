@@ -8,6 +8,9 @@ namespace {
 
 // Room for devices plugged in between counting and listing.
 constexpr std::uint32_t kSpareDescriptions = 4;
+// More than USB can attach to one machine: a count beyond it is garbage, and making room for it
+// could wrap the slot count or exhaust memory.
+constexpr std::uint32_t kMostDevices = 4096;
 
 void printDescription(Console& console, int index, const char* description) {
     // The library's text need not be terminated within its 64 bytes; never read past them.
@@ -20,7 +23,7 @@ void printDescription(Console& console, int index, const char* description) {
 void DeviceLink::listDevices() {
     DWORD count = 0;
     FT_STATUS status = driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY);
-    if (status == FT_OK && count > 0) {
+    if (status == FT_OK && count > 0 && count <= kMostDevices) {
         const std::uint32_t slots = count + kSpareDescriptions;
         std::vector<char> descriptions(static_cast<std::size_t>(slots) * kDescriptionBytes, '\0');
         std::vector<char*> pointers(static_cast<std::size_t>(slots) + 1, nullptr);

@@ -90,6 +90,20 @@ TEST_F(DeviceLinkTest, ListingOffersABufferForEveryAttachedDevice) {
     EXPECT_EQ(output(), "\nDevices connected:\n0: dev\n1: dev\n\n");
 }
 
+TEST_F(DeviceLinkTest, AnImpossibleDeviceCountCountsAsAFailedListing) {
+    for (const DWORD count : {DWORD{4097}, DWORD{0xFFFFFFFC}, DWORD{0xFFFFFFFF}}) {
+        FakeDriver driver;
+        driver.reportedCount = count;
+        std::ostringstream out;
+        Console console(out);
+        DeviceLink link(driver.table(), console);
+        link.listDevices();
+        link.openFirstDevice();
+        EXPECT_EQ(out.str(), kListingFailed) << count;
+        EXPECT_EQ(driver.calls, std::vector<std::string>{"count"}) << count;
+    }
+}
+
 TEST_F(DeviceLinkTest, FailedOpenIsReportedAndLeavesTheLibraryAlone) {
     driver_.openStatus = FT_DEVICE_NOT_OPENED;
     DeviceLink link(driver_.table(), console_);

@@ -50,7 +50,7 @@ FT_STATUS FakeDriver::list(void* arg1, void* arg2, DWORD flags) {
     if (flags == FT_LIST_NUMBER_ONLY) {
         calls.push_back("count");
         if (countStatus == FT_OK) {
-            *static_cast<DWORD*>(arg1) = count;
+            *static_cast<DWORD*>(arg1) = reportedCount.value_or(count);
         }
         return countStatus;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ class FakeDriver {
     FT_STATUS countStatus = FT_OK;
     FT_STATUS listStatus = FT_OK;
     std::vector<std::string> descriptions{"USB <-> Serial"};
+    // The count the listing reports when it is not the number of descriptions.
+    std::optional<DWORD> reportedCount;
     // Open.
     FT_STATUS openStatus = FT_OK;
     // Decides each write by its 0-based index over the run; every write succeeds by default.
