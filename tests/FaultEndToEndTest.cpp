@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
@@ -59,10 +60,10 @@ class FaultEndToEndTest : public ::testing::Test {
     testing::ChildResult run(const std::string& input,
                              std::map<std::string, std::string> environment = {},
                              const testing::ChildOptions& options = {}) {
-        environment.emplace("LD_LIBRARY_PATH", kFakeLibraryDir);
+        environment.emplace("LD_LIBRARY_PATH", libraryDir_);
         environment.emplace("FAKE_FTD2XX_CAPTURE", capture_);
         environment.emplace("FAKE_FTD2XX_LOG", log_);
-        return runChild({kProgram, input}, environment, options);
+        return runChild({program_, input}, environment, options);
     }
     std::string calls() const {
         const auto bytes = readFile(log_);
@@ -73,6 +74,8 @@ class FaultEndToEndTest : public ::testing::Test {
     TempDir dir_;
     std::string capture_ = dir_.file("device.bin");
     std::string log_ = dir_.file("calls.log");
+    std::string program_ = kProgram;
+    std::string libraryDir_ = kFakeLibraryDir;
 };
 
 // A 70000-byte recording: passes at 0, 32000 and 64000 (write indexes 0-4, 5-9, 10-14), then
@@ -267,9 +270,17 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
     if (probe.exitStatus != 0) {
         GTEST_SKIP() << "cannot run a program as nobody (uid 65534) here";
     }
-    const auto reachable = runChild({"/usr/bin/test", "-x", kProgram}, {}, {nobody});
-    if (reachable.exitStatus != 0) {
-        GTEST_SKIP() << "nobody cannot reach the program at " << kProgram;
+    // The build folder may sit where nobody can't go (a private temporary folder): run copies of
+    // the program and the stand-in library from the test's own folder.
+    const std::string bin = dir_.file("bin");
+    ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
+    program_ = bin + "/iqfeeder";
+    libraryDir_ = bin;
+    for (const auto& [from, to] :
+         {std::pair{kProgram, program_},
+          std::pair{kFakeLibraryDir + "/libftd2xx.so", bin + "/libftd2xx.so"}}) {
+        writeFile(to, readFile(from));
+        ASSERT_EQ(::chmod(to.c_str(), 0755), 0);
     }
 
     const auto result = run(path, {}, {nobody});
