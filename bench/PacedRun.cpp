@@ -25,9 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "Options.h"
+
 extern char** environ;
 
 namespace {
+
+using iqfeeder::bench::optionValue;
 
 constexpr std::uint32_t kPassBytes = 32000;
 constexpr std::uint32_t kSliceBytes = kPassBytes / 5;
@@ -56,17 +60,6 @@ timespec after(timespec at, long milliseconds) {
     at.tv_sec += static_cast<time_t>(nanoseconds / 1000000000LL);
     at.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
     return at;
-}
-
-std::string optionValue(int argc, char** argv, const std::string& name,
-                        const std::string& fallback) {
-    const std::string prefix = "--" + name + "=";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
-            return argv[i] + prefix.size();
-        }
-    }
-    return fallback;
 }
 
 // The peak resident set of a live process, from the kernel's own high-water mark.

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "Options.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "device/DeviceLink.h"
@@ -55,6 +56,8 @@ void operator delete(void* memory, std::size_t) noexcept {
 
 namespace iqfeeder {
 namespace {
+
+using bench::optionValue;
 
 constexpr std::uint32_t kPassBytes = 32000;
 constexpr const char* kLoopName = "PassLoop/recorded";
@@ -300,17 +303,6 @@ void ddReads(benchmark::State& state, const std::string& path, std::uint64_t fil
     state.counters["passes"] =
         benchmark::Counter(bytes / kPassBytes, benchmark::Counter::kAvgIterations);
     state.counters["bytes"] = benchmark::Counter(bytes, benchmark::Counter::kAvgIterations);
-}
-
-std::string optionValue(int argc, char** argv, const std::string& name,
-                        const std::string& fallback) {
-    const std::string prefix = "--" + name + "=";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], prefix.c_str(), prefix.size()) == 0) {
-            return argv[i] + prefix.size();
-        }
-    }
-    return fallback;
 }
 
 int benchmarkMain(int argc, char** argv) {

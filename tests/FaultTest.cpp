@@ -8,37 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
+using testing::cantOpenLine;
+using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
+using testing::kOvertakenLines;
+using testing::kProbeLine;
+using testing::kRaisedLine;
 using testing::patternBytes;
+using testing::progressLine;
 using testing::resizeFile;
 using testing::RunFixture;
+using testing::statusLine;
 using testing::writeFile;
-
-const std::string kProbe = "Checking if it's a recorded file or live stream.....\n";
-const std::string kOvertaken = "\nInput stream bitrate not high enough\n";
-const std::string kRaised = "Increasing buffer to 64000Bytes\n";
-const std::string kJumped = "\nDelay too high, re-started buffer..\n";
 
 // A file of 2 GiB and more measures as the largest signed 32-bit length.
 constexpr std::int64_t kOver2GiB = 2147483648LL + 1000000;
-
-std::string status(int kilobytes, int milliseconds) {
-    return "Status: Size of pipe file is: " + std::to_string(kilobytes) +
-           " KBytes, Delay: " + std::to_string(milliseconds) + "ms\r";
-}
-std::string progress(int sentKb, int totalKb) {
-    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
-           std::to_string(totalKb) + "KB\r";
-}
-std::string cantOpen(const std::string& path) {
-    return "Error opening " + path + ", Check file exists!\n";
-}
 
 // Pattern bytes for [from, to), or zeros. A replacement file holds the pattern shifted by
 // kReplacementShift, so its bytes never pass for the old file's.
@@ -145,8 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, grow(50000)}, {1, grow(0)}, {2, grow(0)}, {3, grow(0)}},
                   {},
                   [](const std::string&) {
-                      return kProbe + progress(0, 70) + progress(32, 120) + progress(64, 120) +
-                             progress(96, 120) + progress(128, 120) + "File sent.\n";
+                      return kProbeLine + progressLine(0, 70) + progressLine(32, 120) +
+                             progressLine(64, 120) + progressLine(96, 120) +
+                             progressLine(128, 120) + "File sent.\n";
                   },
                   {fileBytes(0, 120000), zeros(8000)},
                   {2000},
@@ -159,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, replaceWith(300000)}},
                   {},
                   [](const std::string&) {
-                      return kProbe + status(150, 250) + status(300, 1171) + kJumped +
-                             status(500032, 250);
+                      return kProbeLine + statusLine(150, 250) + statusLine(300, 1171) +
+                             kJumpedLines + statusLine(500032, 250);
                   },
                   {fileBytes(118000, 150000),
                    fileBytes(kReplacementShift + 150000, kReplacementShift + 182000), zeros(32000)},
@@ -178,8 +170,9 @@ INSTANTIATE_TEST_SUITE_P(
                       }
                   },
                   [](const std::string& path) {
-                      return kProbe + status(150, 250) + cantOpen(path) + cantOpen(path) +
-                             status(200, 390) + kJumped + status(500032, 250);
+                      return kProbeLine + statusLine(150, 250) + cantOpenLine(path) +
+                             cantOpenLine(path) + statusLine(200, 390) + kJumpedLines +
+                             statusLine(500032, 250);
                   },
                   {fileBytes(118000, 150000), fileBytes(150000, 182000), zeros(32000)},
                   {2000, 1000, 1000},
@@ -192,8 +185,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, truncateTo(100000)}},
                   {},
                   [](const std::string&) {
-                      return kProbe + status(150, 250) + kOvertaken + kRaised + status(100, 500) +
-                             kJumped + status(500032, 500);
+                      return kProbeLine + statusLine(150, 250) + kOvertakenLines + kRaisedLine +
+                             statusLine(100, 500) + kJumpedLines + statusLine(500032, 500);
                   },
                   {fileBytes(118000, 150000), fileBytes(36000, 100000), zeros(64000)},
                   {2000},
@@ -207,8 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, truncateTo(0)}, {1, grow(0)}, {2, grow(0)}},
                   {},
                   [](const std::string&) {
-                      return kProbe + status(100, 250) + kOvertaken + kRaised + status(0, 500) +
-                             kProbe + status(2147483, 250);
+                      return kProbeLine + statusLine(100, 250) + kOvertakenLines + kRaisedLine +
+                             statusLine(0, 500) + kProbeLine + statusLine(2147483, 250);
                   },
                   {fileBytes(68000, 100000), zeros(64000), zeros(64000)},
                   {2000, 2000},

@@ -7,6 +7,7 @@
 
 #include <csignal>
 
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/FileProducer.h"
 #include "tests/support/LiveRunAudit.h"
 #include "tests/support/PtyChild.h"
@@ -17,13 +18,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::countOf;
+using testing::kJumpedLines;
+using testing::kOvertakenLines;
 using testing::patternBytes;
 using testing::readFile;
 
 const std::string kProgram = IQFEEDER_PROGRAM;
 const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
-const std::string kOvertaken = "\nInput stream bitrate not high enough\n";
-const std::string kJumped = "\nDelay too high, re-started buffer..\n";
 
 // The device drains 32000 bytes in 200 ms.
 constexpr std::uint64_t kDeviceBytesPerSecond = 160000;
@@ -114,9 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Four times the device's rate: the backlog passes 200000 bytes
         // every few passes and the reader jumps ahead.
-        RealTimeCase{"ProducerFaster", 4 * kDeviceBytesPerSecond, &kJumped, true},
+        RealTimeCase{"ProducerFaster", 4 * kDeviceBytesPerSecond, &kJumpedLines, true},
         // A quarter of it: the reader keeps overtaking the end.
-        RealTimeCase{"ProducerSlower", kDeviceBytesPerSecond / 4, &kOvertaken, false}),
+        RealTimeCase{"ProducerSlower", kDeviceBytesPerSecond / 4, &kOvertakenLines, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

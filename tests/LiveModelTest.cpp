@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/StreamRunner.h"
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/FakeDriver.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
@@ -31,21 +32,16 @@ namespace iqfeeder {
 namespace {
 
 using testing::FakeDriver;
+using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
+using testing::kOvertakenLines;
+using testing::kProbeLine;
+using testing::kRaisedLine;
+using testing::statusLine;
 
 constexpr std::uint32_t kSeeds = 400;
 // The producer stalls rather than grow its file past this.
 constexpr std::size_t kMaxLength = 6000000;
-
-const std::string kProbe = "Checking if it's a recorded file or live stream.....\n";
-const std::string kOvertaken = "\nInput stream bitrate not high enough\n";
-const std::string kRaised = "Increasing buffer to 64000Bytes\n";
-const std::string kJumped = "\nDelay too high, re-started buffer..\n";
-
-std::string status(std::int64_t kilobytes, std::int64_t milliseconds) {
-    return "Status: Size of pipe file is: " + std::to_string(kilobytes) +
-           " KBytes, Delay: " + std::to_string(milliseconds) + "ms\r";
-}
 
 std::string visible(std::string_view text) {
     std::string shown;
@@ -232,16 +228,16 @@ class ModelRun {
             }
             return found;
         };
-        const bool probed = take(kProbe);
-        const bool overtaken = take(kOvertaken);
-        const bool raised = overtaken && take(kRaised);
-        const bool jumped = take(kJumped);
+        const bool probed = take(kProbeLine);
+        const bool overtaken = take(kOvertakenLines);
+        const bool raised = overtaken && take(kRaisedLine);
+        const bool jumped = take(kJumpedLines);
         int kilobytes = -1;
         int milliseconds = -1;
         const std::string statusText(rest);
         std::sscanf(statusText.c_str(), "Status: Size of pipe file is: %d KBytes, Delay: %dms",
                     &kilobytes, &milliseconds);
-        if (statusText != status(kilobytes, milliseconds) || (overtaken && jumped)) {
+        if (statusText != statusLine(kilobytes, milliseconds) || (overtaken && jumped)) {
             return fail("unexpected console text " + visible(chunk));
         }
 
@@ -263,7 +259,8 @@ class ModelRun {
         const auto length = static_cast<std::int64_t>(length_);
         const auto size = static_cast<std::int64_t>(bufferSize_);
         if (ending_) {
-            if (chunk != kJumped + status(500032, size / 128) || !allZerosFrom(buffer, 0)) {
+            if (chunk != kJumpedLines + statusLine(500032, size / 128) ||
+                !allZerosFrom(buffer, 0)) {
                 fail("the leap to the position cap went wrong: " + visible(chunk));
             }
             endingSeen_ = true;

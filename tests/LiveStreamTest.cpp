@@ -6,26 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
+using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
+using testing::kOvertakenLines;
+using testing::kProbeLine;
+using testing::kRaisedLine;
 using testing::patternBytes;
 using testing::resizeFile;
 using testing::RunFixture;
+using testing::statusLine;
 using testing::writeFile;
-
-const std::string kOvertaken = "\nInput stream bitrate not high enough\n";
-const std::string kRaised = "Increasing buffer to 64000Bytes\n";
-const std::string kJumped = "\nDelay too high, re-started buffer..\n";
-
-std::string status(int kilobytes, int milliseconds) {
-    return "Status: Size of pipe file is: " + std::to_string(kilobytes) +
-           " KBytes, Delay: " + std::to_string(milliseconds) + "ms\r";
-}
 
 // A stretch of one buffer as it reached the device: file bytes from an offset, or zeros.
 struct Segment {
@@ -66,7 +63,7 @@ struct LivePass {
 // (zero) bytes there; the position then reaches the cap.
 LivePass endingPass(std::size_t bufferSize) {
     return {0,
-            kJumped + status(500032, static_cast<int>(bufferSize / 128)),
+            kJumpedLines + statusLine(500032, static_cast<int>(bufferSize / 128)),
             {zeros(bufferSize)},
             kStall};
 }
@@ -154,63 +151,69 @@ TEST_P(LiveScenarioTest, PrintsAndSendsExactlyWhatThePositionRulesImply) {
     EXPECT_EQ(driver.calls.back(), "close");
 }
 
-const std::string kProbe = "Checking if it's a recorded file or live stream.....\n";
-
 INSTANTIATE_TEST_SUITE_P(
     Live, LiveScenarioTest,
     ::testing::Values(
         // 80000 more bytes per 32000 sent: the backlog grows by 48000 a pass until it passes
         // 200000, then the reader jumps to the newest buffer; the cycle repeats every 4 passes.
-        LiveScenario{"ProducerFasterThanTheDevice",
-                     600000,
-                     {{60000, kProbe + status(660, 250), {fileBytes(628000, 660000)}, grow(80000)},
-                      {0, status(740, 625), {fileBytes(660000, 692000)}, grow(80000)},
-                      {0, status(820, 1000), {fileBytes(692000, 724000)}, grow(80000)},
-                      {0, status(900, 1375), {fileBytes(724000, 756000)}, grow(80000)},
-                      // Backlog 224000: 756000..948000 is never sent.
-                      {0, kJumped + status(980, 250), {fileBytes(948000, 980000)}, grow(80000)},
-                      {0, status(1060, 625), {fileBytes(980000, 1012000)}, grow(80000)},
-                      {0, status(1140, 1000), {fileBytes(1012000, 1044000)}, grow(80000)},
-                      {0, status(1220, 1375), {fileBytes(1044000, 1076000)}, grow(80000)},
-                      // 1076000..1268000 is never sent.
-                      {0, kJumped + status(1300, 250), {fileBytes(1268000, 1300000)}, kEndRun},
-                      endingPass(32000)}},
+        LiveScenario{
+            "ProducerFasterThanTheDevice",
+            600000,
+            {{60000, kProbeLine + statusLine(660, 250), {fileBytes(628000, 660000)}, grow(80000)},
+             {0, statusLine(740, 625), {fileBytes(660000, 692000)}, grow(80000)},
+             {0, statusLine(820, 1000), {fileBytes(692000, 724000)}, grow(80000)},
+             {0, statusLine(900, 1375), {fileBytes(724000, 756000)}, grow(80000)},
+             // Backlog 224000: 756000..948000 is never sent.
+             {0, kJumpedLines + statusLine(980, 250), {fileBytes(948000, 980000)}, grow(80000)},
+             {0, statusLine(1060, 625), {fileBytes(980000, 1012000)}, grow(80000)},
+             {0, statusLine(1140, 1000), {fileBytes(1012000, 1044000)}, grow(80000)},
+             {0, statusLine(1220, 1375), {fileBytes(1044000, 1076000)}, grow(80000)},
+             // 1076000..1268000 is never sent.
+             {0, kJumpedLines + statusLine(1300, 250), {fileBytes(1268000, 1300000)}, kEndRun},
+             endingPass(32000)}},
         // A backlog of exactly 200000 is left alone: 1562ms is the largest delay shown.
-        LiveScenario{"BacklogOfExactly200000IsLeftAlone",
-                     100000,
-                     {{100000, kProbe + status(200, 250), {fileBytes(168000, 200000)}, grow(74000)},
-                      {0, status(274, 578), {fileBytes(200000, 232000)}, grow(74000)},
-                      {0, status(348, 906), {fileBytes(232000, 264000)}, grow(74000)},
-                      {0, status(422, 1234), {fileBytes(264000, 296000)}, grow(74000)},
-                      {0, status(496, 1562), {fileBytes(296000, 328000)}, grow(74000)},
-                      {0, kJumped + status(570, 250), {fileBytes(538000, 570000)}, kEndRun},
-                      endingPass(32000)}},
+        LiveScenario{
+            "BacklogOfExactly200000IsLeftAlone",
+            100000,
+            {{100000, kProbeLine + statusLine(200, 250), {fileBytes(168000, 200000)}, grow(74000)},
+             {0, statusLine(274, 578), {fileBytes(200000, 232000)}, grow(74000)},
+             {0, statusLine(348, 906), {fileBytes(232000, 264000)}, grow(74000)},
+             {0, statusLine(422, 1234), {fileBytes(264000, 296000)}, grow(74000)},
+             {0, statusLine(496, 1562), {fileBytes(296000, 328000)}, grow(74000)},
+             {0, kJumpedLines + statusLine(570, 250), {fileBytes(538000, 570000)}, kEndRun},
+             endingPass(32000)}},
         // 20000 more bytes per buffer sent: the reader overtakes the end at the fourth pass,
         // raises the buffer once, and then stepping back and reading the new bytes alternate.
         LiveScenario{
             "ProducerSlowerThanTheDevice",
             500000,
-            {{40000, kProbe + status(540, 250), {fileBytes(508000, 540000)}, grow(20000)},
-             {0, status(560, 156), {fileBytes(540000, 560000), zeros(12000)}, grow(20000)},
-             {0, status(580, 62), {fileBytes(572000, 580000), zeros(24000)}, grow(20000)},
+            {{40000, kProbeLine + statusLine(540, 250), {fileBytes(508000, 540000)}, grow(20000)},
+             {0, statusLine(560, 156), {fileBytes(540000, 560000), zeros(12000)}, grow(20000)},
+             {0, statusLine(580, 62), {fileBytes(572000, 580000), zeros(24000)}, grow(20000)},
              // Position 604000 is past the end (600000): back to 600000 - 64000.
-             {0, kOvertaken + kRaised + status(600, 500), {fileBytes(536000, 600000)}, grow(20000)},
-             {0, status(620, 156), {fileBytes(600000, 620000), zeros(44000)}, grow(20000)},
-             {0, kOvertaken + status(640, 500), {fileBytes(576000, 640000)}, grow(20000)},
-             {0, status(660, 156), {fileBytes(640000, 660000), zeros(44000)}, grow(20000)},
-             {0, kOvertaken + status(680, 500), {fileBytes(616000, 680000)}, kEndRun},
+             {0,
+              kOvertakenLines + kRaisedLine + statusLine(600, 500),
+              {fileBytes(536000, 600000)},
+              grow(20000)},
+             {0, statusLine(620, 156), {fileBytes(600000, 620000), zeros(44000)}, grow(20000)},
+             {0, kOvertakenLines + statusLine(640, 500), {fileBytes(576000, 640000)}, grow(20000)},
+             {0, statusLine(660, 156), {fileBytes(640000, 660000), zeros(44000)}, grow(20000)},
+             {0, kOvertakenLines + statusLine(680, 500), {fileBytes(616000, 680000)}, kEndRun},
              endingPass(64000)}},
         // Reading exactly at the end is not overtaking: nothing is read, a full buffer of zeros
         // goes out, and the next pass steps back to resend the last 64000 bytes.
         LiveScenario{
             "FileThatStopsGrowing",
             90000,
-            {{10000, kProbe + status(100, 250), {fileBytes(68000, 100000)}, kStall},
-             {0, status(100, 0), {zeros(32000)}, kStall},
-             {0, kOvertaken + kRaised + status(100, 500), {fileBytes(36000, 100000)}, kStall},
-             {0, status(100, 0), {zeros(64000)}, kStall},
-             {0, kOvertaken + status(100, 500), {fileBytes(36000, 100000)}, kStall},
-             {0, status(100, 0), {zeros(64000)}, kEndRun},
+            {{10000, kProbeLine + statusLine(100, 250), {fileBytes(68000, 100000)}, kStall},
+             {0, statusLine(100, 0), {zeros(32000)}, kStall},
+             {0,
+              kOvertakenLines + kRaisedLine + statusLine(100, 500),
+              {fileBytes(36000, 100000)},
+              kStall},
+             {0, statusLine(100, 0), {zeros(64000)}, kStall},
+             {0, kOvertakenLines + statusLine(100, 500), {fileBytes(36000, 100000)}, kStall},
+             {0, statusLine(100, 0), {zeros(64000)}, kEndRun},
              endingPass(64000)}},
         // Shorter than a buffer: seeks to negative positions fail and leave the file where the
         // last successful seek put it, and the delay is figured from the negative position.
@@ -218,27 +221,33 @@ INSTANTIATE_TEST_SUITE_P(
             "File20000BytesLongAtTheProbe",
             10000,
             {// Position -12000: the read starts where the measuring left the file, at 0.
-             {10000, kProbe + status(20, 250), {fileBytes(0, 20000), zeros(12000)}, grow(10000)},
-             {0, status(30, 78), {fileBytes(20000, 30000), zeros(22000)}, grow(10000)},
+             {10000,
+              kProbeLine + statusLine(20, 250),
+              {fileBytes(0, 20000), zeros(12000)},
+              grow(10000)},
+             {0, statusLine(30, 78), {fileBytes(20000, 30000), zeros(22000)}, grow(10000)},
              // 52000 > 40000: the step back to 8000 succeeds, the one to -24000 fails.
              {0,
-              kOvertaken + kRaised + status(40, 500),
+              kOvertakenLines + kRaisedLine + statusLine(40, 500),
               {fileBytes(8000, 40000), zeros(32000)},
               grow(10000)},
-             {0, status(50, 78), {fileBytes(40000, 50000), zeros(54000)}, grow(10000)},
+             {0, statusLine(50, 78), {fileBytes(40000, 50000), zeros(54000)}, grow(10000)},
              // 104000 > 60000: the step back to -4000 fails; the file stays at 104000.
-             {0, kOvertaken + status(60, 500), {zeros(64000)}, grow(10000)},
-             {0, status(70, 78), {fileBytes(60000, 70000), zeros(54000)}, grow(10000)},
-             {0, kOvertaken + status(80, 500), {fileBytes(16000, 80000)}, kEndRun},
+             {0, kOvertakenLines + statusLine(60, 500), {zeros(64000)}, grow(10000)},
+             {0, statusLine(70, 78), {fileBytes(60000, 70000), zeros(54000)}, grow(10000)},
+             {0, kOvertakenLines + statusLine(80, 500), {fileBytes(16000, 80000)}, kEndRun},
              endingPass(64000)}},
         // Emptied by the producer: positions -32000, then -64000 after the raise; the next pass
         // starts at 0 and probes again, again 32000 behind the end whatever the buffer size.
         LiveScenario{
             "FileTruncatedToZero",
             90000,
-            {{10000, kProbe + status(100, 250), {fileBytes(68000, 100000)}, truncateTo(0)},
-             {0, kOvertaken + kRaised + status(0, 500), {zeros(64000)}, grow(30000)},
-             {70000, kProbe + status(100, 250), {fileBytes(68000, 100000), zeros(32000)}, kEndRun},
+            {{10000, kProbeLine + statusLine(100, 250), {fileBytes(68000, 100000)}, truncateTo(0)},
+             {0, kOvertakenLines + kRaisedLine + statusLine(0, 500), {zeros(64000)}, grow(30000)},
+             {70000,
+              kProbeLine + statusLine(100, 250),
+              {fileBytes(68000, 100000), zeros(32000)},
+              kEndRun},
              endingPass(64000)}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/FileProducer.h"
 #include "tests/support/LiveRunAudit.h"
 #include "tests/support/PtyChild.h"
@@ -26,12 +27,12 @@ namespace iqfeeder {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::kProbeLine;
 using testing::patternBytes;
 using testing::readFile;
 
 const std::string kProgram = IQFEEDER_PROGRAM;
 const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
-const std::string kProbe = "Checking if it's a recorded file or live stream.....\n";
 
 struct Usage {
     long rssKb = -1;
@@ -110,7 +111,7 @@ TEST(SoakTest, NothingGrowsAndEveryByteSentIsTheFilesOwn) {
     EXPECT_EQ(atEnd.rssKb, atSettled.rssKb) << "largest " << largestRssKb << " kB";
 
     const std::string& out = program.output();
-    const std::size_t probe = out.find(kProbe);
+    const std::size_t probe = out.find(kProbeLine);
     ASSERT_NE(probe, std::string::npos) << out;
     const auto file = readFile(input);
     std::size_t firstWrong = 0;
@@ -119,7 +120,7 @@ TEST(SoakTest, NothingGrowsAndEveryByteSentIsTheFilesOwn) {
     }
     ASSERT_EQ(firstWrong, file.size()) << "the producer wrote something else";
     const testing::LiveRunAudit audit = testing::auditLiveRun(
-        std::string_view(out).substr(probe + kProbe.size()), readFile(capture));
+        std::string_view(out).substr(probe + kProbeLine.size()), readFile(capture));
     EXPECT_EQ(audit.problems, std::vector<std::string>{});
     // Both tempers met: the device overtaking the end, and falling too far behind.
     EXPECT_EQ(audit.raises, 1U);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 
 namespace iqfeeder {
@@ -12,6 +13,7 @@ namespace {
 
 using testing::appendPattern;
 using testing::patternBytes;
+using testing::progressLine;
 using testing::resizeFile;
 using testing::RunFixture;
 using testing::writeFile;
@@ -21,11 +23,6 @@ class StreamRunnerTest : public RunFixture {};
 std::vector<std::uint8_t> withZeros(std::vector<std::uint8_t> bytes, std::size_t zeros) {
     bytes.resize(bytes.size() + zeros, 0);
     return bytes;
-}
-
-std::string progress(int sentKb, int totalKb) {
-    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
-           std::to_string(totalKb) + "KB\r";
 }
 
 struct RecordedCase {
@@ -46,7 +43,7 @@ TEST_P(RecordedFileTest, SendsTheFileOnceInFullBuffersThenReportsItSent) {
 
     std::string expected = preamble(path) + kProbeLine;
     for (int kb : c.progressKb) {
-        expected += progress(kb, static_cast<int>(c.length / 1000));
+        expected += progressLine(kb, static_cast<int>(c.length / 1000));
     }
     expected += "File sent.\n";
     EXPECT_EQ(output(), expected);
@@ -78,7 +75,7 @@ TEST_F(StreamRunnerTest, LongFileStopsAtThePositionCapWithLengthSaturatedAbove2G
     EXPECT_EQ(driver.nonZeroBytes, 1000U);
     const std::string text = output();
     EXPECT_EQ(text.find("File sent."), std::string::npos);
-    const std::string last = progress(499968, 2147483);
+    const std::string last = progressLine(499968, 2147483);
     ASSERT_GE(text.size(), last.size());
     EXPECT_EQ(text.substr(text.size() - last.size()), last);
     EXPECT_EQ(driver.calls.back(), "close");
@@ -96,8 +93,8 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
               "Failed to find any FTDI devices.....!\nPlease exit.............\n"
               "Can't open FTDI Device.\nInput file is " +
                   path + "\nSending IQ data to FTDI USB device.....\n\n" + kProbeLine +
-                  progress(0, 40) + failed + progress(32, 40) + failed + progress(64, 40) +
-                  "File sent.\n");
+                  progressLine(0, 40) + failed + progressLine(32, 40) + failed +
+                  progressLine(64, 40) + "File sent.\n");
     EXPECT_EQ(driver.calls, (std::vector<std::string>{"count"}));
 }
 
@@ -175,9 +172,9 @@ TEST_F(StreamRunnerTest, InputMissingMidRunIsRetriedAfterAPauseAtTheSamePosition
 
     EXPECT_EQ(run(path), 0);
 
-    EXPECT_EQ(output(), preamble(path) + kProbeLine + progress(0, 70) + "Error opening " + path +
-                            ", Check file exists!\n" + progress(32, 70) + progress(64, 70) +
-                            progress(96, 70) + "File sent.\n");
+    EXPECT_EQ(output(), preamble(path) + kProbeLine + progressLine(0, 70) + "Error opening " +
+                            path + ", Check file exists!\n" + progressLine(32, 70) +
+                            progressLine(64, 70) + progressLine(96, 70) + "File sent.\n");
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 1000}));
     EXPECT_EQ(driver.bytes, withZeros(patternBytes(70000), 26000));
 }

@@ -1,0 +1,28 @@
+// The program's console lines as the tests expect them, byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace iqfeeder::testing {
+
+inline const std::string kProbeLine = "Checking if it's a recorded file or live stream.....\n";
+inline const std::string kOvertakenLines = "\nInput stream bitrate not high enough\n";
+inline const std::string kRaisedLine = "Increasing buffer to 64000Bytes\n";
+inline const std::string kJumpedLines = "\nDelay too high, re-started buffer..\n";
+
+inline std::string statusLine(std::int64_t kilobytes, std::int64_t milliseconds) {
+    return "Status: Size of pipe file is: " + std::to_string(kilobytes) +
+           " KBytes, Delay: " + std::to_string(milliseconds) + "ms\r";
+}
+
+inline std::string progressLine(std::int64_t sentKb, std::int64_t totalKb) {
+    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
+           std::to_string(totalKb) + "KB\r";
+}
+
+inline std::string cantOpenLine(const std::string& path) {
+    return "Error opening " + path + ", Check file exists!\n";
+}
+
+}  // namespace iqfeeder::testing
