@@ -10,12 +10,15 @@
 
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
+#include "tests/support/Segment.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
+using testing::appendSegment;
 using testing::cantOpenLine;
+using testing::fileBytes;
 using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
 using testing::kOvertakenLines;
@@ -25,26 +28,17 @@ using testing::patternBytes;
 using testing::progressLine;
 using testing::resizeFile;
 using testing::RunFixture;
+using testing::Segment;
 using testing::statusLine;
 using testing::writeFile;
+using testing::zeros;
 
 // A file of 2 GiB and more measures as the largest signed 32-bit length.
 constexpr std::int64_t kOver2GiB = 2147483648LL + 1000000;
 
-// Pattern bytes for [from, to), or zeros. A replacement file holds the pattern shifted by
-// kReplacementShift, so its bytes never pass for the old file's.
+// A replacement file holds the pattern shifted by kReplacementShift, so its bytes never pass
+// for the old file's.
 constexpr std::size_t kReplacementShift = 1000000;
-struct Segment {
-    std::size_t offset;
-    std::size_t length;
-    bool zeros;
-};
-Segment fileBytes(std::size_t from, std::size_t to) {
-    return {from, to - from, false};
-}
-Segment zeros(std::size_t length) {
-    return {0, length, true};
-}
 
 using PathAction = std::function<void(const std::string& path)>;
 
@@ -114,9 +108,7 @@ TEST_P(FaultTest, EndsAsTheRulesSayWithNoByteFromBeyondTheFile) {
     EXPECT_EQ(output(), preamble(path) + c.console(path));
     std::vector<std::uint8_t> expected;
     for (const Segment& segment : c.sent) {
-        const auto bytes = segment.zeros ? std::vector<std::uint8_t>(segment.length, 0)
-                                         : patternBytes(segment.length, segment.offset);
-        expected.insert(expected.end(), bytes.begin(), bytes.end());
+        appendSegment(expected, segment);
     }
     EXPECT_EQ(driver.bytes.size(), expected.size());
     EXPECT_TRUE(driver.bytes == expected) << "device bytes differ";

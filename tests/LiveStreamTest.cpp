@@ -8,11 +8,14 @@
 
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
+#include "tests/support/Segment.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
+using testing::appendSegment;
+using testing::fileBytes;
 using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
 using testing::kOvertakenLines;
@@ -21,21 +24,10 @@ using testing::kRaisedLine;
 using testing::patternBytes;
 using testing::resizeFile;
 using testing::RunFixture;
+using testing::Segment;
 using testing::statusLine;
 using testing::writeFile;
-
-// A stretch of one buffer as it reached the device: file bytes from an offset, or zeros.
-struct Segment {
-    std::size_t offset;
-    std::size_t length;
-    bool zeros;
-};
-Segment fileBytes(std::size_t from, std::size_t to) {
-    return {from, to - from, false};
-}
-Segment zeros(std::size_t length) {
-    return {0, length, true};
-}
+using testing::zeros;
 
 // What the producer does once a pass's buffer has gone out.
 struct Change {
@@ -136,9 +128,7 @@ TEST_P(LiveScenarioTest, PrintsAndSendsExactlyWhatThePositionRulesImply) {
         expectedConsole += pass.console;
         std::size_t bufferSize = 0;
         for (const Segment& segment : pass.sent) {
-            const auto bytes = segment.zeros ? std::vector<std::uint8_t>(segment.length, 0)
-                                             : patternBytes(segment.length, segment.offset);
-            expectedBytes.insert(expectedBytes.end(), bytes.begin(), bytes.end());
+            appendSegment(expectedBytes, segment);
             bufferSize += segment.length;
         }
         expectedSlices.insert(expectedSlices.end(), 5, static_cast<std::uint32_t>(bufferSize / 5));
