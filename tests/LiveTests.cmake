@@ -14,10 +14,5 @@ target_sources(iqfeeder_test_support PRIVATE
     support/LiveRunAudit.cpp
 )
 target_link_libraries(iqfeeder_test_support PUBLIC util)
-add_executable(iqfeeder_live_e2e_tests LiveEndToEndTest.cpp)
-target_link_libraries(iqfeeder_live_e2e_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
-target_compile_definitions(iqfeeder_live_e2e_tests PRIVATE
-    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
-    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>")
-add_dependencies(iqfeeder_live_e2e_tests iqfeeder fake_ftd2xx)
+iqfeeder_add_program_test(iqfeeder_live_e2e_tests LiveEndToEndTest.cpp)
 gtest_discover_tests(iqfeeder_live_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120 RUN_SERIAL TRUE)

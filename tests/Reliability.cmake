@@ -23,20 +23,12 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     endforeach()
 endif()
 
-add_executable(iqfeeder_fault_e2e_tests FaultEndToEndTest.cpp)
-target_link_libraries(iqfeeder_fault_e2e_tests PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
+iqfeeder_add_program_test(iqfeeder_fault_e2e_tests FaultEndToEndTest.cpp)
 target_compile_definitions(iqfeeder_fault_e2e_tests PRIVATE
-    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
-    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>"
     FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}")
-add_dependencies(iqfeeder_fault_e2e_tests iqfeeder fake_ftd2xx ${fake_without_targets})
+add_dependencies(iqfeeder_fault_e2e_tests ${fake_without_targets})
 gtest_discover_tests(iqfeeder_fault_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120)
 
 # The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh
 # alone rather than by ctest, so nothing else competes with its producer for the processors.
-add_executable(iqfeeder_soak_test SoakTest.cpp)
-target_link_libraries(iqfeeder_soak_test PRIVATE iqfeeder_test_support GTest::gtest_main iqfeeder_warnings)
-target_compile_definitions(iqfeeder_soak_test PRIVATE
-    IQFEEDER_PROGRAM="$<TARGET_FILE:iqfeeder>"
-    FAKE_FTD2XX_DIR="$<TARGET_FILE_DIR:fake_ftd2xx>")
-add_dependencies(iqfeeder_soak_test iqfeeder fake_ftd2xx)
+iqfeeder_add_program_test(iqfeeder_soak_test SoakTest.cpp)
