@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "device/DeviceLink.h"
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/FakeDriver.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::FakeDriver;
+using testing::kNoDeviceLines;
 using testing::WriteResult;
 
 class DeviceLinkTest : public ::testing::Test {
@@ -30,9 +32,6 @@ struct ListingCase {
     std::string expected;
     bool opens;
 };
-
-const std::string kListingFailed =
-    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
 
 class ListingTest : public DeviceLinkTest, public ::testing::WithParamInterface<ListingCase> {};
 
@@ -77,9 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {k64, "B"},
                     "\nDevices connected:\n0: " + k64 + "\n1: B\n\n",
                     true},
-        ListingCase{"ZeroDevices", FT_OK, FT_OK, {}, kListingFailed, false},
-        ListingCase{"CountFails", FT_OTHER_ERROR, FT_OK, {"A"}, kListingFailed, false},
-        ListingCase{"ListFails", FT_OK, FT_DEVICE_NOT_FOUND, {"A"}, kListingFailed, false}),
+        ListingCase{"ZeroDevices", FT_OK, FT_OK, {}, kNoDeviceLines, false},
+        ListingCase{"CountFails", FT_OTHER_ERROR, FT_OK, {"A"}, kNoDeviceLines, false},
+        ListingCase{"ListFails", FT_OK, FT_DEVICE_NOT_FOUND, {"A"}, kNoDeviceLines, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceLinkTest, ListingOffersABufferForEveryAttachedDevice) {
@@ -99,7 +98,7 @@ TEST_F(DeviceLinkTest, AnImpossibleDeviceCountCountsAsAFailedListing) {
         DeviceLink link(driver.table(), console);
         link.listDevices();
         link.openFirstDevice();
-        EXPECT_EQ(out.str(), kListingFailed) << count;
+        EXPECT_EQ(out.str(), kNoDeviceLines) << count;
         EXPECT_EQ(driver.calls, std::vector<std::string>{"count"}) << count;
     }
 }

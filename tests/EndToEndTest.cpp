@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
 namespace {
 
+using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::readFile;
 using testing::runChild;
@@ -17,9 +19,6 @@ using testing::writeFile;
 const std::string kProgram = IQFEEDER_PROGRAM;
 const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
 const std::string kIncompleteLibraryDir = FAKE_FTD2XX_INCOMPLETE_DIR;
-
-const std::string kNoDevice =
-    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
 
 std::string recordedRun(const std::string& path, const std::string& perPass) {
     return "Input file is " + path + "\nSending IQ data to FTDI USB device.....\n\n" +
@@ -69,14 +68,14 @@ TEST_F(EndToEndTest, RecordingReachesTheDeviceThroughTheLoadedLibrary) {
 TEST_F(EndToEndTest, LibraryLackingACallCountsAsAbsent) {
     const auto result = runChild({kProgram, input_}, environment(kIncompleteLibraryDir));
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, kNoDevice + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
+    EXPECT_EQ(result.out, kNoDeviceLines + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
     EXPECT_TRUE(readFile(log_).empty());
 }
 
 TEST_F(EndToEndTest, WithoutAnyLibraryTheRunStillSendsToTheEnd) {
     const auto result = runChild({kProgram, input_}, {{"LD_LIBRARY_PATH", dir_.file("none")}});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, kNoDevice + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
+    EXPECT_EQ(result.out, kNoDeviceLines + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
 }
 
 TEST_F(EndToEndTest, NoArgumentPrintsUsageAndTouchesNoDevice) {

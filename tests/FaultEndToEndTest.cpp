@@ -13,23 +13,27 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ExpectedLines.h"
+#include "tests/support/Segment.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
 namespace {
 
+using testing::bytesOf;
+using testing::fileBytes;
+using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::readFile;
 using testing::runChild;
 using testing::TempDir;
 using testing::writeFile;
+using testing::zeros;
 
 const std::string kProgram = IQFEEDER_PROGRAM;
 const std::string kFakeLibraryDir = FAKE_FTD2XX_DIR;
 
 const std::string kListed = "\nDevices connected:\n0: Fake Transmitter 0\n\n";
-const std::string kNotListed =
-    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
 const std::string kFailed = "FT_W32_WriteFile Failed\n";
 const std::string kTimeOut = "FT_W32_WriteFile TimeOut\n";
 const std::string kFullLog = "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n";
@@ -43,16 +47,6 @@ std::string repeated(const std::string& text, int times) {
         all += text;
     }
     return all;
-}
-std::vector<std::uint8_t> concat(std::initializer_list<std::vector<std::uint8_t>> parts) {
-    std::vector<std::uint8_t> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-std::vector<std::uint8_t> zeros(std::size_t count) {
-    return std::vector<std::uint8_t>(count, 0);
 }
 
 class FaultEndToEndTest : public ::testing::Test {
@@ -118,7 +112,7 @@ TEST_P(DeviceFaultTest, RecordingIsStillSentToTheEndWithEachFaultReported) {
 
 std::vector<std::uint8_t> shortSlices(std::size_t accepted) {
     std::vector<std::uint8_t> sent;
-    const auto file = concat({patternBytes(70000), zeros(26000)});
+    const auto file = bytesOf({fileBytes(0, 70000), zeros(26000)});
     for (std::size_t slice = 0; slice < 15; ++slice) {
         sent.insert(sent.end(), file.begin() + static_cast<std::ptrdiff_t>(slice * 6400),
                     file.begin() + static_cast<std::ptrdiff_t>(slice * 6400 + accepted));
@@ -131,13 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DeviceFaultCase{"ListingFails",
                         {{"FAKE_FTD2XX_LIST_STATUS", "4"}},
-                        kNotListed,
+                        kNoDeviceLines,
                         {kFailed, kFailed, kFailed},
                         {},
                         "FT_ListDevices failed\n"},
         DeviceFaultCase{"NoDevice",
                         {{"FAKE_FTD2XX_DEVICES", "0"}},
-                        kNotListed,
+                        kNoDeviceLines,
                         {kFailed, kFailed, kFailed},
                         {},
                         "FT_ListDevices count\n"},
@@ -153,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                         {{"FAKE_FTD2XX_FAIL_WRITE_AT", "6"}},
                         kListed,
                         {"", kFailed, ""},
-                        concat({patternBytes(38400), patternBytes(6000, 64000), zeros(26000)}),
+                        bytesOf({fileBytes(0, 38400), fileBytes(64000, 70000), zeros(26000)}),
                         kFullLog},
         // Unplugged part way through the second buffer: every later write fails, once per
         // buffer, and the run still ends as usual.
@@ -184,7 +178,7 @@ TEST_P(MissingSymbolTest, LibraryCountsAsAbsent) {
          {"FAKE_FTD2XX_LOG", log_},
          {"FAKE_FTD2XX_CAPTURE", capture_}});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, kNotListed + started(input) +
+    EXPECT_EQ(result.out, kNoDeviceLines + started(input) +
                               "Checking if it's a recorded file or live stream.....\n"
                               "Using pre-recorded file, Sent 0 of 1KB\r" +
                               kFailed + "Using pre-recorded file, Sent 32 of 1KB\rFile sent.\n");
@@ -305,7 +299,7 @@ TEST_F(FaultEndToEndTest, PathWithSpacesAndNonAsciiBytesIsUsedAndPrintedUnchange
                               "Using pre-recorded file, Sent 0 of 40KB\r"
                               "Using pre-recorded file, Sent 32 of 40KB\r"
                               "Using pre-recorded file, Sent 64 of 40KB\rFile sent.\n");
-    EXPECT_TRUE(deviceBytes() == concat({patternBytes(40000), zeros(24000)}));
+    EXPECT_TRUE(deviceBytes() == bytesOf({fileBytes(0, 40000), zeros(24000)}));
 }
 
 TEST_F(FaultEndToEndTest, SparseRecordingOver2GiBIsSentUpToThePositionCap) {

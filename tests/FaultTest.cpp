@@ -16,7 +16,7 @@ namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
-using testing::appendSegment;
+using testing::bytesOf;
 using testing::cantOpenLine;
 using testing::fileBytes;
 using testing::kJumpedLines;
@@ -106,10 +106,7 @@ TEST_P(FaultTest, EndsAsTheRulesSayWithNoByteFromBeyondTheFile) {
     EXPECT_EQ(run(path), c.exitStatus);
 
     EXPECT_EQ(output(), preamble(path) + c.console(path));
-    std::vector<std::uint8_t> expected;
-    for (const Segment& segment : c.sent) {
-        appendSegment(expected, segment);
-    }
+    const std::vector<std::uint8_t> expected = bytesOf(c.sent);
     EXPECT_EQ(driver.bytes.size(), expected.size());
     EXPECT_TRUE(driver.bytes == expected) << "device bytes differ";
     EXPECT_EQ(sleeps, c.sleeps);

@@ -114,11 +114,8 @@ TEST(SoakTest, NothingGrowsAndEveryByteSentIsTheFilesOwn) {
     const std::size_t probe = out.find(kProbeLine);
     ASSERT_NE(probe, std::string::npos) << out;
     const auto file = readFile(input);
-    std::size_t firstWrong = 0;
-    while (firstWrong < file.size() && file[firstWrong] == testing::patternByteAt(firstWrong)) {
-        ++firstWrong;
-    }
-    ASSERT_EQ(firstWrong, file.size()) << "the producer wrote something else";
+    ASSERT_EQ(testing::patternPrefixLength(file), file.size())
+        << "the producer wrote something else";
     const testing::LiveRunAudit audit = testing::auditLiveRun(
         std::string_view(out).substr(probe + kProbeLine.size()), readFile(capture));
     EXPECT_EQ(audit.problems, std::vector<std::string>{});

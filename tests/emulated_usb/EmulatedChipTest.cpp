@@ -8,6 +8,7 @@
 #include "tests/emulated_usb/FileWatch.h"
 #include "tests/emulated_usb/UmockdevPreload.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
@@ -17,6 +18,7 @@ using testing::AppendWhenFirstClosed;
 using testing::ChildResult;
 using testing::EmulatedUsbBus;
 using testing::EmulatedUsbDevice;
+using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::runChild;
 using testing::TempDir;
@@ -25,8 +27,6 @@ using testing::UsbDeviceModel;
 using testing::writeFile;
 
 const std::string kProgram = IQFEEDER_PROGRAM;
-const std::string kNoDevice =
-    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
 constexpr std::size_t kSlice = 6400;
 
 // Runs the program with umockdev's preload library, which then finds the emulated bus through
@@ -178,7 +178,7 @@ TEST_F(EmulatedChipTest, BusWithoutAnFtdiChipGivesTheListingFailure) {
 
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, kNoDevice + recordedTiny(input_, "FT_W32_WriteFile Failed\n"));
+    EXPECT_EQ(result.out, kNoDeviceLines + recordedTiny(input_, "FT_W32_WriteFile Failed\n"));
 }
 
 }  // namespace

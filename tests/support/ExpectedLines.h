@@ -6,6 +6,9 @@
 
 namespace iqfeeder::testing {
 
+// A failed listing, and the open that is then not tried.
+inline const std::string kNoDeviceLines =
+    "Failed to find any FTDI devices.....!\nPlease exit.............\nCan't open FTDI Device.\n";
 inline const std::string kProbeLine = "Checking if it's a recorded file or live stream.....\n";
 inline const std::string kOvertakenLines = "\nInput stream bitrate not high enough\n";
 inline const std::string kRaisedLine = "Increasing buffer to 64000Bytes\n";

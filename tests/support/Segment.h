@@ -33,4 +33,12 @@ inline void appendSegment(std::vector<std::uint8_t>& bytes, const Segment& segme
     bytes.insert(bytes.end(), pattern.begin(), pattern.end());
 }
 
+inline std::vector<std::uint8_t> bytesOf(const std::vector<Segment>& segments) {
+    std::vector<std::uint8_t> bytes;
+    for (const Segment& segment : segments) {
+        appendSegment(bytes, segment);
+    }
+    return bytes;
+}
+
 }  // namespace iqfeeder::testing

@@ -32,6 +32,14 @@ std::uint8_t patternByteAt(std::size_t offset) {
     return static_cast<std::uint8_t>(1 + (offset * 7 + offset / 251) % 251);
 }
 
+std::size_t patternPrefixLength(const std::vector<std::uint8_t>& bytes) {
+    std::size_t length = 0;
+    while (length < bytes.size() && bytes[length] == patternByteAt(length)) {
+        ++length;
+    }
+    return length;
+}
+
 std::vector<std::uint8_t> patternBytes(std::size_t size, std::size_t startOffset) {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) {

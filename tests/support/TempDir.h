@@ -26,6 +26,9 @@ class TempDir {
 std::vector<std::uint8_t> patternBytes(std::size_t size, std::size_t startOffset = 0);
 // The pattern byte found at a file offset.
 std::uint8_t patternByteAt(std::size_t offset);
+// How many leading bytes are the pattern, each at its own offset: all of them for a file that a
+// producer wrote nothing else into.
+std::size_t patternPrefixLength(const std::vector<std::uint8_t>& bytes);
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // Appends the pattern bytes for offsets [current length, current length + count).

@@ -11,6 +11,7 @@
 #include "device/DeviceLink.h"
 #include "device/MakerLibraryDriver.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/ExpectedLines.h"
 #include "tests/support/TempDir.h"
 #include "tests/windows/WindowsSupport.h"
 
@@ -18,6 +19,7 @@ namespace iqfeeder {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::readFile;
 using testing::TempDir;
@@ -144,8 +146,7 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
     const std::string start =
         GetParam().deviceFound
             ? "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
-            : "Failed to find any FTDI devices.....!\nPlease exit.............\n"
-              "Can't open FTDI Device.\n";
+            : kNoDeviceLines;
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, windowsText(start + "Input file is " + input +
