@@ -25,12 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "CStringList.h"
 #include "Options.h"
 
 extern char** environ;
 
 namespace {
 
+using iqfeeder::bench::nullTerminated;
 using iqfeeder::bench::optionValue;
 
 constexpr std::uint32_t kPassBytes = 32000;
@@ -80,17 +82,9 @@ pid_t spawn(const std::vector<std::string>& args,
     for (char** variable = environ; *variable != nullptr; ++variable) {
         variables.emplace_back(*variable);
     }
-    std::vector<char*> envp;
-    for (std::string& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = nullTerminated(variables);
     std::vector<std::string> argsCopy(args);
-    std::vector<char*> argv;
-    for (std::string& arg : argsCopy) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = nullTerminated(argsCopy);
     // Its console output would only cost us; the program block-buffers it when redirected.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "CStringList.h"
 #include "Options.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
@@ -57,6 +58,7 @@ void operator delete(void* memory, std::size_t) noexcept {
 namespace iqfeeder {
 namespace {
 
+using bench::nullTerminated;
 using bench::optionValue;
 
 constexpr std::uint32_t kPassBytes = 32000;
@@ -222,8 +224,12 @@ bool writeRecording(const std::string& path, std::uint64_t bytes) {
 // Reads the file once so that every run finds it in the page cache, and says how much of it is.
 double warmPageCache(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;
+    }
     struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0) {
+    if (::fstat(fd, &info) != 0 || info.st_size == 0) {
+        ::close(fd);
         return 0;
     }
     const auto length = static_cast<std::size_t>(info.st_size);
@@ -258,18 +264,10 @@ double timeDd(const std::string& path) {
     const std::string input = "if=" + path;
     const std::string blockSize = "bs=" + std::to_string(kPassBytes);
     std::vector<std::string> args{"dd", input, "of=/dev/null", blockSize};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = nullTerminated(args);
     // The C locale, so that the report reads "copied, 0.0345 s," whatever the user's locale.
     std::vector<std::string> variables{"LC_ALL=C", "PATH=/usr/bin:/bin"};
-    std::vector<char*> envp;
-    for (std::string& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
+    const std::vector<char*> envp = nullTerminated(variables);
     pid_t pid = -1;
     const int spawned = ::posix_spawnp(&pid, "dd", &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
