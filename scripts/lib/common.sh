@@ -23,9 +23,10 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     echo "Installing: ${missing[*]}" >&2
-    "${sudo[@]}" apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >&2
+    # Another install may hold the package lock (a second build on the same machine): wait for it.
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+        --no-install-recommends "${missing[@]}" >&2
 }
 
 # configure_and_build BUILD_DIR [TARGET] -- extra cmake arguments come from IQFEEDER_CMAKE_ARGS.
