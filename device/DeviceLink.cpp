@@ -1,7 +1,6 @@
 #include "device/DeviceLink.h"
 
 #include <cstring>
-#include <vector>
 
 namespace iqfeeder {
 namespace {
@@ -12,10 +11,9 @@ constexpr std::uint32_t kSpareDescriptions = 4;
 // could wrap the slot count or exhaust memory.
 constexpr std::uint32_t kMostDevices = 4096;
 
-void printDescription(Console& console, int index, const char* description) {
-    // The library's text need not be terminated within its 64 bytes; never read past them.
-    const auto length = static_cast<int>(strnlen(description, kDescriptionBytes));
-    console.print("%i: %.*s\n", index, length, description);
+// The library's text need not be terminated within its 64 bytes; never read past them.
+std::string boundedText(const char* text) {
+    return {text, strnlen(text, kDescriptionBytes)};
 }
 
 }  // namespace
@@ -35,10 +33,13 @@ void DeviceLink::listDevices() {
                                      FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION);
         if (status == FT_OK && count > 0) {
             listed_ = true;
+            for (std::uint32_t i = 0; i < count && i < slots; ++i) {
+                descriptions_.push_back(boundedText(pointers[i]));
+            }
             console_.print("\nDevices connected:\n");
-            printDescription(console_, 0, pointers[0]);
+            console_.print("0: %s\n", descriptions_[0].c_str());
             if (count > 1) {
-                printDescription(console_, 1, pointers[1]);
+                console_.print("1: %s\n", descriptions_[1].c_str());
             }
             console_.print("\n");
             return;
@@ -48,9 +49,44 @@ void DeviceLink::listDevices() {
     console_.print("Please exit.............\n");
 }
 
-void DeviceLink::openFirstDevice() {
+std::string DeviceLink::describeByIndex(std::uint32_t index, DWORD what) {
+    char text[kDescriptionBytes] = {};
+    // The listing call takes the index in place of a pointer, as the D2XX interface defines.
+    void* indexArgument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
+    if (driver_.listDevices(driver_.context, indexArgument, text, FT_LIST_BY_INDEX | what) !=
+        FT_OK) {
+        return {};
+    }
+    return boundedText(text);
+}
+
+int DeviceLink::findSerial(const std::string& serial) {
+    std::string attached;
+    for (std::uint32_t i = 0; i < descriptions_.size(); ++i) {
+        const std::string candidate = describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER);
+        if (candidate == serial) {
+            return static_cast<int>(i);
+        }
+        attached += (attached.empty() ? "\"" : ", \"") + candidate + "\"";
+    }
+    diagnostics_.print(
+        "iqfeeder: no attached device has the serial number \"%s\"; %s\n", serial.c_str(),
+        attached.empty() ? "no device is attached" : ("attached: " + attached).c_str());
+    return -1;
+}
+
+void DeviceLink::openDevice(const DeviceChoice& choice) {
+    const int index = choice.serial.empty() ? choice.index : findSerial(choice.serial);
+    if (listed_ && index > 0) {
+        const auto listedAt = static_cast<std::size_t>(index);
+        if (listedAt < descriptions_.size()) {
+            console_.print("Using device %i: %s\n", index, descriptions_[listedAt].c_str());
+        } else {
+            console_.print("Using device %i\n", index);
+        }
+    }
     // Some drivers crash inside their open when the listing failed; don't ask them to open.
-    if (listed_ && driver_.open(driver_.context, 0, &deviceHandle_) == FT_OK) {
+    if (listed_ && index >= 0 && driver_.open(driver_.context, index, &deviceHandle_) == FT_OK) {
         open_ = true;
         return;
     }
@@ -58,8 +94,29 @@ void DeviceLink::openFirstDevice() {
     console_.print("Can't open FTDI Device.\n");
 }
 
+std::uint32_t DeviceLink::printDeviceTable() {
+    DWORD count = 0;
+    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
+        count == 0 || count > kMostDevices) {
+        console_.print("Failed to find any FTDI devices.....!\n");
+        console_.print("Please exit.............\n");
+        return 0;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string serial = describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER);
+        const std::string description = describeByIndex(i, FT_OPEN_BY_DESCRIPTION);
+        console_.print("%u: serial \"%s\", description \"%s\"\n", static_cast<unsigned>(i),
+                       serial.c_str(), description.c_str());
+    }
+    return count;
+}
+
 void DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
+    if (stopping()) {
+        return;
+    }
     if (!open_) {
+        ++counters_.failedWrites;
         console_.print("FT_W32_WriteFile Failed\n");
         return;
     }
@@ -68,13 +125,20 @@ void DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
         return;
     }
     for (std::uint32_t offset = 0; offset <= bufferSize - chunkSize; offset += chunkSize) {
+        // A stop asked for while the last slice was on its way: nothing more goes out.
+        if (offset > 0 && stopping()) {
+            return;
+        }
         DWORD written = 0;
         if (driver_.write(driver_.context, deviceHandle_, buffer + offset, chunkSize, &written) !=
             FT_OK) {
+            ++counters_.failedWrites;
             console_.print("FT_W32_WriteFile Failed\n");
             return;
         }
+        counters_.bytesAccepted += written < chunkSize ? written : chunkSize;
         if (written != chunkSize) {
+            ++counters_.shortWrites;
             console_.print("FT_W32_WriteFile TimeOut\n");
         }
     }

@@ -4,16 +4,27 @@
 
 namespace iqfeeder {
 
-DriverSelection::DriverSelection() : makerLibrary_(MakerLibraryDriver::load()) {
-    if (makerLibrary_) {
-        table_ = makerLibrary_->table();
-        return;
+bool DriverSelection::haveLibFtdi() {
+#if defined(IQFEEDER_HAVE_LIBFTDI)
+    return true;
+#else
+    return false;
+#endif
+}
+
+DriverSelection::DriverSelection(DriverChoice choice) : table_(absentDriverTable()) {
+    if (choice == DriverChoice::Automatic || choice == DriverChoice::Maker) {
+        makerLibrary_ = MakerLibraryDriver::load();
+        if (makerLibrary_) {
+            table_ = makerLibrary_->table();
+            return;
+        }
     }
 #if defined(IQFEEDER_HAVE_LIBFTDI)
-    libFtdi_ = std::make_unique<LibFtdiDriver>();
-    table_ = libFtdi_->table();
-#else
-    table_ = absentDriverTable();
+    if (choice == DriverChoice::Automatic || choice == DriverChoice::LibFtdi) {
+        libFtdi_ = std::make_unique<LibFtdiDriver>();
+        table_ = libFtdi_->table();
+    }
 #endif
 }
 

@@ -1,10 +1,11 @@
-// Picks the driver at start: the maker's library when it loads, otherwise libftdi1 when the
-// program was built with it, otherwise the table whose calls all fail. Holds whatever it
-// chose for the whole run.
+// Picks the driver at start, as the operator chose or, by default, the maker's library when it
+// loads, otherwise libftdi1 when the program was built with it, otherwise the table whose calls
+// all fail. Holds whatever it chose for the whole run.
 #pragma once
 
 #include <memory>
 
+#include "device/DriverChoice.h"
 #include "device/Ftd2xx.h"
 #include "device/LibFtdiDriver.h"
 #include "device/MakerLibraryDriver.h"
@@ -13,8 +14,11 @@ namespace iqfeeder {
 
 class DriverSelection {
   public:
-    DriverSelection();
+    explicit DriverSelection(DriverChoice choice = DriverChoice::Automatic);
     const DriverTable& table() const { return table_; }
+
+    // Whether this build has the libftdi1 driver.
+    static bool haveLibFtdi();
 
   private:
     std::unique_ptr<MakerLibraryDriver> makerLibrary_;

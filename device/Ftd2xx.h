@@ -22,9 +22,11 @@ inline constexpr FT_STATUS FT_OTHER_ERROR = 18;
 inline constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000U;
 inline constexpr DWORD FT_LIST_BY_INDEX = 0x40000000U;
 inline constexpr DWORD FT_LIST_ALL = 0x20000000U;
+inline constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1U;
 inline constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2U;
 
-// Each description the library fills in FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION mode gets 64 bytes.
+// Each description or serial number the library fills in gets 64 bytes, in FT_LIST_ALL mode as
+// in FT_LIST_BY_INDEX mode (where the first argument is the device index, cast to a pointer).
 inline constexpr std::uint32_t kDescriptionBytes = 64;
 
 // The four operations, each with the context of the driver that fills the table.

@@ -1,6 +1,7 @@
 #include "device/LibFtdiDriver.h"
 
 #include <climits>
+#include <cstdint>
 
 #include "device/LibFtdiResources.h"
 
@@ -55,6 +56,33 @@ FT_STATUS describeDevices(char** descriptions, DWORD* count) {
     return FT_OK;
 }
 
+// Fills one device's serial number or product string, by its index in the listing, into a
+// 64-byte buffer.
+FT_STATUS describeDevice(std::uintptr_t index, char* text, DWORD what) {
+    const FtdiContext context(ftdi_new());
+    if (!context) {
+        return FT_OTHER_ERROR;
+    }
+    const FtdiDevices devices = findFtdiDevices(*context);
+    if (devices.count < 0) {
+        return FT_OTHER_ERROR;
+    }
+    const ftdi_device_list* entry = devices.list.get();
+    for (std::uintptr_t i = 0; entry != nullptr && i < index; ++i) {
+        entry = entry->next;
+    }
+    if (entry == nullptr) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    const bool serial = what == FT_OPEN_BY_SERIAL_NUMBER;
+    if (ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0, serial ? nullptr : text,
+                              serial ? 0 : kDescriptionLength, serial ? text : nullptr,
+                              serial ? kDescriptionLength : 0) != 0) {
+        return FT_DEVICE_NOT_OPENED;
+    }
+    return FT_OK;
+}
+
 }  // namespace
 
 DriverTable LibFtdiDriver::table() {
@@ -81,6 +109,13 @@ FT_STATUS LibFtdiDriver::listDevices(void* arg1, void* arg2, DWORD flags) {
     if (flags == (FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION) && arg1 != nullptr && arg2 != nullptr) {
         return describeDevices(static_cast<char**>(arg1), static_cast<DWORD*>(arg2));
     }
+    if ((flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER) ||
+         flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION)) &&
+        arg2 != nullptr) {
+        // In this mode the first argument carries the index itself.
+        return describeDevice(reinterpret_cast<std::uintptr_t>(arg1), static_cast<char*>(arg2),
+                              flags & ~FT_LIST_BY_INDEX);
+    }
     return FT_OTHER_ERROR;
 }
 
@@ -104,7 +139,9 @@ FT_STATUS LibFtdiDriver::open(int deviceIndex, FT_HANDLE* handle) const {
         return FT_DEVICE_NOT_FOUND;
     }
     // libftdi1 detaches the kernel's serial driver, claims the interface and resets the chip;
-    // nothing else is set on the device.
+    // nothing else is set on the device. The serial driver is attached again at close, so the
+    // chip's serial port comes back when the run ends.
+    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     if (ftdi_usb_open_dev(context.get(), entry->dev) != 0) {
         return FT_DEVICE_NOT_OPENED;
     }

@@ -21,6 +21,8 @@ class DeviceLinkTest : public ::testing::Test {
 
     std::ostringstream out_;
     Console console_{out_};
+    std::ostringstream errors_;
+    Console diagnostics_{errors_};
     FakeDriver driver_;
 };
 
@@ -31,6 +33,10 @@ struct ListingCase {
     std::vector<std::string> descriptions;
     std::string expected;
     bool opens;
+    DeviceChoice choice = {};
+    std::vector<std::string> serials = {};
+    std::string openCall = "open 0";
+    std::string diagnostics = "";
 };
 
 class ListingTest : public DeviceLinkTest, public ::testing::WithParamInterface<ListingCase> {};
@@ -40,13 +46,15 @@ TEST_P(ListingTest, PrintsTheListAndOpensOnlyAfterASuccessfulListing) {
     driver_.countStatus = c.countStatus;
     driver_.listStatus = c.listStatus;
     driver_.descriptions = c.descriptions;
-    DeviceLink link(driver_.table(), console_);
+    driver_.serials = c.serials;
+    DeviceLink link(driver_.table(), console_, diagnostics_);
     link.listDevices();
-    link.openFirstDevice();
+    link.openDevice(c.choice);
     EXPECT_EQ(output(), c.expected);
+    EXPECT_EQ(errors_.str(), c.diagnostics);
     EXPECT_EQ(driver_.handleOpen, c.opens);
     const bool openCalled =
-        std::find(driver_.calls.begin(), driver_.calls.end(), "open 0") != driver_.calls.end();
+        std::find(driver_.calls.begin(), driver_.calls.end(), c.openCall) != driver_.calls.end();
     EXPECT_EQ(openCalled, c.opens);
 }
 
@@ -78,7 +86,66 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
         ListingCase{"ZeroDevices", FT_OK, FT_OK, {}, kNoDeviceLines, false},
         ListingCase{"CountFails", FT_OTHER_ERROR, FT_OK, {"A"}, kNoDeviceLines, false},
-        ListingCase{"ListFails", FT_OK, FT_DEVICE_NOT_FOUND, {"A"}, kNoDeviceLines, false}),
+        ListingCase{"ListFails", FT_OK, FT_DEVICE_NOT_FOUND, {"A"}, kNoDeviceLines, false},
+        // The operator's choice: one more line names any device but the first.
+        ListingCase{"PickedByIndex",
+                    FT_OK,
+                    FT_OK,
+                    {"A", "B", "C"},
+                    "\nDevices connected:\n0: A\n1: B\n\nUsing device 2: C\n",
+                    true,
+                    {2, ""},
+                    {},
+                    "open 2"},
+        ListingCase{"PickedPastTheListing",
+                    FT_OK,
+                    FT_OK,
+                    {"A"},
+                    "\nDevices connected:\n0: A\n\nUsing device 7\n",
+                    true,
+                    {7, ""},
+                    {},
+                    "open 7"},
+        ListingCase{"PickedBySerial",
+                    FT_OK,
+                    FT_OK,
+                    {"A", "B"},
+                    "\nDevices connected:\n0: A\n1: B\n\nUsing device 1: B\n",
+                    true,
+                    {0, "S1"},
+                    {"S0", "S1"},
+                    "open 1"},
+        // The driver's serial fills all 64 bytes with no terminator: compared within them only.
+        ListingCase{"UnterminatedSerial",
+                    FT_OK,
+                    FT_OK,
+                    {"A"},
+                    "\nDevices connected:\n0: A\n\n",
+                    true,
+                    {0, k64},
+                    {k64}},
+        ListingCase{"AbsentSerial",
+                    FT_OK,
+                    FT_OK,
+                    {"A", "B"},
+                    "\nDevices connected:\n0: A\n1: B\n\nCan't open FTDI Device.\n",
+                    false,
+                    {0, "S9"},
+                    {"S0", "S1"},
+                    "open 0",
+                    "iqfeeder: no attached device has the serial number \"S9\"; attached: "
+                    "\"S0\", \"S1\"\n"},
+        ListingCase{"SerialWithoutDevices",
+                    FT_OK,
+                    FT_OK,
+                    {},
+                    kNoDeviceLines,
+                    false,
+                    {0, "S0"},
+                    {},
+                    "open 0",
+                    "iqfeeder: no attached device has the serial number \"S0\"; no device is "
+                    "attached\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceLinkTest, ListingOffersABufferForEveryAttachedDevice) {
@@ -87,6 +154,16 @@ TEST_F(DeviceLinkTest, ListingOffersABufferForEveryAttachedDevice) {
     link.listDevices();
     EXPECT_GE(driver_.listBuffersOffered, 12U);
     EXPECT_EQ(output(), "\nDevices connected:\n0: dev\n1: dev\n\n");
+}
+
+TEST_F(DeviceLinkTest, DeviceTableShowsEverySerialAndDescriptionByIndex) {
+    driver_.descriptions = {"A", "B"};
+    driver_.serials = {"S0"};  // the second device has none
+    DeviceLink link(driver_.table(), console_);
+    EXPECT_EQ(link.printDeviceTable(), 2U);
+    EXPECT_EQ(output(), "0: serial \"S0\", description \"A\"\n1: serial \"\", description \"B\"\n");
+    EXPECT_EQ(driver_.calls, (std::vector<std::string>{"count", "serial 0", "description 0",
+                                                       "serial 1", "description 1"}));
 }
 
 TEST_F(DeviceLinkTest, AnImpossibleDeviceCountCountsAsAFailedListing) {
@@ -163,6 +240,21 @@ TEST_F(SendTest, FailureOnSecondSliceDropsTheRestOfThatBufferOnly) {
     link_.sendBuffer(second.data(), 32000);
     EXPECT_EQ(driver_.writeSizes.size(), 7U);
     EXPECT_EQ(output(), "FT_W32_WriteFile Failed\n");
+    EXPECT_EQ(link_.counters().failedWrites, 1U);
+    EXPECT_EQ(link_.counters().bytesAccepted, 6400U + 32000U);
+}
+
+TEST_F(SendTest, StopAskedForDuringASliceEndsTheBufferAfterIt) {
+    DeviceLink link(driver_.table(), console_, console_,
+                    [this] { return driver_.writeSizes.size() >= 2; });
+    link.listDevices();
+    link.openFirstDevice();
+    auto buffer = numbered(32000);
+    link.sendBuffer(buffer.data(), 32000);
+    link.sendBuffer(buffer.data(), 32000);
+    EXPECT_EQ(driver_.writeSizes, std::vector<std::uint32_t>(2, 6400));
+    EXPECT_EQ(link.counters().bytesAccepted, 12800U);
+    EXPECT_EQ(link.counters().failedWrites, 0U);
 }
 
 TEST_F(SendTest, EveryShortSliceIsReportedAndNotResent) {
@@ -181,6 +273,8 @@ TEST_F(SendTest, EveryShortSliceIsReportedAndNotResent) {
                              buffer.begin() + slice * 6400 + 100);
     }
     EXPECT_EQ(driver_.bytes, expectedBytes);
+    EXPECT_EQ(link_.counters().shortWrites, 5U);
+    EXPECT_EQ(link_.counters().bytesAccepted, 500U);
 }
 
 TEST_F(SendTest, CloseHappensOnceWithTheOpenHandle) {

@@ -144,10 +144,13 @@ bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
             g_object_unref(capabilities);
             return true;
         }
+        // libusb claims with DISCONNECT_CLAIM when it is to detach a kernel driver itself and
+        // attach it again at release.
+        case USBDEVFS_DISCONNECT_CLAIM:
         case USBDEVFS_CLAIMINTERFACE:
         case USBDEVFS_RELEASEINTERFACE: {
             const std::lock_guard lock(mutex_);
-            ++(request == USBDEVFS_CLAIMINTERFACE ? claims_ : releases_);
+            ++(request == USBDEVFS_RELEASEINTERFACE ? releases_ : claims_);
             umockdev_ioctl_client_complete(client, 0, 0);
             return true;
         }

@@ -129,12 +129,43 @@ TEST_F(LibFtdiDriverTest, BusWithoutFtdiChipsFindsNoDevice) {
     EXPECT_EQ(handle, nullptr);
 }
 
+TEST_F(LibFtdiDriverTest, ListsSerialAndProductByIndexAndNothingPastTheLastChip) {
+    bus_.plugIn(testing::ft232r(), 2);
+    bus_.plugIn(testing::ft232h(), 3);
+    std::vector<std::string> texts;
+    for (const DWORD what : {FT_OPEN_BY_SERIAL_NUMBER, FT_OPEN_BY_DESCRIPTION}) {
+        for (std::uintptr_t index = 0; index < 3; ++index) {
+            Descriptions one(1);
+            const FT_STATUS status =
+                table_.listDevices(table_.context, reinterpret_cast<void*>(index), one.pointers[0],
+                                   FT_LIST_BY_INDEX | what);
+            if (index == 2) {
+                EXPECT_EQ(status, FT_DEVICE_NOT_FOUND);
+                EXPECT_TRUE(one.untouched(0));
+            } else {
+                EXPECT_EQ(status, FT_OK);
+                texts.push_back(one.text(0));
+            }
+        }
+    }
+    // In libusb's order, which need not be the bus order, but the same for both strings.
+    const bool busOrder = texts[0] == "A50285BI";
+    EXPECT_EQ(texts, busOrder ? (std::vector<std::string>{"A50285BI", "FT6Z1XQ0", "FT232R USB UART",
+                                                          "Single RS232-HS"})
+                              : (std::vector<std::string>{"FT6Z1XQ0", "A50285BI", "Single RS232-HS",
+                                                          "FT232R USB UART"}));
+}
+
 TEST_F(LibFtdiDriverTest, OtherListingModesAreRefused) {
     bus_.plugIn(testing::ft232r());
     DWORD index = 0;
     char description[kDescriptionBytes];
+    constexpr DWORD kByLocation = 4;
+    EXPECT_EQ(
+        table_.listDevices(table_.context, &index, description, FT_LIST_BY_INDEX | kByLocation),
+        FT_OTHER_ERROR);
     EXPECT_EQ(table_.listDevices(table_.context, &index, description,
-                                 FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION),
+                                 FT_LIST_ALL | FT_OPEN_BY_SERIAL_NUMBER),
               FT_OTHER_ERROR);
 }
 

@@ -1,6 +1,7 @@
 // A stand-in for the maker's D2XX library, loaded by the real program at run time in the
 // end-to-end tests. Steered by environment variables so each test sets up its own device:
-//   FAKE_FTD2XX_DEVICES            number of attached devices (default 1)
+//   FAKE_FTD2XX_DEVICES            number of attached devices (default 1); device i has the
+//                                  description "Fake Transmitter i" and the serial "FAKE000i"
 //   FAKE_FTD2XX_OPEN_STATUS        status FT_Open returns (default 0)
 //   FAKE_FTD2XX_CAPTURE            file the accepted bytes are appended to
 //   FAKE_FTD2XX_LOG                file each call's name is appended to
@@ -40,6 +41,9 @@ namespace {
 
 constexpr DWORD kListNumberOnly = 0x80000000U;
 constexpr DWORD kListAllByDescription = 0x20000002U;
+constexpr DWORD kListByIndex = 0x40000000U;
+constexpr DWORD kBySerial = 1U;
+constexpr DWORD kByDescription = 2U;
 int deviceToken = 0;
 std::uint64_t writesSoFar = 0;
 // When the paced device will have drained everything it was given.
@@ -80,6 +84,19 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* ar
     if (flags == kListNumberOnly) {
         logCall("FT_ListDevices count");
         *static_cast<DWORD*>(arg1) = count;
+        return 0;
+    }
+    if (flags == (kListByIndex | kBySerial) || flags == (kListByIndex | kByDescription)) {
+        // The index comes in place of the first pointer.
+        const auto index = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(arg1));
+        const bool serial = flags == (kListByIndex | kBySerial);
+        logCall(std::string("FT_ListDevices ") + (serial ? "serial " : "description ") +
+                std::to_string(index));
+        if (index >= count) {
+            return 2;
+        }
+        std::snprintf(static_cast<char*>(arg2), 64, serial ? "FAKE%04u" : "Fake Transmitter %u",
+                      static_cast<unsigned>(index));
         return 0;
     }
     logCall("FT_ListDevices all");

@@ -54,6 +54,17 @@ FT_STATUS FakeDriver::list(void* arg1, void* arg2, DWORD flags) {
         }
         return countStatus;
     }
+    if ((flags & FT_LIST_BY_INDEX) != 0) {
+        const auto index = reinterpret_cast<std::uintptr_t>(arg1);
+        const bool serial = flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
+        calls.push_back((serial ? "serial " : "description ") + std::to_string(index));
+        const auto& texts = serial ? serials : descriptions;
+        if (listStatus != FT_OK || index >= descriptions.size() || index >= texts.size()) {
+            return listStatus == FT_OK ? FT_DEVICE_NOT_FOUND : listStatus;
+        }
+        std::strncpy(static_cast<char*>(arg2), texts[index].c_str(), kDescriptionBytes);
+        return FT_OK;
+    }
     calls.push_back("list");
     if (flags != (FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION) || listStatus != FT_OK) {
         return listStatus == FT_OK ? FT_OTHER_ERROR : listStatus;

@@ -24,6 +24,8 @@ class FakeDriver {
     FT_STATUS countStatus = FT_OK;
     FT_STATUS listStatus = FT_OK;
     std::vector<std::string> descriptions{"USB <-> Serial"};
+    // Serial numbers by index, for the listing by index; a device past its end has none.
+    std::vector<std::string> serials{"A0000001"};
     // The count the listing reports when it is not the number of descriptions.
     std::optional<DWORD> reportedCount;
     // Open.
