@@ -1,7 +1,4 @@
-#include <time.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "app/Platform.h"
 
@@ -9,13 +6,6 @@ namespace iqfeeder {
 
 bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
-}
-
-void sleepMilliseconds(std::uint32_t milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
 }
 
 }  // namespace iqfeeder

@@ -13,8 +13,4 @@ bool standardOutputIsTerminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
 }
 
-void sleepMilliseconds(std::uint32_t milliseconds) {
-    ::Sleep(milliseconds);
-}
-
 }  // namespace iqfeeder

@@ -9,17 +9,17 @@
 
 namespace iqfeeder {
 
-int StreamRunner::run(const std::string& inputPath) {
+int StreamRunner::run(const RunOptions& options) {
     state_ = RunState{};
-    state_.inputPath = inputPath;
+    state_.inputPath = options.inputPath;
     device_.listDevices();
-    device_.openFirstDevice();
+    device_.openDevice(options.device);
     state_.bufferSize = kInitialBufferSize;
     console_.print("Input file is %s\n", state_.inputPath.c_str());
     console_.print("Sending IQ data to FTDI USB device.....\n\n");
     state_.readPosition = 0;
 
-    while (state_.readPosition < kPositionCap) {
+    while (state_.readPosition < kPositionCap && !stopping()) {
         switch (runPass()) {
             case PassOutcome::Continue:
                 break;
@@ -28,6 +28,8 @@ int StreamRunner::run(const std::string& inputPath) {
                 break;
             case PassOutcome::FileSent:
                 return 0;
+            case PassOutcome::Stopped:
+                break;
             case PassOutcome::InputRefused:
                 device_.closeDevice();
                 return 1;
@@ -56,6 +58,9 @@ StreamRunner::PassOutcome StreamRunner::probe(InputFile& file) {
     file.close();
     console_.print("Checking if it's a recorded file or live stream.....\n");
     sleep_(kProbeWaitMs);
+    if (stopping()) {
+        return PassOutcome::Stopped;
+    }
     if (const PassOutcome opened = openInput(file); opened != PassOutcome::Continue) {
         return opened;
     }

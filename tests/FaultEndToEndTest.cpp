@@ -172,8 +172,9 @@ class MissingSymbolTest : public FaultEndToEndTest,
 TEST_P(MissingSymbolTest, LibraryCountsAsAbsent) {
     const std::string input = dir_.file("recording.iq");
     writeFile(input, patternBytes(1000));
+    // The maker's library by name, so that no fallback to libftdi1 reaches a real device.
     const auto result = runChild(
-        {kProgram, input},
+        {kProgram, "--driver=maker", input},
         {{"LD_LIBRARY_PATH", std::string(FAKE_FTD2XX_WITHOUT_DIR) + "/without_" + GetParam()},
          {"FAKE_FTD2XX_LOG", log_},
          {"FAKE_FTD2XX_CAPTURE", capture_}});
@@ -260,7 +261,7 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
         writeFile(shared, {});
         ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
     }
-    const auto probe = runChild({"/bin/true"}, {}, {nobody});
+    const auto probe = runChild({"/bin/true"}, {}, {nobody, {}});
     if (probe.exitStatus != 0) {
         GTEST_SKIP() << "cannot run a program as nobody (uid 65534) here";
     }
@@ -277,7 +278,7 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
         ASSERT_EQ(::chmod(to.c_str(), 0755), 0);
     }
 
-    const auto result = run(path, {}, {nobody});
+    const auto result = run(path, {}, {nobody, {}});
 
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out,

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 
 #include <csignal>
+#include <regex>
+#include <thread>
 
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/FileProducer.h"
@@ -52,12 +54,15 @@ TEST_P(LiveEndToEndTest, FollowsTheGrowingFileUntilInterrupted) {
     const std::string log = dir_.file("calls.log");
     testing::writeFile(input, patternBytes(200000));
 
+    const std::string errors = dir_.file("stderr.txt");
     testing::FileProducer producer(input, c.producerBytesPerSecond);
-    testing::PtyChild program({kProgram, input}, {{"LD_LIBRARY_PATH", kFakeLibraryDir},
-                                                  {"FAKE_FTD2XX_CAPTURE", capture},
-                                                  {"FAKE_FTD2XX_LOG", log},
-                                                  {"FAKE_FTD2XX_BYTES_PER_SECOND",
-                                                   std::to_string(kDeviceBytesPerSecond)}});
+    testing::PtyChild program(
+        {kProgram, input},
+        {{"LD_LIBRARY_PATH", kFakeLibraryDir},
+         {"FAKE_FTD2XX_CAPTURE", capture},
+         {"FAKE_FTD2XX_LOG", log},
+         {"FAKE_FTD2XX_BYTES_PER_SECOND", std::to_string(kDeviceBytesPerSecond)}},
+        errors);
     // Read as they are printed, or the run would never get here before the interrupt. A pass
     // prints its status line only once the pass before has sent its whole buffer, so wait for
     // the one after the second move too.
@@ -73,11 +78,21 @@ TEST_P(LiveEndToEndTest, FollowsTheGrowingFileUntilInterrupted) {
     producer.stop();
     ASSERT_TRUE(sawEnough) << program.output();
 
-    // Ended by the interrupt, without closing the device.
+    // Ended by the interrupt as before, but with the device closed and the summary, whose
+    // byte count is what the device took, on standard error alone.
     EXPECT_TRUE(WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGINT) << waitStatus;
     const auto calls = readFile(log);
     EXPECT_EQ(std::string(calls.begin(), calls.end()),
-              "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n");
+              "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n");
+    const auto summary = readFile(errors);
+    std::smatch figures;
+    const std::string summaryText(summary.begin(), summary.end());
+    ASSERT_TRUE(std::regex_match(
+        summaryText, figures,
+        std::regex("iqfeeder: ([0-9]+) bytes sent to the device in [0-9]+\\.[0-9] s "
+                   "\\([0-9.]+ [kM]?B/s\\), 0 failed writes, 0 short writes\n")))
+        << summaryText;
+    EXPECT_EQ(figures[1].str(), std::to_string(readFile(capture).size()));
 
     const std::string start = "\nDevices connected:\n0: Fake Transmitter 0\n\nInput file is " +
                               input +
@@ -119,6 +134,34 @@ INSTANTIATE_TEST_SUITE_P(
         // A quarter of it: the reader keeps overtaking the end.
         RealTimeCase{"ProducerSlower", kDeviceBytesPerSecond / 4, &kOvertakenLines, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A device that never takes the slice: the stop can't wait for it, and the second deadline
+// ends the process by the same signal.
+TEST(StopTest, CtrlCEndsARunStuckInAWriteWithinTheDeadline) {
+    testing::TempDir dir;
+    const std::string input = dir.file("recording.iq");
+    const std::string log = dir.file("calls.log");
+    testing::writeFile(input, patternBytes(70000));
+    testing::PtyChild program({kProgram, input}, {{"LD_LIBRARY_PATH", kFakeLibraryDir},
+                                                  {"FAKE_FTD2XX_LOG", log},
+                                                  {"FAKE_FTD2XX_BYTES_PER_SECOND", "1"}});
+    ASSERT_TRUE(program.readUntil(
+        [](const std::string& out) { return out.ends_with(testing::progressLine(0, 70)); }, 10s))
+        << program.output();
+    std::this_thread::sleep_for(100ms);  // into the first write
+
+    const auto interrupted = std::chrono::steady_clock::now();
+    program.interrupt();
+    const int waitStatus = program.waitForEnd(10s);
+    const auto took = std::chrono::steady_clock::now() - interrupted;
+
+    EXPECT_TRUE(WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGINT) << waitStatus;
+    EXPECT_GE(took, 1500ms);
+    EXPECT_LE(took, 3500ms);
+    const auto calls = readFile(log);
+    EXPECT_EQ(std::string(calls.begin(), calls.end()),
+              "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n");
+}
 
 }  // namespace
 }  // namespace iqfeeder

@@ -106,6 +106,27 @@ TEST_F(StreamRunnerTest, MissingInputEndsTheRunWithStatusOneAndTheDeviceClosed) 
     EXPECT_FALSE(driver.handleOpen);
 }
 
+TEST_F(StreamRunnerTest, StopDuringTheProbeSendsNothingAndClosesTheDevice) {
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(70000));
+    onSleep = [&](std::uint32_t) { stopAsked = true; };
+    EXPECT_EQ(run(path), 0);
+    EXPECT_EQ(output(), preamble(path) + kProbeLine);
+    EXPECT_TRUE(driver.writeSizes.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+TEST_F(StreamRunnerTest, StopMidBufferEndsTheRunAfterTheSliceOnItsWay) {
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(70000));
+    driver.afterWrite = [&](std::size_t index) { stopAsked = index == 6; };
+    EXPECT_EQ(run(path), 0);
+    EXPECT_EQ(output(), preamble(path) + kProbeLine + progressLine(0, 70) + progressLine(32, 70));
+    EXPECT_EQ(driver.bytes, patternBytes(44800));
+    EXPECT_EQ(driver.calls.back(), "close");
+    EXPECT_FALSE(driver.handleOpen);
+}
+
 TEST_F(StreamRunnerTest, InputVanishingDuringTheFirstProbeEndsTheRun) {
     const std::string path = dir.file("live.iq");
     writeFile(path, patternBytes(1000));

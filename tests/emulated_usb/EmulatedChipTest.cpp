@@ -170,6 +170,23 @@ TEST_F(EmulatedChipTest, ChipThatNeverDrainsTimesTheWriteOutAndTheRunGoesOn) {
     expectOpenedOnceAndClosed(chip);
 }
 
+TEST_F(EmulatedChipTest, SerialNumberPicksTheSecondChipAndOnlyItGetsTheFile) {
+    writeFile(input_, patternBytes(70000));
+    EmulatedUsbDevice& other = bus_.plugIn(testing::ft232r(), 2);
+    EmulatedUsbDevice& chosen = bus_.plugIn(testing::ft232h(), 3);
+
+    const ChildResult result =
+        runChild(underUmockdev({kProgram, "--serial=" + chosen.model().serial, input_}), {});
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.ends_with(recorded70k(input_, {"", "", ""}))) << result.out;
+    EXPECT_EQ(chosen.receivedBytes(), concat(patternBytes(70000), zeros(26000)));
+    expectOpenedOnceAndClosed(chosen);
+    EXPECT_TRUE(other.receivedBytes().empty());
+    EXPECT_EQ(other.interfaceClaims(), 0);
+}
+
 TEST_F(EmulatedChipTest, BusWithoutAnFtdiChipGivesTheListingFailure) {
     writeFile(input_, patternBytes(500));
     bus_.plugInWithoutHandler(testing::usbMouse());

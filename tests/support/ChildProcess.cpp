@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -67,9 +70,24 @@ ChildResult runChild(const std::vector<std::string>& argv,
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
+    const auto stopAt = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(options.stopAfterMs.value_or(0));
+    bool stopSent = !options.stopAfterMs;
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int timeoutMs = -1;
+        if (!stopSent) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                stopAt - std::chrono::steady_clock::now());
+            timeoutMs = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+        }
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0) {
             break;
+        }
+        if (ready == 0) {
+            result.stopSent = ::kill(pid, SIGTERM) == 0;
+            stopSent = true;
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
@@ -89,6 +107,7 @@ ChildResult runChild(const std::vector<std::string>& argv,
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return result;
 }
 

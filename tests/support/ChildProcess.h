@@ -11,7 +11,9 @@
 namespace iqfeeder::testing {
 
 struct ChildResult {
-    int exitStatus = -1;  // -1 when it did not exit normally
+    int exitStatus = -1;    // -1 when it did not exit normally
+    int signal = 0;         // what ended it, when a signal did (POSIX)
+    bool stopSent = false;  // ChildOptions::stopAfterMs came and the stop was delivered
     std::string out;
     std::string err;
 };
@@ -20,6 +22,9 @@ struct ChildOptions {
     // Run as this user id (and its group): only root may ask. Not uid_t, which the Windows
     // build of the tests lacks.
     std::optional<std::uint32_t> user;
+    // Asks the child to stop this long after its start, as a service manager does: SIGTERM on
+    // POSIX, Ctrl-Break to its own process group on Windows.
+    std::optional<std::uint32_t> stopAfterMs;
 };
 
 // IQFEEDER_TEST_WRAPPER, when set, is put before argv, words split at spaces: the valgrind run

@@ -1,5 +1,6 @@
 #include "tests/support/PtyChild.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -35,7 +36,8 @@ termios operatorTerminal() {
 }  // namespace
 
 PtyChild::PtyChild(const std::vector<std::string>& argv,
-                   const std::map<std::string, std::string>& extraEnvironment) {
+                   const std::map<std::string, std::string>& extraEnvironment,
+                   const std::string& stderrPath) {
     termios settings = operatorTerminal();
     winsize size{24, 80, 0, 0};
     pid_ = ::forkpty(&master_, nullptr, &settings, &size);
@@ -47,6 +49,13 @@ PtyChild::PtyChild(const std::vector<std::string>& argv,
         // keeps: Ctrl-C must reach the program as it does in a terminal window.
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGQUIT, SIG_DFL);
+        if (!stderrPath.empty()) {
+            const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (err < 0 || ::dup2(err, STDERR_FILENO) < 0) {
+                ::_exit(127);
+            }
+            ::close(err);
+        }
         // Under IQFEEDER_TEST_WRAPPER too, as runChild runs its programs.
         execWrapped(argv, extraEnvironment);
     }

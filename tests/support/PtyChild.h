@@ -15,8 +15,10 @@ namespace iqfeeder::testing {
 
 class PtyChild {
   public:
+    // With `stderrPath`, standard error goes to that file instead of the terminal.
     PtyChild(const std::vector<std::string>& argv,
-             const std::map<std::string, std::string>& extraEnvironment);
+             const std::map<std::string, std::string>& extraEnvironment,
+             const std::string& stderrPath = {});
     // Kills a child still running and reaps it.
     ~PtyChild();
     PtyChild(const PtyChild&) = delete;

@@ -23,13 +23,17 @@ inline constexpr std::int64_t kLengthThatEndsALiveRun = 500032000;
 class RunFixture : public ::testing::Test {
   protected:
     int run(const std::string& path) {
-        DeviceLink link(driver.table(), console);
-        StreamRunner runner(link, console, [this](std::uint32_t ms) {
-            sleeps.push_back(ms);
-            if (onSleep) {
-                onSleep(ms);
-            }
-        });
+        const auto stopping = [this] { return stopAsked; };
+        DeviceLink link(driver.table(), console, console, stopping);
+        StreamRunner runner(
+            link, console,
+            [this](std::uint32_t ms) {
+                sleeps.push_back(ms);
+                if (onSleep) {
+                    onSleep(ms);
+                }
+            },
+            stopping);
         return runner.run(path);
     }
 
@@ -50,6 +54,8 @@ class RunFixture : public ::testing::Test {
     Console console{out};
     std::vector<std::uint32_t> sleeps;
     std::function<void(std::uint32_t)> onSleep;
+    // The operator's stop, as the signal handler reports it.
+    bool stopAsked = false;
 };
 
 // Grows or shrinks a file to a length, sparse where it grows.

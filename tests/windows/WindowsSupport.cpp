@@ -145,12 +145,21 @@ ChildResult runChild(const std::vector<std::string>& argv,
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
         PROCESS_INFORMATION process{};
-        if (!::CreateProcessA(argv.at(0).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+        // A process group of its own, so that a Ctrl-Break sent to the group reaches the child
+        // alone.
+        const ::DWORD flags = options.stopAfterMs ? CREATE_NEW_PROCESS_GROUP : 0;
+        if (!::CreateProcessA(argv.at(0).c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
                               environment.data(), nullptr, &startup, &process)) {
             throw std::runtime_error("cannot start " + argv.at(0));
         }
         const Handle processHandle(process.hProcess);
         const Handle threadHandle(process.hThread);
+        if (options.stopAfterMs &&
+            ::WaitForSingleObject(process.hProcess, *options.stopAfterMs) == WAIT_TIMEOUT) {
+            // Only where this process shares a console with the child (not under wine).
+            result.stopSent =
+                ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId) != FALSE;
+        }
         ::WaitForSingleObject(process.hProcess, INFINITE);
         ::DWORD exitCode = 0;
         if (::GetExitCodeProcess(process.hProcess, &exitCode)) {

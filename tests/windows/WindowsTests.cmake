@@ -33,6 +33,7 @@ endforeach()
 target_compile_definitions(fake_ftd2xx_incomplete PRIVATE FAKE_FTD2XX_WITHOUT_CLOSE)
 
 add_executable(iqfeeder_windows_tests
+    CommandLineTest.cpp
     DeviceLinkTest.cpp
     StreamRunnerTest.cpp
     InputFileTest.cpp
@@ -46,7 +47,8 @@ set_target_properties(iqfeeder_windows_tests PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 file(RELATIVE_PATH program_from_tests ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_BINARY_DIR}/iqfeeder.exe)
 target_compile_definitions(iqfeeder_windows_tests PRIVATE
-    IQFEEDER_PROGRAM_FROM_TESTS="${program_from_tests}")
+    IQFEEDER_PROGRAM_FROM_TESTS="${program_from_tests}"
+    IQFEEDER_VERSION="${PROJECT_VERSION}")
 target_link_libraries(iqfeeder_windows_tests PRIVATE
     iqfeeder_test_support iqfeeder_drivers GTest::gtest_main iqfeeder_warnings)
 add_dependencies(iqfeeder_windows_tests iqfeeder fake_ftd2xx fake_ftd2xx_incomplete)

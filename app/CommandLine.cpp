@@ -1,0 +1,244 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+
+namespace iqfeeder {
+namespace {
+
+enum class OptionId { Help, Version, List, Device, Serial, Driver };
+
+struct OptionSpec {
+    char shortName;
+    const char* longName;
+    const char* valueName;  // null for an option that takes no value
+    OptionId id;
+    const char* help;  // its one line of --help
+};
+
+constexpr OptionSpec kOptions[] = {
+    {'d', "device", "N", OptionId::Device, "open the device with index N (see --list), not 0"},
+    {'s', "serial", "SERIAL", OptionId::Serial, "open the device with this exact serial number"},
+    {'l', "list", nullptr, OptionId::List, "list the attached devices: index, serial, description"},
+    {'D', "driver", "NAME", OptionId::Driver,
+     "maker, libftdi1 or none (default: maker's library, else libftdi1)"},
+    {'h', "help", nullptr, OptionId::Help, "show this help and exit"},
+    {'V', "version", nullptr, OptionId::Version, "show the version and exit"},
+};
+constexpr std::size_t kHelpColumn = 24;
+
+const OptionSpec* findShort(char name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (spec.shortName == name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+const OptionSpec* findLong(const std::string& name) {
+    for (const OptionSpec& spec : kOptions) {
+        if (name == spec.longName) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+// Digits only, up to the largest index the driver call takes.
+std::optional<int> parseIndex(const std::string& text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+struct Parser {
+    CommandLine line;
+    bool haveLibFtdi = false;
+    bool sawDevice = false;
+    bool sawSerial = false;
+
+    // Returns false once the command line is refused, or when help or version ends it.
+    bool apply(const OptionSpec& spec, const std::string& value) {
+        switch (spec.id) {
+            case OptionId::Help:
+                line.action = CommandLine::Action::Help;
+                return false;
+            case OptionId::Version:
+                line.action = CommandLine::Action::Version;
+                return false;
+            case OptionId::List:
+                line.action = CommandLine::Action::List;
+                return true;
+            case OptionId::Device:
+                if (const auto index = parseIndex(value)) {
+                    line.run.device.index = *index;
+                    sawDevice = true;
+                    return true;
+                }
+                return refuse("invalid device index '" + value +
+                              "': give a number from 0 to 2147483647");
+            case OptionId::Serial:
+                if (value.empty()) {
+                    return refuse("the serial number is empty");
+                }
+                line.run.device.serial = value;
+                sawSerial = true;
+                return true;
+            case OptionId::Driver:
+                return chooseDriver(value);
+        }
+        return true;
+    }
+
+    bool chooseDriver(const std::string& name) {
+        if (name == "maker") {
+            line.driver = DriverChoice::Maker;
+        } else if (name == "none") {
+            line.driver = DriverChoice::None;
+        } else if (name == "libftdi1" && haveLibFtdi) {
+            line.driver = DriverChoice::LibFtdi;
+        } else if (name == "libftdi1") {
+            return refuse("this build has no libftdi1 driver");
+        } else {
+            return refuse("unknown driver '" + name + "': give maker, libftdi1 or none");
+        }
+        return true;
+    }
+
+    bool refuse(const std::string& why) {
+        line.action = CommandLine::Action::UsageError;
+        line.error = why;
+        return false;
+    }
+
+    // One argument that starts with "--"; may take the next one as its value.
+    bool longOption(const std::vector<std::string>& args, std::size_t& i) {
+        const std::string& arg = args[i];
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
+        const OptionSpec* spec = findLong(name);
+        if (spec == nullptr) {
+            return refuse("unknown option '--" + name + "'");
+        }
+        if (spec->valueName == nullptr) {
+            return equals == std::string::npos ? apply(*spec, {})
+                                               : refuse("option '--" + name + "' takes no value");
+        }
+        if (equals != std::string::npos) {
+            return apply(*spec, arg.substr(equals + 1));
+        }
+        if (i + 1 >= args.size()) {
+            return refuse("option '--" + name + "' needs a value");
+        }
+        return apply(*spec, args[++i]);
+    }
+
+    // One argument of short options, grouped as "-lV"; the one that takes a value takes the
+    // rest of the argument ("-d1") or the next one ("-d 1").
+    bool shortOptions(const std::vector<std::string>& args, std::size_t& i) {
+        const std::string& arg = args[i];
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const OptionSpec* spec = findShort(arg[k]);
+            if (spec == nullptr) {
+                return refuse(std::string("unknown option '-") + arg[k] + "'");
+            }
+            if (spec->valueName == nullptr) {
+                if (!apply(*spec, {})) {
+                    return false;
+                }
+                continue;
+            }
+            if (k + 1 < arg.size()) {
+                return apply(*spec, arg.substr(k + 1));
+            }
+            if (i + 1 >= args.size()) {
+                return refuse(std::string("option '-") + arg[k] + "' needs a value");
+            }
+            return apply(*spec, args[++i]);
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& args, bool haveLibFtdi) {
+    Parser parser;
+    parser.haveLibFtdi = haveLibFtdi;
+    if (args.size() < 2) {
+        parser.refuse("");
+        return parser.line;
+    }
+    std::size_t i = 1;
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        // The first operand ends the options; "-" alone is an operand.
+        if (arg.size() < 2 || arg[0] != '-') {
+            break;
+        }
+        const bool goOn = arg[1] == '-' ? parser.longOption(args, i) : parser.shortOptions(args, i);
+        if (!goOn) {
+            return parser.line;
+        }
+    }
+    if (parser.sawDevice && parser.sawSerial) {
+        parser.refuse("--device and --serial can't be used together");
+    } else if (parser.line.action == CommandLine::Action::Run) {
+        if (i < args.size()) {
+            parser.line.run.inputPath = args[i];
+        } else {
+            parser.refuse("no input FILE given");
+        }
+    }
+    return parser.line;
+}
+
+std::string helpText() {
+    std::string text =
+        "Usage: iqfeeder [OPTIONS] FILE\n"
+        "Streams FILE byte for byte to an FTDI USB transmitter: a recording is sent once, a\n"
+        "live file that an encoder appends to is followed close behind its growing end.\n"
+        "\n"
+        "Options, only before FILE (\"--\" ends them):\n";
+    for (const OptionSpec& spec : kOptions) {
+        std::string names = std::string("  -") + spec.shortName + ", --" + spec.longName;
+        if (spec.valueName != nullptr) {
+            names += std::string("=") + spec.valueName;
+        }
+        names.resize(std::max(names.size() + 1, kHelpColumn), ' ');
+        text += names + spec.help + "\n";
+    }
+    return text;
+}
+
+std::string versionText() {
+    return "iqfeeder " IQFEEDER_VERSION "\n";
+}
+
+std::string usageErrorText(const CommandLine& commandLine) {
+    // Nothing given at all: the short reminder, as it has always been.
+    if (commandLine.error.empty()) {
+        return "Usage: iqfeeder FILE\n";
+    }
+    return "iqfeeder: " + commandLine.error +
+           "\nUsage: iqfeeder [OPTIONS] FILE\nTry 'iqfeeder --help' for more information.\n";
+}
+
+}  // namespace iqfeeder

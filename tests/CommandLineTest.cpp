@@ -1,0 +1,269 @@
+// The command line of the real program, case by case: what it prints first, how it ends, and
+// whether it touched the driver at all. Runs the program with the stand-in library on Linux
+// and, deployed beside it, on Windows.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+#ifdef _WIN32
+#include "tests/windows/WindowsSupport.h"
+#endif
+
+namespace iqfeeder {
+namespace {
+
+using testing::patternBytes;
+using testing::readFile;
+using testing::TempDir;
+
+struct CommandLineCase {
+    const char* name;
+    std::vector<std::string> args;  // "FILE" stands for a 1000-byte recording
+    std::map<std::string, std::string> environment;
+    int exitStatus;
+    std::string
+        shows;  // a line on standard output, or on standard error when it starts "iqfeeder:"
+    std::string calls;  // what the stand-in was asked: empty when the driver was never touched
+};
+void PrintTo(const CommandLineCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::string kRunCalls = "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n";
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifdef _WIN32
+        // As on a PC: the program with the maker's library beside it.
+        const auto folder = dir_.path() / "program";
+        std::filesystem::create_directory(folder);
+        std::filesystem::copy_file(testing::testProgramDirectory() / IQFEEDER_PROGRAM_FROM_TESTS,
+                                   folder / "iqfeeder.exe");
+        std::filesystem::copy_file(testing::testProgramDirectory() / "fake_ftd2xx" / "ftd2xx.dll",
+                                   folder / "ftd2xx.dll");
+        program_ = (folder / "iqfeeder.exe").string();
+#else
+        program_ = IQFEEDER_PROGRAM;
+        environment_["LD_LIBRARY_PATH"] = FAKE_FTD2XX_DIR;
+#endif
+        testing::writeFile(input_, patternBytes(1000));
+    }
+
+    TempDir dir_;
+    std::string input_ = dir_.file("recording.iq");
+    std::string log_ = dir_.file("calls.log");
+    std::string program_;
+    std::map<std::string, std::string> environment_{{"FAKE_FTD2XX_LOG", log_},
+                                                    {"FAKE_FTD2XX_DEVICES", "3"}};
+};
+
+class CommandLineTest : public ProgramTest,
+                        public ::testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(CommandLineTest, EndsAsTheOptionsSayAndTouchesTheDriverOnlyToRun) {
+    const CommandLineCase& c = GetParam();
+    std::vector<std::string> argv{program_};
+    for (const std::string& arg : c.args) {
+        argv.push_back(arg == "FILE" ? input_ : arg);
+    }
+    auto environment = environment_;
+    for (const auto& [name, value] : c.environment) {
+        environment[name] = value;
+    }
+
+    const auto result = testing::runChild(argv, environment);
+
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    const bool onError =
+        c.shows.starts_with("iqfeeder:") || c.shows.starts_with("Usage: iqfeeder FILE");
+#ifdef _WIN32
+    const std::string shows = testing::windowsText(c.shows + "\n");
+#else
+    const std::string shows = c.shows + "\n";
+#endif
+    EXPECT_NE((onError ? result.err : result.out).find(shows), std::string::npos)
+        << "stdout:\n"
+        << result.out << "\nstderr:\n"
+        << result.err;
+    if (!onError) {
+        EXPECT_EQ(result.err, "");
+    }
+    const auto calls = readFile(log_);
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), c.calls);
+}
+
+const std::string kBadIndex = "': give a number from 0 to 2147483647";
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLineTest,
+    ::testing::Values(
+        CommandLineCase{"Help", {"--help"}, {}, 0, "Usage: iqfeeder [OPTIONS] FILE", ""},
+        CommandLineCase{"HelpShort",
+                        {"-h", "FILE"},
+                        {},
+                        0,
+                        "  -h, --help            show this help and exit",
+                        ""},
+        CommandLineCase{"Version", {"--version"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
+        CommandLineCase{"VersionShort", {"-V"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
+        CommandLineCase{
+            "List",
+            {"--list"},
+            {},
+            0,
+            "2: serial \"FAKE0002\", description \"Fake Transmitter 2\"",
+            "FT_ListDevices count\nFT_ListDevices serial 0\nFT_ListDevices description 0\n"
+            "FT_ListDevices serial 1\nFT_ListDevices description 1\n"
+            "FT_ListDevices serial 2\nFT_ListDevices description 2\n"},
+        CommandLineCase{"ListWithoutDevices",
+                        {"-l"},
+                        {{"FAKE_FTD2XX_DEVICES", "0"}},
+                        1,
+                        "Failed to find any FTDI devices.....!\nPlease exit.............",
+                        "FT_ListDevices count\n"},
+        CommandLineCase{"DeviceByIndex",
+                        {"-d", "2", "FILE"},
+                        {},
+                        0,
+                        "1: Fake Transmitter 1\n\nUsing device 2: Fake Transmitter 2",
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_Open 2\nFT_Close\n"},
+        CommandLineCase{"DeviceIndexJoined",
+                        {"-d1", "FILE"},
+                        {},
+                        0,
+                        "Using device 1: Fake Transmitter 1",
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_Open 1\nFT_Close\n"},
+        CommandLineCase{"DeviceBySerial",
+                        {"--serial=FAKE0001", "FILE"},
+                        {},
+                        0,
+                        "Using device 1: Fake Transmitter 1",
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices serial 0\n"
+                        "FT_ListDevices serial 1\nFT_Open 1\nFT_Close\n"},
+        CommandLineCase{"AbsentSerial",
+                        {"-s", "NOPE", "FILE"},
+                        {{"FAKE_FTD2XX_DEVICES", "2"}},
+                        0,
+                        "iqfeeder: no attached device has the serial number \"NOPE\"; attached: "
+                        "\"FAKE0000\", \"FAKE0001\"",
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices serial 0\n"
+                        "FT_ListDevices serial 1\n"},
+        CommandLineCase{"NoDriver",
+                        {"--driver=none", "FILE"},
+                        {},
+                        0,
+                        "Failed to find any FTDI devices.....!\nPlease exit.............\n"
+                        "Can't open FTDI Device.",
+                        ""},
+        CommandLineCase{
+            "MakersLibraryByName", {"-D", "maker", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"OptionsAfterTheFileAreIgnored",
+                        {"FILE", "-d", "x", "--bogus"},
+                        {},
+                        0,
+                        "File sent.",
+                        kRunCalls},
+        CommandLineCase{"DoubleDashEndsTheOptions", {"--", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"NothingGiven", {}, {}, 2, "Usage: iqfeeder FILE", ""},
+        CommandLineCase{"NoFile", {"-d", "1"}, {}, 2, "iqfeeder: no input FILE given", ""},
+        CommandLineCase{"NotANumber",
+                        {"-d", "x", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid device index 'x" + kBadIndex,
+                        ""},
+        CommandLineCase{"NegativeIndex",
+                        {"-d", "-1", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid device index '-1" + kBadIndex,
+                        ""},
+        CommandLineCase{"IndexBeyond2To31",
+                        {"--device=2147483648", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid device index '2147483648" + kBadIndex,
+                        ""},
+        CommandLineCase{"IndexAndSerial",
+                        {"-d", "1", "-s", "FAKE0001", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --device and --serial can't be used together",
+                        ""},
+        CommandLineCase{
+            "UnknownOption", {"--bogus", "FILE"}, {}, 2, "iqfeeder: unknown option '--bogus'", ""},
+        CommandLineCase{"UnknownShortOption", {"-lx"}, {}, 2, "iqfeeder: unknown option '-x'", ""},
+        CommandLineCase{"MissingValue", {"FILE", "--device"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"MissingValueBeforeTheFile",
+                        {"--device"},
+                        {},
+                        2,
+                        "iqfeeder: option '--device' needs a value",
+                        ""},
+        CommandLineCase{
+            "ValueForAFlag", {"--list=2"}, {}, 2, "iqfeeder: option '--list' takes no value", ""},
+        CommandLineCase{"UnknownDriver",
+                        {"--driver=ftd2xx", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
+                        ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Stopped as a service manager stops it (SIGTERM; Ctrl-Break on Windows) while the device takes
+// 64000 bytes a second: the slice on its way finishes, the device is closed, the summary names
+// what the device took, and the program ends as the signal would have ended it.
+TEST_F(ProgramTest, StopClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
+    testing::writeFile(input_, patternBytes(200000));
+    const std::string capture = dir_.file("device.bin");
+    auto environment = environment_;
+    environment["FAKE_FTD2XX_CAPTURE"] = capture;
+    environment["FAKE_FTD2XX_BYTES_PER_SECOND"] = "64000";
+    testing::ChildOptions options;
+    options.stopAfterMs = 3200;  // the probe's 2 s, then two buffers or so
+
+    const auto result = testing::runChild({program_, input_}, environment, options);
+    if (!result.stopSent) {
+        // wine delivers no console event from one process to another.
+        GTEST_SKIP() << "this console cannot deliver Ctrl-Break to the program";
+    }
+
+#ifdef _WIN32
+    EXPECT_EQ(static_cast<unsigned>(result.exitStatus), 0xC000013AU);
+    const auto asPrinted = [](const std::string& text) { return testing::windowsText(text); };
+#else
+    EXPECT_EQ(result.signal, SIGTERM);
+    const auto asPrinted = [](const std::string& text) { return text; };
+#endif
+    const auto calls = readFile(log_);
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), kRunCalls);
+    const std::size_t sent = readFile(capture).size();
+    EXPECT_GT(sent, 0U);
+    EXPECT_LT(sent, 200000U);
+    EXPECT_EQ(sent % 6400, 0U);  // whole slices only
+    EXPECT_TRUE(result.err.starts_with("iqfeeder: " + std::to_string(sent) +
+                                       " bytes sent to the device in "))
+        << result.err;
+    // Standard output is the run's own lines up to the stop, nothing more.
+    std::string whole =
+        "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
+        "Input file is " +
+        input_ +
+        "\nSending IQ data to FTDI USB device.....\n\n"
+        "Checking if it's a recorded file or live stream.....\n";
+    for (int kb = 0; kb <= 192; kb += 32) {
+        whole += "Using pre-recorded file, Sent " + std::to_string(kb) + " of 200KB\r";
+    }
+    EXPECT_TRUE(asPrinted(whole).starts_with(result.out)) << result.out;
+    EXPECT_TRUE(result.out.ends_with("KB\r")) << result.out;
+}
+
+}  // namespace
+}  // namespace iqfeeder
