@@ -21,6 +21,8 @@ class InputFile {
     // Refuses anything but a regular file, and never blocks on a FIFO while finding out.
     OpenStatus open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
+    // The system's reason the last open returned CannotOpen ("Permission denied").
+    std::string openErrorText() const;
 
     // Length in bytes, saturated to the largest signed 32-bit value; leaves the offset at 0.
     // The first call after the open takes the length the open already found (a pass measures
@@ -34,6 +36,7 @@ class InputFile {
 
   private:
     int fd_ = -1;
+    int openError_ = 0;
     std::int64_t offset_ = 0;
     std::int64_t lengthAtOpen_ = -1;  // -1 once measure() has used it
 };

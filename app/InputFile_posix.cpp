@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "app/InputFile.h"
@@ -22,6 +23,7 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     // the fstat below refuses whatever it became.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
+        openError_ = errno;
         return OpenStatus::CannotOpen;
     }
     // The length comes with the check, so measuring the file costs nothing more.
@@ -33,6 +35,10 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     offset_ = 0;
     lengthAtOpen_ = info.st_size;
     return OpenStatus::Opened;
+}
+
+std::string InputFile::openErrorText() const {
+    return std::strerror(openError_);
 }
 
 std::int32_t InputFile::measure() {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <limits>
+#include <string>
 
 #include "app/InputFile.h"
 
@@ -25,6 +26,7 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        openError_ = static_cast<int>(::GetLastError());
         return OpenStatus::CannotOpen;
     }
     // Device names (NUL, CON, COM1) and pipes show what they are only once open; opening them
@@ -36,6 +38,7 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     // Raw bytes: no line-end translation. The descriptor owns the handle from here on.
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
+        openError_ = static_cast<int>(ERROR_TOO_MANY_OPEN_FILES);
         ::CloseHandle(handle);
         return OpenStatus::CannotOpen;
     }
@@ -43,6 +46,22 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     offset_ = 0;
     lengthAtOpen_ = -1;
     return OpenStatus::Opened;
+}
+
+std::string InputFile::openErrorText() const {
+    char* text = nullptr;
+    const ::DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<::DWORD>(openError_), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string reason =
+        length > 0 ? std::string(text, length) : "error " + std::to_string(openError_);
+    ::LocalFree(text);
+    // The system's text ends in ".\r\n"; the line is ours to end.
+    while (!reason.empty() &&
+           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason;
 }
 
 std::int32_t InputFile::measure() {

@@ -1,11 +1,39 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include "app/Platform.h"
 
 namespace iqfeeder {
 
+void prepareStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        // The lowest free descriptor: this one, as those below it are open by now.
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    (void)std::signal(SIGPIPE, SIG_IGN);  // a failed console write is reported instead
+}
+
 bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
+}
+
+bool standardStreamsShareATerminal() {
+    struct stat out {};
+    struct stat err {};
+    return ::isatty(STDOUT_FILENO) != 0 && ::isatty(STDERR_FILENO) != 0 &&
+           ::fstat(STDOUT_FILENO, &out) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
+           out.st_rdev == err.st_rdev;
 }
 
 }  // namespace iqfeeder

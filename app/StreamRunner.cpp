@@ -50,6 +50,10 @@ StreamRunner::PassOutcome StreamRunner::openInput(InputFile& file) {
             break;
     }
     console_.print("Error opening %s, Check file exists!\n", state_.inputPath.c_str());
+    if (const std::string why = file.openErrorText(); why != lastOpenError_) {
+        diagnostics_.print("iqfeeder: %s: %s\n", state_.inputPath.c_str(), why.c_str());
+        lastOpenError_ = why;
+    }
     // Once streaming, a missing file is most likely a producer replacing it: wait and retry.
     return state_.anythingSent ? PassOutcome::RetryAfterPause : PassOutcome::InputRefused;
 }

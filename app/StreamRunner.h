@@ -22,14 +22,24 @@ inline constexpr std::int32_t kPositionCap = 500000000;
 inline constexpr std::uint32_t kProbeWaitMs = 2000;
 inline constexpr std::uint32_t kReopenWaitMs = 1000;
 
+// What the run reaches outside itself, each injected so that tests can stand in for it.
+struct RunSeams {
+    Console& console;
+    Console& diagnostics;  // standard error: what the fixed console lines leave unsaid
+    SleepFunction sleep;
+    StopQuery stopRequested = {};
+};
+
 class StreamRunner {
   public:
-    StreamRunner(DeviceLink& device, Console& console, SleepFunction sleep,
-                 StopQuery stopRequested = {})
+    StreamRunner(DeviceLink& device, RunSeams seams)
         : device_(device),
-          console_(console),
-          sleep_(std::move(sleep)),
-          stopRequested_(std::move(stopRequested)) {}
+          console_(seams.console),
+          diagnostics_(seams.diagnostics),
+          sleep_(std::move(seams.sleep)),
+          stopRequested_(std::move(seams.stopRequested)) {}
+    StreamRunner(DeviceLink& device, Console& console, SleepFunction sleep)
+        : StreamRunner(device, RunSeams{console, console, std::move(sleep)}) {}
 
     // Returns the process exit status: 0 when the run ends normally or is stopped, 1 when the
     // input is refused.
@@ -46,9 +56,11 @@ class StreamRunner {
 
     DeviceLink& device_;
     Console& console_;
+    Console& diagnostics_;
     SleepFunction sleep_;
     StopQuery stopRequested_;
     RunState state_;
+    std::string lastOpenError_;  // said once, not at every retry
 };
 
 }  // namespace iqfeeder

@@ -10,6 +10,7 @@
 #include "app/StopSignal.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
+#include "common/ConsoleOutput.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
 
@@ -24,6 +25,7 @@ std::uint64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    iqfeeder::prepareStandardStreams();
     const std::vector<std::string> args(argv, argv + argc);
     const iqfeeder::CommandLine commandLine =
         iqfeeder::parseCommandLine(args, iqfeeder::DriverSelection::haveLibFtdi());
@@ -41,29 +43,38 @@ int main(int argc, char** argv) {
         case iqfeeder::CommandLine::Action::Run:
             break;
     }
-    // On a terminal the carriage-return lines must show as they are printed; redirected output
-    // stays block-buffered and is written out when the run ends.
-    if (iqfeeder::standardOutputIsTerminal()) {
-        (void)std::setvbuf(stdout, nullptr, _IONBF, 0);  // if refused, lines only show later
+    // On a terminal each line goes out as it is printed, so the carriage-return lines show in
+    // place; redirected output is written in blocks and all of it by the end of the run.
+    const bool onTerminal = iqfeeder::standardOutputIsTerminal();
+    const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
+    iqfeeder::Console diagnostics(std::cerr, sharedScreen);
+    iqfeeder::ConsoleOutput output(1, !onTerminal, [&diagnostics](const std::string& reason) {
+        diagnostics.print(
+            "iqfeeder: standard output: %s; console output is dropped from here "
+            "on, the transmission goes on\n",
+            reason.c_str());
+    });
+    std::ostream outputStream(&output);
+    iqfeeder::Console console(outputStream, onTerminal);
+    if (sharedScreen) {
+        console.shareScreenWith(diagnostics);
     }
-    iqfeeder::Console console(std::cout);
-    iqfeeder::Console diagnostics(std::cerr);
+
     const iqfeeder::DriverSelection driver(commandLine.driver);
     iqfeeder::DeviceLink device(driver.table(), console, diagnostics, iqfeeder::stopRequested);
     if (commandLine.action == iqfeeder::CommandLine::Action::List) {
-        const bool listed = device.printDeviceTable() > 0;
-        std::cout.flush();
-        return listed ? 0 : 1;
+        return device.printDeviceTable() > 0 ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
     const auto start = std::chrono::steady_clock::now();
-    iqfeeder::StreamRunner runner(device, console, iqfeeder::sleepUnlessStopped,
-                                  iqfeeder::stopRequested);
+    iqfeeder::StreamRunner runner(
+        device, {console, diagnostics, iqfeeder::sleepUnlessStopped, iqfeeder::stopRequested});
     const int status = runner.run(commandLine.run);
-    std::cout.flush();
+    output.flush();
     if (iqfeeder::stopRequested()) {
-        std::cerr << iqfeeder::runSummary(device.counters(), millisecondsSince(start));
+        diagnostics.print(
+            "%s", iqfeeder::runSummary(device.counters(), millisecondsSince(start)).c_str());
         std::cerr.flush();
         iqfeeder::endByStopSignal();
     }

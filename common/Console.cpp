@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
-#include <string>
 
 namespace iqfeeder {
 namespace {
@@ -22,14 +21,63 @@ void Console::print(const char* format, ...) {
     std::array<char, kStackBytes> text;
     const int length = std::vsnprintf(text.data(), text.size(), format, args);
     if (length > 0 && static_cast<std::size_t>(length) < text.size()) {
-        out_.write(text.data(), length);
+        write(text.data(), static_cast<std::size_t>(length));
     } else if (length > 0) {
         std::string longer(static_cast<std::size_t>(length) + 1, '\0');
         (void)std::vsnprintf(longer.data(), longer.size(), format, retry);  // length known above
-        out_.write(longer.data(), length);
+        write(longer.data(), static_cast<std::size_t>(length));
     }
     va_end(retry);
     va_end(args);
+}
+
+void Console::shareScreenWith(Console& other) {
+    screenPartner_ = &other;
+    other.screenPartner_ = this;
+}
+
+void Console::write(const char* text, std::size_t length) {
+    if (onTerminal_) {
+        writeOnTerminal(text, length);
+        return;
+    }
+    out_.write(text, static_cast<std::streamsize>(length));
+}
+
+void Console::writeOnTerminal(const char* text, std::size_t length) {
+    padded_.clear();
+    if (screenPartner_ != nullptr && screenPartner_->carriageLine_ > 0) {
+        // The other stream's carriage-return line is where our text would land: go below it.
+        if (text[0] != '\n') {
+            padded_.push_back('\n');
+        }
+        screenPartner_->carriageLine_ = 0;
+    }
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            continue;
+        }
+        const std::size_t line = i - start;
+        padded_.append(text + start, line);
+        // A line that starts with its own end leaves the old line standing above it.
+        if (line > 0 && carriageLine_ > line) {
+            padded_.append(carriageLine_ - line, ' ');
+        }
+        padded_.push_back(text[i]);
+        if (text[i] == '\n') {
+            carriageLine_ = 0;
+        } else if (line > 0) {
+            carriageLine_ = line;
+        }
+        start = i + 1;
+    }
+    if (start < length) {
+        // Text with no line end of its own: what it leaves on screen is not known here.
+        padded_.append(text + start, length - start);
+        carriageLine_ = 0;
+    }
+    out_.write(padded_.data(), static_cast<std::streamsize>(padded_.size()));
 }
 
 }  // namespace iqfeeder

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -76,6 +77,66 @@ const std::vector<PrintCase> kPrintCases{
 
 INSTANTIATE_TEST_SUITE_P(Messages, ConsolePrintTest, ::testing::ValuesIn(kPrintCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What reaches a terminal for a sequence of messages: a line printed over a carriage-return
+// line is padded to cover it; anywhere else the bytes are exactly the messages.
+struct ScreenCase {
+    const char* name;
+    bool onTerminal;
+    std::vector<std::string> messages;
+    std::string expected;
+};
+
+void PrintTo(const ScreenCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConsoleScreenTest : public ::testing::TestWithParam<ScreenCase> {};
+
+TEST_P(ConsoleScreenTest, PadsOnlyWhatWouldLeaveAResidue) {
+    std::ostringstream out;
+    Console console(out, GetParam().onTerminal);
+    for (const std::string& message : GetParam().messages) {
+        console.print("%s", message.c_str());
+    }
+    EXPECT_EQ(out.str(), GetParam().expected);
+}
+
+const std::string kProgress = "Using pre-recorded file, Sent 96 of 70KB\r";
+
+INSTANTIATE_TEST_SUITE_P(
+    Screens, ConsoleScreenTest,
+    ::testing::Values(
+        ScreenCase{"LastLineCoversTheProgressLine",
+                   true,
+                   {kProgress, "File sent.\n"},
+                   kProgress + "File sent." + std::string(30, ' ') + "\n"},
+        ScreenCase{"FallingDelay",
+                   true,
+                   {"Delay: 625ms\r", "Delay: 62ms\r", "Delay: 0ms\r", "Delay: 250ms\r"},
+                   "Delay: 625ms\rDelay: 62ms \rDelay: 0ms \rDelay: 250ms\r"},
+        // Starting with its own new line, it leaves the status line standing above it.
+        ScreenCase{"LineBelowTheStatusLine",
+                   true,
+                   {"Delay: 625ms\r", "\nDelay too high\n", "Delay: 1ms\r"},
+                   "Delay: 625ms\r\nDelay too high\nDelay: 1ms\r"},
+        ScreenCase{"LongerLineNeedsNothing", true, {"ab\r", "abcdef\n", "x\n"}, "ab\rabcdef\nx\n"},
+        ScreenCase{"RedirectedBytesAsPrinted",
+                   false,
+                   {kProgress, "File sent.\n"},
+                   kProgress + "File sent.\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConsoleTest, AStandardErrorLineStartsBelowTheStatusLineOnTheSameScreen) {
+    std::ostringstream screen;
+    Console output(screen, true);
+    Console errors(screen, true);
+    output.shareScreenWith(errors);
+    output.print("Delay: 625ms\r");
+    errors.print("iqfeeder: a reason\n");
+    output.print("Delay: 1ms\r");
+    EXPECT_EQ(screen.str(), "Delay: 625ms\r\niqfeeder: a reason\nDelay: 1ms\r");
+}
 
 TEST(ConsoleTest, AnEmptyMessageWritesNothing) {
     RecordingBuffer buffer;

@@ -53,7 +53,7 @@ class FaultEndToEndTest : public ::testing::Test {
   protected:
     testing::ChildResult run(const std::string& input,
                              std::map<std::string, std::string> environment = {},
-                             const testing::ChildOptions& options = {}) {
+                             const testing::ChildOptions& options = testing::ChildOptions{}) {
         environment.emplace("LD_LIBRARY_PATH", libraryDir_);
         environment.emplace("FAKE_FTD2XX_CAPTURE", capture_);
         environment.emplace("FAKE_FTD2XX_LOG", log_);
@@ -197,6 +197,7 @@ struct RefusedCase {
     const char* name;
     std::function<std::string(const TempDir&)> makePath;
     const char* reason;
+    std::string why = "";  // the system's reason, on standard error
 };
 void PrintTo(const RefusedCase& c, std::ostream* out) {
     *out << c.name;
@@ -211,6 +212,8 @@ TEST_P(RefusedInputTest, EndsWithStatusOneAndNothingSent) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out,
               kListed + started(path) + "Error opening " + path + ", " + GetParam().reason + "\n");
+    EXPECT_EQ(result.err,
+              GetParam().why.empty() ? "" : "iqfeeder: " + path + ": " + GetParam().why + "\n");
     EXPECT_EQ(calls(), kFullLog);
     EXPECT_TRUE(deviceBytes().empty());
 }
@@ -218,7 +221,7 @@ TEST_P(RefusedInputTest, EndsWithStatusOneAndNothingSent) {
 INSTANTIATE_TEST_SUITE_P(
     Input, RefusedInputTest,
     ::testing::Values(RefusedCase{"Missing", [](const TempDir& d) { return d.file("missing.iq"); },
-                                  "Check file exists!"},
+                                  "Check file exists!", "No such file or directory"},
                       RefusedCase{"Directory", [](const TempDir& d) { return d.path().string(); },
                                   "not a regular file!"},
                       // No writer ever opens it: an open for reading would wait for one forever.
@@ -247,6 +250,7 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_EQ(result.out,
                   kListed + started(path) + "Error opening " + path + ", Check file exists!\n");
+        EXPECT_EQ(result.err, "iqfeeder: " + path + ": Permission denied\n");
         EXPECT_TRUE(deviceBytes().empty());
         return;
     }
@@ -261,7 +265,9 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
         writeFile(shared, {});
         ASSERT_EQ(::chmod(shared.c_str(), 0666), 0);
     }
-    const auto probe = runChild({"/bin/true"}, {}, {nobody, {}});
+    testing::ChildOptions asNobody;
+    asNobody.user = nobody;
+    const auto probe = runChild({"/bin/true"}, {}, asNobody);
     if (probe.exitStatus != 0) {
         GTEST_SKIP() << "cannot run a program as nobody (uid 65534) here";
     }
@@ -278,14 +284,77 @@ TEST_F(FaultEndToEndTest, UnreadableFileIsRefusedLikeAMissingOne) {
         ASSERT_EQ(::chmod(to.c_str(), 0755), 0);
     }
 
-    const auto result = run(path, {}, {nobody, {}});
+    const auto result = run(path, {}, asNobody);
 
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out,
               kListed + started(path) + "Error opening " + path + ", Check file exists!\n");
+    EXPECT_EQ(result.err, "iqfeeder: " + path + ": Permission denied\n");
     EXPECT_EQ(calls(), kFullLog);
     EXPECT_TRUE(deviceBytes().empty());
 }
+
+// The console going wrong never touches the transmission: the device gets the whole recording,
+// the run ends as usual, and a failed standard output is said once on standard error.
+struct ConsoleFaultCase {
+    const char* name;
+    std::size_t length;
+    std::function<void(testing::ChildOptions&)> setUp;
+    std::map<std::string, std::string> environment;
+    std::string err;
+};
+void PrintTo(const ConsoleFaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConsoleFaultTest : public FaultEndToEndTest,
+                         public ::testing::WithParamInterface<ConsoleFaultCase> {};
+
+TEST_P(ConsoleFaultTest, DeviceStillGetsEveryByte) {
+    const ConsoleFaultCase& c = GetParam();
+    const std::string input = dir_.file("recording.iq");
+    writeFile(input, patternBytes(c.length));
+    testing::ChildOptions options;
+    c.setUp(options);
+
+    const auto result = run(input, c.environment, options);
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(calls(), kFullLog);  // and nothing of the console in the driver's own file
+    const std::size_t buffers = c.length / 32000 + 1;
+    EXPECT_TRUE(deviceBytes() ==
+                bytesOf({fileBytes(0, c.length), zeros(buffers * 32000 - c.length)}))
+        << deviceBytes().size();
+}
+
+std::string dropped(const std::string& reason) {
+    return "iqfeeder: standard output: " + reason +
+           "; console output is dropped from here on, the transmission goes on\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, ConsoleFaultTest,
+    ::testing::Values(
+        // As `| head -c 10`: the reader goes once the first block of output came, long before
+        // the run ends (some 16 kB of progress lines, at 32 MB/s on the device).
+        ConsoleFaultCase{"ReaderGoneAfterTenBytes",
+                         12000000,
+                         [](testing::ChildOptions& o) { o.stdoutReadLimit = 10; },
+                         {{"FAKE_FTD2XX_BYTES_PER_SECOND", "32000000"}},
+                         dropped("Broken pipe")},
+        ConsoleFaultCase{"FullDisk",
+                         70000,
+                         [](testing::ChildOptions& o) { o.stdoutFile = "/dev/full"; },
+                         {},
+                         dropped("No space left on device")},
+        // As `>&-`: a driver that opens a log file of its own must not get descriptor 1.
+        ConsoleFaultCase{"StandardOutputClosed",
+                         70000,
+                         [](testing::ChildOptions& o) { o.stdoutClosed = true; },
+                         {{"FAKE_FTD2XX_HOLD_LOG", "1"}},
+                         ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FaultEndToEndTest, PathWithSpacesAndNonAsciiBytesIsUsedAndPrintedUnchanged) {
     // UTF-8 letters and a byte that is no UTF-8 at all.

@@ -98,8 +98,16 @@ TEST_P(LiveEndToEndTest, FollowsTheGrowingFileUntilInterrupted) {
                               input +
                               "\nSending IQ data to FTDI USB device.....\n\n"
                               "Checking if it's a recorded file or live stream.....\n";
-    const std::string& out = program.output();
+    // Audited as printed, apart from the blanks a terminal gets to cover a longer old line.
+    const std::string out = testing::withoutPadding(program.output());
     ASSERT_TRUE(out.starts_with(start)) << out;
+    // What the operator sees: every status line whole, with nothing of a longer one left on it.
+    const std::regex statusOnScreen("Status: Size of pipe file is: [0-9]+ KBytes, Delay: [0-9]+ms");
+    for (const std::string& line : testing::screenLines(program.output())) {
+        if (line.starts_with("Status")) {
+            EXPECT_TRUE(std::regex_match(line, statusOnScreen)) << line;
+        }
+    }
     // The producer wrote nothing but pattern bytes, which the audit relies on.
     const auto file = readFile(input);
     ASSERT_EQ(testing::patternPrefixLength(file), file.size());
@@ -134,6 +142,23 @@ INSTANTIATE_TEST_SUITE_P(
         // A quarter of it: the reader keeps overtaking the end.
         RealTimeCase{"ProducerSlower", kDeviceBytesPerSecond / 4, &kOvertakenLines, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A recording with no device, on a terminal: each failure line and the last line cover the
+// progress line they are printed over.
+TEST(TerminalTest, ShowsEveryLineWholeWithNothingLeftOfTheLineItOverwrote) {
+    testing::TempDir dir;
+    const std::string input = dir.file("recording.iq");
+    testing::writeFile(input, patternBytes(70000));
+    testing::PtyChild program({kProgram, "--driver=none", input}, {});
+    ASSERT_GE(program.waitForEnd(20s), 0);
+    EXPECT_EQ(testing::screenLines(program.output()),
+              (std::vector<std::string>{
+                  "Failed to find any FTDI devices.....!", "Please exit.............",
+                  "Can't open FTDI Device.", "Input file is " + input,
+                  "Sending IQ data to FTDI USB device.....", "",
+                  "Checking if it's a recorded file or live stream.....", "FT_W32_WriteFile Failed",
+                  "FT_W32_WriteFile Failed", "FT_W32_WriteFile Failed", "File sent.", ""}));
+}
 
 // A device that never takes the slice: the stop can't wait for it, and the second deadline
 // ends the process by the same signal.

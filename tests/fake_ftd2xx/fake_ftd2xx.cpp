@@ -10,6 +10,8 @@
 //   FAKE_FTD2XX_LIST_STATUS        status both listing calls return (default 0)
 //   FAKE_FTD2XX_FAIL_WRITE_AT      0-based index of the one write that fails
 //   FAKE_FTD2XX_ACCEPT_BYTES       bytes each write takes of its slice (default all)
+//   FAKE_FTD2XX_HOLD_LOG           set: the log stays open from the first call until the library
+//                                  is unloaded, as a driver with a log file of its own keeps it
 //   FAKE_FTD2XX_LATER_BYTES_PER_SECOND, FAKE_FTD2XX_PACE_CHANGE_MS
 //                                  the pace from that many ms after the first write on
 #include <algorithm>
@@ -45,6 +47,18 @@ constexpr DWORD kListByIndex = 0x40000000U;
 constexpr DWORD kBySerial = 1U;
 constexpr DWORD kByDescription = 2U;
 int deviceToken = 0;
+// The log, while FAKE_FTD2XX_HOLD_LOG keeps it open.
+struct HeldLog {
+    std::FILE* file = nullptr;
+    HeldLog() = default;
+    HeldLog(const HeldLog&) = delete;
+    HeldLog& operator=(const HeldLog&) = delete;
+    ~HeldLog() {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+} held;
 std::uint64_t writesSoFar = 0;
 // When the paced device will have drained everything it was given.
 std::chrono::steady_clock::time_point drainedAt;
@@ -68,6 +82,15 @@ void appendTo(const char* variable, const void* data, std::size_t size) {
 
 void logCall(const std::string& text) {
     const std::string line = text + "\n";
+    const char* path = std::getenv("FAKE_FTD2XX_LOG");
+    if (held.file == nullptr && path != nullptr && std::getenv("FAKE_FTD2XX_HOLD_LOG") != nullptr) {
+        held.file = std::fopen(path, "ab");
+    }
+    if (held.file != nullptr) {
+        std::fwrite(line.data(), 1, line.size(), held.file);
+        std::fflush(held.file);
+        return;
+    }
     appendTo("FAKE_FTD2XX_LOG", line.data(), line.size());
 }
 

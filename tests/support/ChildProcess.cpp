@@ -53,7 +53,16 @@ ChildResult runChild(const std::vector<std::string>& argv,
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(outPipe[1], STDOUT_FILENO);
+        if (options.stdoutClosed) {
+            ::close(STDOUT_FILENO);
+        } else if (!options.stdoutFile.empty()) {
+            const int file = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (file < 0 || ::dup2(file, STDOUT_FILENO) < 0) {
+                ::_exit(126);
+            }
+        } else {
+            ::dup2(outPipe[1], STDOUT_FILENO);
+        }
         ::dup2(errPipe[1], STDERR_FILENO);
         if (options.user) {
             const passwd* user = ::getpwuid(*options.user);
@@ -97,7 +106,11 @@ ChildResult runChild(const std::vector<std::string>& argv,
             const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
             if (got > 0) {
                 sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else {
+            }
+            // A reader that goes away once it has what it wants.
+            const bool enough =
+                i == 0 && options.stdoutReadLimit && result.out.size() >= *options.stdoutReadLimit;
+            if (got <= 0 || enough) {
                 ::close(fds[i].fd);
                 fds[i].fd = -1;
                 --open;

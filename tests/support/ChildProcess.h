@@ -25,6 +25,11 @@ struct ChildOptions {
     // Asks the child to stop this long after its start, as a service manager does: SIGTERM on
     // POSIX, Ctrl-Break to its own process group on Windows.
     std::optional<std::uint32_t> stopAfterMs;
+    // Standard output, instead of a pipe read to its end (POSIX): a pipe closed once this many
+    // bytes came, as `| head -c N` does; closed altogether; or this file.
+    std::optional<std::size_t> stdoutReadLimit;
+    bool stdoutClosed = false;
+    std::string stdoutFile;
 };
 
 // IQFEEDER_TEST_WRAPPER, when set, is put before argv, words split at spaces: the valgrind run

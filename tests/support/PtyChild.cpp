@@ -146,4 +146,38 @@ std::size_t countOf(const std::string& text, const std::string& part) {
     return count;
 }
 
+std::vector<std::string> screenLines(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (const char c : bytes) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            column = 0;
+        } else {
+            std::string& line = lines.back();
+            if (column >= line.size()) {
+                line.resize(column + 1, ' ');
+            }
+            line[column++] = c;
+        }
+    }
+    for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+    }
+    return lines;
+}
+
+std::string withoutPadding(const std::string& bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        if (c == '\r' || c == '\n') {
+            out.erase(out.find_last_not_of(' ') + 1);
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
 }  // namespace iqfeeder::testing

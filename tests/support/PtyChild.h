@@ -54,4 +54,10 @@ class PtyChild {
 // How many times `text` holds `part`.
 std::size_t countOf(const std::string& text, const std::string& part);
 
+// The lines an operator's terminal shows after `bytes` (a carriage return goes back to the
+// start of the line, a new line also starts the next one), without trailing blanks.
+std::vector<std::string> screenLines(const std::string& bytes);
+// `bytes` without the blanks a terminal console pads lines with before "\r" and "\n".
+std::string withoutPadding(const std::string& bytes);
+
 }  // namespace iqfeeder::testing

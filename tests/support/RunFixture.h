@@ -24,16 +24,15 @@ class RunFixture : public ::testing::Test {
   protected:
     int run(const std::string& path) {
         const auto stopping = [this] { return stopAsked; };
-        DeviceLink link(driver.table(), console, console, stopping);
-        StreamRunner runner(
-            link, console,
-            [this](std::uint32_t ms) {
-                sleeps.push_back(ms);
-                if (onSleep) {
-                    onSleep(ms);
-                }
-            },
-            stopping);
+        DeviceLink link(driver.table(), console, diagnostics, stopping);
+        StreamRunner runner(link, {console, diagnostics,
+                                   [this](std::uint32_t ms) {
+                                       sleeps.push_back(ms);
+                                       if (onSleep) {
+                                           onSleep(ms);
+                                       }
+                                   },
+                                   stopping});
         return runner.run(path);
     }
 
@@ -52,6 +51,8 @@ class RunFixture : public ::testing::Test {
     FakeDriver driver;
     std::ostringstream out;
     Console console{out};
+    std::ostringstream errors;  // standard error
+    Console diagnostics{errors};
     std::vector<std::uint32_t> sleeps;
     std::function<void(std::uint32_t)> onSleep;
     // The operator's stop, as the signal handler reports it.
