@@ -80,6 +80,11 @@ void EmulatedUsbDevice::stopDraining() {
     draining_ = false;
 }
 
+void EmulatedUsbDevice::drainAt(std::size_t bytesPerSecond) {
+    const std::lock_guard lock(mutex_);
+    drainBytesPerSecond_ = bytesPerSecond;
+}
+
 void EmulatedUsbDevice::refuseStrings() {
     const std::lock_guard lock(mutex_);
     refusingStrings_ = true;
@@ -199,29 +204,11 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
             answerControl(transfer);
             done_.push_back(transfer);
         } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == kBulkOutEndpoint) {
-            transfer.bulkIndex = bulkTransfers_.size();
-            BulkTransfer record;
-            record.bytes = length;
-            record.submitted = std::chrono::steady_clock::now();
-            if (transfer.bulkIndex == failingBulkIndex_) {
-                transfer.status = -EPIPE;
-                record.status = -EPIPE;
-                done_.push_back(transfer);
-            } else if (!draining_) {
-                held_.push_back(transfer);
-            } else {
-                if (length > 0) {
-                    received_.insert(received_.end(), transfer.buffer->data,
-                                     transfer.buffer->data + length);
-                }
-                transfer.actualLength = static_cast<int>(length);
-                done_.push_back(transfer);
-                if (action_ && received_.size() >= actionThreshold_) {
-                    action = std::move(action_);
-                    action_ = nullptr;
-                }
+            acceptBulk(transfer, length);
+            if (action_ && received_.size() >= actionThreshold_) {
+                action = std::move(action_);
+                action_ = nullptr;
             }
-            bulkTransfers_.push_back(record);
         } else {
             // Bulk IN and anything else: nothing to send back until the host discards it.
             held_.push_back(transfer);
@@ -231,6 +218,44 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
         action();
     }
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbDevice::acceptBulk(InFlight& transfer, std::size_t length) {
+    const Clock::time_point now = Clock::now();
+    transfer.bulkIndex = bulkTransfers_.size();
+    if (!bulkTransfers_.empty()) {
+        BulkTransfer& previous = bulkTransfers_.back();
+        previous.nextQueued = now < previous.completed;
+    }
+    BulkTransfer record;
+    record.bytes = length;
+    record.submitted = now;
+    // One transfer after the other: this one starts when the chip is done with the last.
+    const Clock::time_point start = std::max(now, drainedUntil_);
+    if (transfer.bulkIndex == failingBulkIndex_) {
+        transfer.status = -EPIPE;
+        transfer.due = start;
+    } else if (!draining_) {
+        held_.push_back(transfer);  // done when the host discards it
+    } else {
+        if (length > 0) {
+            received_.insert(received_.end(), transfer.buffer->data,
+                             transfer.buffer->data + length);
+        }
+        transfer.actualLength = static_cast<int>(length);
+        const std::int64_t nanoseconds = drainBytesPerSecond_ == 0
+                                             ? 0
+                                             : static_cast<std::int64_t>(length) * 1'000'000'000 /
+                                                   static_cast<std::int64_t>(drainBytesPerSecond_);
+        transfer.due = start + std::chrono::nanoseconds(nanoseconds);
+    }
+    if (transfer.status != 0 || draining_) {
+        done_.push_back(transfer);
+        record.completed = transfer.due;
+        drainedUntil_ = transfer.due;
+    }
+    record.status = transfer.status;
+    bulkTransfers_.push_back(record);
 }
 
 void EmulatedUsbDevice::answerControl(InFlight& transfer) {
@@ -290,14 +315,17 @@ void EmulatedUsbDevice::reap(UMockdevIoctlClient* client) {
     InFlight transfer;
     {
         const std::lock_guard lock(mutex_);
-        if (done_.empty()) {
+        const Clock::time_point now = Clock::now();
+        const auto found = std::find_if(done_.begin(), done_.end(),
+                                        [now](const InFlight& done) { return done.due <= now; });
+        if (found == done_.end()) {
             umockdev_ioctl_client_complete(client, -1, EAGAIN);
             return;
         }
-        transfer = done_.front();
-        done_.erase(done_.begin());
+        transfer = *found;
+        done_.erase(found);
         if (transfer.bulkIndex < bulkTransfers_.size()) {
-            bulkTransfers_[transfer.bulkIndex].reaped = std::chrono::steady_clock::now();
+            bulkTransfers_[transfer.bulkIndex].reaped = now;
         }
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
@@ -326,6 +354,7 @@ void EmulatedUsbDevice::discard(UMockdevIoctlClient* client) {
     found->actualLength = 0;
     if (found->bulkIndex < bulkTransfers_.size()) {
         bulkTransfers_[found->bulkIndex].status = -ENOENT;
+        bulkTransfers_[found->bulkIndex].completed = Clock::now();
     }
     done_.push_back(*found);
     held_.erase(found);

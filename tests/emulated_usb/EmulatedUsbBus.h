@@ -25,11 +25,18 @@ namespace iqfeeder::testing {
 // Its handler runs on umockdev's own thread, so everything here is guarded by one mutex.
 class EmulatedUsbDevice {
   public:
+    using Clock = std::chrono::steady_clock;
+
     struct BulkTransfer {
         std::size_t bytes = 0;
         int status = 0;
-        std::chrono::steady_clock::time_point submitted;
-        std::chrono::steady_clock::time_point reaped;
+        Clock::time_point submitted;
+        // When the chip was done with it (for a held transfer: when the host discarded it).
+        Clock::time_point completed = Clock::time_point::max();
+        Clock::time_point reaped;
+        // Whether the host had already submitted the next bulk OUT transfer when this one
+        // completed, so that the chip went on without a gap.
+        bool nextQueued = false;
     };
 
     explicit EmulatedUsbDevice(UsbDeviceModel model);
@@ -41,6 +48,10 @@ class EmulatedUsbDevice {
     void failBulkTransfer(std::size_t index);
     // Bulk OUT transfers are held until the host gives up and discards them.
     void stopDraining();
+    // Each bulk OUT transfer takes its bytes at this rate, one transfer after the other, as a
+    // chip emptying its FIFO onto its output would; the host can reap a transfer only once it
+    // is done. Without it, every transfer is done as soon as it is submitted.
+    void drainAt(std::size_t bytesPerSecond);
     // Requests for string descriptors stall, as on a chip with a broken EEPROM.
     void refuseStrings();
     // Runs once, on the handler's thread, when the bytes received reach `total`, before the
@@ -68,11 +79,13 @@ class EmulatedUsbDevice {
         int status = 0;
         int actualLength = 0;
         std::size_t bulkIndex = SIZE_MAX;  // SIZE_MAX: not a bulk OUT transfer
+        Clock::time_point due;             // the host may reap it from then on
     };
 
     static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
+    void acceptBulk(InFlight& transfer, std::size_t length);
     void answerControl(InFlight& transfer);
     std::vector<std::uint8_t> controlInResponse(const std::uint8_t* setup);
     void reap(UMockdevIoctlClient* client);
@@ -94,6 +107,8 @@ class EmulatedUsbDevice {
     int releases_ = 0;
     std::size_t failingBulkIndex_ = SIZE_MAX;
     bool draining_ = true;
+    std::size_t drainBytesPerSecond_ = 0;  // 0: at once
+    Clock::time_point drainedUntil_;
     bool refusingStrings_ = false;
     std::size_t actionThreshold_ = 0;
     std::function<void()> action_;
