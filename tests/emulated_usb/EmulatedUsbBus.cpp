@@ -70,14 +70,35 @@ EmulatedUsbDevice::~EmulatedUsbDevice() {
     g_object_unref(handler_);
 }
 
-void EmulatedUsbDevice::failBulkTransfer(std::size_t index) {
+void EmulatedUsbDevice::failBulkTransfer(std::size_t index, int error) {
     const std::lock_guard lock(mutex_);
-    failingBulkIndex_ = index;
+    failingBulk_[index] = error;
+}
+
+void EmulatedUsbDevice::shortenBulkTransfer(std::size_t index, std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    shortenedBulk_[index] = bytes;
 }
 
 void EmulatedUsbDevice::stopDraining() {
     const std::lock_guard lock(mutex_);
     draining_ = false;
+}
+
+void EmulatedUsbDevice::drainHeld(std::size_t count) {
+    const std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (auto held = held_.begin(); held != held_.end() && count > 0;) {
+        if (held->bulkIndex == SIZE_MAX) {
+            ++held;
+            continue;
+        }
+        take(*held, now);
+        bulkTransfers_[held->bulkIndex].completed = now;
+        done_.push_back(*held);
+        held = held_.erase(held);
+        --count;
+    }
 }
 
 void EmulatedUsbDevice::drainAt(std::size_t bytesPerSecond) {
@@ -232,22 +253,18 @@ void EmulatedUsbDevice::acceptBulk(InFlight& transfer, std::size_t length) {
     record.submitted = now;
     // One transfer after the other: this one starts when the chip is done with the last.
     const Clock::time_point start = std::max(now, drainedUntil_);
-    if (transfer.bulkIndex == failingBulkIndex_) {
-        transfer.status = -EPIPE;
+    const auto failing = failingBulk_.find(transfer.bulkIndex);
+    if (failing != failingBulk_.end()) {
+        transfer.status = -failing->second;
         transfer.due = start;
     } else if (!draining_) {
-        held_.push_back(transfer);  // done when the host discards it
+        held_.push_back(transfer);  // done when the host discards it or the test drains it
     } else {
-        if (length > 0) {
-            received_.insert(received_.end(), transfer.buffer->data,
-                             transfer.buffer->data + length);
-        }
-        transfer.actualLength = static_cast<int>(length);
         const std::int64_t nanoseconds = drainBytesPerSecond_ == 0
                                              ? 0
                                              : static_cast<std::int64_t>(length) * 1'000'000'000 /
                                                    static_cast<std::int64_t>(drainBytesPerSecond_);
-        transfer.due = start + std::chrono::nanoseconds(nanoseconds);
+        take(transfer, start + std::chrono::nanoseconds(nanoseconds));
     }
     if (transfer.status != 0 || draining_) {
         done_.push_back(transfer);
@@ -256,6 +273,20 @@ void EmulatedUsbDevice::acceptBulk(InFlight& transfer, std::size_t length) {
     }
     record.status = transfer.status;
     bulkTransfers_.push_back(record);
+}
+
+void EmulatedUsbDevice::take(InFlight& transfer, Clock::time_point due) {
+    if (transfer.buffer != nullptr) {
+        auto length = static_cast<std::size_t>(transfer.buffer->data_len);
+        const auto shortened = shortenedBulk_.find(transfer.bulkIndex);
+        if (shortened != shortenedBulk_.end()) {
+            length = std::min(length, shortened->second);
+        }
+        const std::uint8_t* bytes = transfer.buffer->data;
+        received_.insert(received_.end(), bytes, bytes + length);
+        transfer.actualLength = static_cast<int>(length);
+    }
+    transfer.due = due;
 }
 
 void EmulatedUsbDevice::answerControl(InFlight& transfer) {

@@ -3,9 +3,11 @@
 // library, sees this bus in place of the real one through the real libusb.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,10 +46,15 @@ class EmulatedUsbDevice {
     EmulatedUsbDevice(const EmulatedUsbDevice&) = delete;
     EmulatedUsbDevice& operator=(const EmulatedUsbDevice&) = delete;
 
-    // The bulk OUT transfer with this 0-based index fails as a stalled endpoint would.
-    void failBulkTransfer(std::size_t index);
+    // The bulk OUT transfer with this 0-based index fails with the kernel's error code for it:
+    // EPIPE a stalled endpoint, EPROTO a bus error, ENODEV a device that went away.
+    void failBulkTransfer(std::size_t index, int error = EPIPE);
+    // The bulk OUT transfer with this 0-based index completes with only its first `bytes` taken.
+    void shortenBulkTransfer(std::size_t index, std::size_t bytes);
     // Bulk OUT transfers are held until the host gives up and discards them.
     void stopDraining();
+    // The oldest `count` held bulk OUT transfers are done now.
+    void drainHeld(std::size_t count);
     // Each bulk OUT transfer takes its bytes at this rate, one transfer after the other, as a
     // chip emptying its FIFO onto its output would; the host can reap a transfer only once it
     // is done. Without it, every transfer is done as soon as it is submitted.
@@ -86,6 +93,7 @@ class EmulatedUsbDevice {
     bool handle(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
     void acceptBulk(InFlight& transfer, std::size_t length);
+    void take(InFlight& transfer, Clock::time_point due);
     void answerControl(InFlight& transfer);
     std::vector<std::uint8_t> controlInResponse(const std::uint8_t* setup);
     void reap(UMockdevIoctlClient* client);
@@ -105,7 +113,8 @@ class EmulatedUsbDevice {
     std::size_t discarded_ = 0;
     int claims_ = 0;
     int releases_ = 0;
-    std::size_t failingBulkIndex_ = SIZE_MAX;
+    std::map<std::size_t, int> failingBulk_;            // bulk OUT index -> error
+    std::map<std::size_t, std::size_t> shortenedBulk_;  // bulk OUT index -> bytes taken
     bool draining_ = true;
     std::size_t drainBytesPerSecond_ = 0;  // 0: at once
     Clock::time_point drainedUntil_;
