@@ -49,6 +49,16 @@ UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::siz
     return resolved;
 }
 
+std::string usbfsNode(int address) {
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    return node;
+}
+
+std::string sysfsPath(int address) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address);
+}
+
 std::uint16_t little16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -158,6 +168,20 @@ int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, 
 
 bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
+    const std::string node = umockdev_ioctl_client_get_devnode(client);
+    bool gone = false;
+    {
+        const std::lock_guard lock(mutex_);
+        gone = node != node_;
+    }
+    if (gone) {
+        if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+            reap(client, node, true);
+        } else {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+        }
+        return true;
+    }
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES: {
             UMockdevIoctlData* capabilities =
@@ -194,7 +218,7 @@ bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
             return true;
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
-            reap(client);
+            reap(client, node, false);
             return true;
         case USBDEVFS_DISCARDURB:
             discard(client);
@@ -212,6 +236,7 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
     transfer.urb = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
     auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
     transfer.clientAddress = transfer.urb->client_addr;
+    transfer.node = umockdev_ioctl_client_get_devnode(client);
     const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
     if (length > 0) {
         transfer.buffer = resolve(transfer.urb, offsetof(usbdevfs_urb, buffer), length);
@@ -342,15 +367,16 @@ std::vector<std::uint8_t> EmulatedUsbDevice::controlInResponse(const std::uint8_
     return std::vector<std::uint8_t>(requested, 0);
 }
 
-void EmulatedUsbDevice::reap(UMockdevIoctlClient* client) {
+void EmulatedUsbDevice::reap(UMockdevIoctlClient* client, const std::string& node, bool gone) {
     InFlight transfer;
     {
         const std::lock_guard lock(mutex_);
         const Clock::time_point now = Clock::now();
-        const auto found = std::find_if(done_.begin(), done_.end(),
-                                        [now](const InFlight& done) { return done.due <= now; });
+        const auto found = std::find_if(done_.begin(), done_.end(), [&](const InFlight& done) {
+            return done.node == node && done.due <= now;
+        });
         if (found == done_.end()) {
-            umockdev_ioctl_client_complete(client, -1, EAGAIN);
+            umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
             return;
         }
         transfer = *found;
@@ -393,6 +419,35 @@ void EmulatedUsbDevice::discard(UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
+void EmulatedUsbDevice::disconnect() {
+    const std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (InFlight& held : held_) {
+        held.status = -ENODEV;
+        held.actualLength = 0;
+        held.due = now;
+        if (held.bulkIndex < bulkTransfers_.size()) {
+            bulkTransfers_[held.bulkIndex].status = -ENODEV;
+            bulkTransfers_[held.bulkIndex].completed = now;
+        }
+        done_.push_back(held);
+    }
+    held_.clear();
+    node_.clear();
+}
+
+void EmulatedUsbDevice::connectAt(std::string node, int address) {
+    const std::lock_guard lock(mutex_);
+    node_ = std::move(node);
+    address_ = address;
+    draining_ = true;
+}
+
+int EmulatedUsbDevice::address() const {
+    const std::lock_guard lock(mutex_);
+    return address_;
+}
+
 void EmulatedUsbDevice::release(InFlight& transfer) {
     if (transfer.buffer != nullptr) {
         g_object_unref(transfer.buffer);
@@ -417,19 +472,39 @@ EmulatedUsbBus::~EmulatedUsbBus() {
 }
 
 EmulatedUsbDevice& EmulatedUsbBus::plugIn(const UsbDeviceModel& model, int address) {
-    auto device = std::make_unique<EmulatedUsbDevice>(model);
-    char node[64];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    devices_.push_back(std::make_unique<EmulatedUsbDevice>(model));
+    connect(*devices_.back(), address);
+    return *devices_.back();
+}
+
+void EmulatedUsbBus::unplug(EmulatedUsbDevice& device) {
+    device.disconnect();
+    umockdev_testbed_remove_device(testbed_, sysfsPath(device.address()).c_str());
+    // Connections made before stay open, as the host's file descriptors on a gone node do.
+    GError* error = nullptr;
+    if (!umockdev_testbed_detach_ioctl(testbed_, usbfsNode(device.address()).c_str(), &error)) {
+        g_clear_error(&error);  // nothing was attached there any more
+    }
+}
+
+void EmulatedUsbBus::plugBackIn(EmulatedUsbDevice& device, int address) {
+    if (address == device.address()) {
+        throw std::invalid_argument("a device plugged back in gets a new address");
+    }
+    connect(device, address);
+}
+
+void EmulatedUsbBus::connect(EmulatedUsbDevice& device, int address) {
+    const std::string node = usbfsNode(address);
     GError* error = nullptr;
     // Attached before the device appears, so no client finds the node unanswered.
-    if (!umockdev_testbed_attach_ioctl(testbed_, node, device->handler(), &error)) {
+    if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), device.handler(), &error)) {
         const std::string message = error != nullptr ? error->message : "unknown error";
         g_clear_error(&error);
         throw std::runtime_error("umockdev could not attach the ioctl handler: " + message);
     }
-    addToSysfs(model, address);
-    devices_.push_back(std::move(device));
-    return *devices_.back();
+    device.connectAt(node, address);
+    addToSysfs(device.model(), address);
 }
 
 void EmulatedUsbBus::plugInWithoutHandler(const UsbDeviceModel& model, int address) {
@@ -441,6 +516,7 @@ void EmulatedUsbBus::addToSysfs(const UsbDeviceModel& model, int address) {
     char text[2048];
     // The usbfs node holds the descriptors too (libusb reads them from there), in upper-case
     // hex as umockdev wants for node contents.
+    // The P: path is sysfsPath() without its /sys.
     std::snprintf(text, sizeof text,
                   "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
                   "N: bus/usb/001/%03d=%s\n"

@@ -78,6 +78,14 @@ class EmulatedUsbDevice {
     UMockdevIoctlBase* handler() const { return handler_; }
     const UsbDeviceModel& model() const { return model_; }
 
+    // Called by the bus. Off the bus, as on a disconnect: the transfers the chip holds fail with
+    // ENODEV, and so does every request made on the node it had, also once it is back on
+    // another (a reap hands back what is done first).
+    void disconnect();
+    // On the bus at this node (usbfs path), as a chip fresh from its reset: draining again.
+    void connectAt(std::string node, int address);
+    int address() const;
+
   private:
     struct InFlight {
         UMockdevIoctlData* urb = nullptr;
@@ -86,6 +94,7 @@ class EmulatedUsbDevice {
         int status = 0;
         int actualLength = 0;
         std::size_t bulkIndex = SIZE_MAX;  // SIZE_MAX: not a bulk OUT transfer
+        std::string node;                  // the usbfs node it was submitted on
         Clock::time_point due;             // the host may reap it from then on
     };
 
@@ -96,7 +105,7 @@ class EmulatedUsbDevice {
     void take(InFlight& transfer, Clock::time_point due);
     void answerControl(InFlight& transfer);
     std::vector<std::uint8_t> controlInResponse(const std::uint8_t* setup);
-    void reap(UMockdevIoctlClient* client);
+    void reap(UMockdevIoctlClient* client, const std::string& node, bool gone);
     void discard(UMockdevIoctlClient* client);
     static void release(InFlight& transfer);
 
@@ -119,6 +128,8 @@ class EmulatedUsbDevice {
     std::size_t drainBytesPerSecond_ = 0;  // 0: at once
     Clock::time_point drainedUntil_;
     bool refusingStrings_ = false;
+    std::string node_;  // empty while off the bus
+    int address_ = 0;
     std::size_t actionThreshold_ = 0;
     std::function<void()> action_;
 };
@@ -135,8 +146,15 @@ class EmulatedUsbBus {
     // ioctls; without one the host can still read the descriptors.
     EmulatedUsbDevice& plugIn(const UsbDeviceModel& model, int address = 2);
     void plugInWithoutHandler(const UsbDeviceModel& model, int address = 2);
+    // Takes the device off the bus, as the kernel does when it is unplugged: a listing no
+    // longer finds it, and what the host still has open on it fails with ENODEV.
+    void unplug(EmulatedUsbDevice& device);
+    // Plugs an unplugged device back in at a new address, as the kernel numbers it anew; the
+    // host lists and opens it again there.
+    void plugBackIn(EmulatedUsbDevice& device, int address);
 
   private:
+    void connect(EmulatedUsbDevice& device, int address);
     void addToSysfs(const UsbDeviceModel& model, int address);
 
     UMockdevTestbed* testbed_ = nullptr;

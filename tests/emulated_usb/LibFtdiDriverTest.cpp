@@ -234,6 +234,44 @@ TEST_F(LibFtdiDriverTest, ShortTransferIsReportedByTheNextWriteWithItsCount) {
     EXPECT_EQ(chip.receivedBytes(), bytes);
 }
 
+// Unplugged while idle, or while the chip still held a slice.
+class UnplugTest : public LibFtdiDriverTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnplugTest, WriteAfterUnplugFindsNoDeviceAndTheChipPluggedBackOpensAnew) {
+    const bool sliceInFlight = GetParam();
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r(), 2);
+    if (sliceInFlight) {
+        chip.stopDraining();
+    }
+    auto bytes = patternBytes(3 * 6400);
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    DWORD written = 0;
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data(), 6400, &written), FT_OK);
+
+    bus_.unplug(chip);
+    DWORD devices = 0;
+    EXPECT_EQ(count(devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 6400, 6400, &written),
+              FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(written, 0U);
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);  // the failure was reported
+
+    bus_.plugBackIn(chip, 5);
+    EXPECT_EQ(count(devices), FT_OK);
+    EXPECT_EQ(devices, 1U);
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 12800, 6400, &written), FT_OK);
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+
+    bytes.erase(bytes.begin() + (sliceInFlight ? 0 : 6400), bytes.begin() + 12800);
+    EXPECT_EQ(chip.receivedBytes(), bytes);
+    EXPECT_EQ(chip.interfaceClaims(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(, UnplugTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SliceInFlight" : "Idle"; });
+
 // The write time-out on a clock of the test's: 100 ms pass at every reading, and the chip
 // takes the transfers it holds at the times the test sets.
 class TimedOutTransferTest : public LibFtdiDriverTest {
