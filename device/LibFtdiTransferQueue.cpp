@@ -123,7 +123,7 @@ FT_STATUS LibFtdiTransferQueue::submit(Slot& slot, const unsigned char* bytes, D
 LibFtdiTransferQueue::Slot* LibFtdiTransferQueue::freeSlot() {
     auto* const found =
         std::find_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.busy; });
-    return found == slots_.end() ? nullptr : &*found;
+    return found == slots_.end() ? nullptr : found;
 }
 
 LibFtdiTransferQueue::Slot* LibFtdiTransferQueue::oldestBusy() {
@@ -131,7 +131,7 @@ LibFtdiTransferQueue::Slot* LibFtdiTransferQueue::oldestBusy() {
         std::min_element(slots_.begin(), slots_.end(), [](const Slot& a, const Slot& b) {
             return a.busy && (!b.busy || a.sequence < b.sequence);
         });
-    return oldest->busy ? &*oldest : nullptr;
+    return oldest->busy ? oldest : nullptr;
 }
 
 // Picks up transfers that are done already, without waiting for any.
