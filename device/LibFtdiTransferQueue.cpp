@@ -52,7 +52,7 @@ bool LibFtdiTransferQueue::ready() const {
 FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, DWORD* written) {
     *written = 0;
     if (count == 0) {
-        return FT_OK;  // a zero-length transfer would end the chip's packet, not be nothing
+        return FT_OK;  // nothing to send, as before: not a zero-length packet
     }
     handleEventsNow();
     if (const std::optional<Report> failure = takeFailure()) {
