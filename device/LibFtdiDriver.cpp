@@ -2,11 +2,23 @@
 
 #include <climits>
 #include <cstdint>
+#include <memory>
 
 #include "device/LibFtdiResources.h"
+#include "device/LibFtdiTransferQueue.h"
 
 namespace iqfeeder {
 namespace {
+
+// What an open device's handle points at. Every slice goes out as one bulk transfer of its
+// own, so libftdi1's write chunk size does not apply.
+struct LibFtdiDevice {
+    LibFtdiDevice(FtdiContext opened, LibFtdiTransferQueue::Clock clock)
+        : context(std::move(opened)), queue(*context, std::move(clock)) {}
+
+    FtdiContext context;
+    LibFtdiTransferQueue queue;  // after the context, so released before it
+};
 
 // Each description buffer gets at most this much, terminator included.
 constexpr int kDescriptionLength = static_cast<int>(kDescriptionBytes);
@@ -145,8 +157,12 @@ FT_STATUS LibFtdiDriver::open(int deviceIndex, FT_HANDLE* handle) const {
     if (ftdi_usb_open_dev(context.get(), entry->dev) != 0) {
         return FT_DEVICE_NOT_OPENED;
     }
-    ftdi_write_data_set_chunksize(context.get(), writeChunkBytes_);
-    *handle = context.release();
+    auto device = std::make_unique<LibFtdiDevice>(std::move(context), clock_);
+    if (!device->queue.ready()) {
+        ftdi_usb_close(device->context.get());
+        return FT_OTHER_ERROR;
+    }
+    *handle = device.release();
     return FT_OK;
 }
 
@@ -158,27 +174,22 @@ FT_STATUS LibFtdiDriver::write(FT_HANDLE handle, void* buffer, DWORD bytesToWrit
     if (handle == nullptr) {
         return FT_INVALID_HANDLE;
     }
-    if (bytesToWrite > static_cast<DWORD>(INT_MAX) || bytesWritten == nullptr) {
+    if (bytesToWrite > static_cast<DWORD>(INT_MAX) || bytesWritten == nullptr ||
+        (buffer == nullptr && bytesToWrite > 0)) {
         return FT_OTHER_ERROR;
     }
-    const int written =
-        ftdi_write_data(static_cast<ftdi_context*>(handle),
-                        static_cast<const unsigned char*>(buffer), static_cast<int>(bytesToWrite));
-    // libftdi1 gives no count with a failure: whatever part went out is unknown.
-    if (written < 0) {
-        return FT_IO_ERROR;
-    }
-    *bytesWritten = static_cast<DWORD>(written);
-    return FT_OK;
+    return static_cast<LibFtdiDevice*>(handle)->queue.write(
+        static_cast<const unsigned char*>(buffer), bytesToWrite, bytesWritten);
 }
 
 FT_STATUS LibFtdiDriver::close(FT_HANDLE handle) {
     if (handle == nullptr) {
         return FT_INVALID_HANDLE;
     }
-    const FtdiContext context(static_cast<ftdi_context*>(handle));
-    ftdi_usb_close(context.get());
-    return FT_OK;
+    const std::unique_ptr<LibFtdiDevice> device(static_cast<LibFtdiDevice*>(handle));
+    const FT_STATUS status = device->queue.drain();
+    ftdi_usb_close(device->context.get());
+    return status;
 }
 
 }  // namespace iqfeeder

@@ -5,8 +5,9 @@ IQFEEDER_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 # Debian packages the build and the test suite need.
 IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev)
-# libftdi1 drives the chip without the maker's library; umockdev emulates it for the tests.
-IQFEEDER_PACKAGES+=(libftdi1-dev umockdev libumockdev-dev)
+# libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's
+# library; umockdev emulates it for the tests.
+IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)

@@ -28,6 +28,9 @@ using testing::writeFile;
 
 const std::string kProgram = IQFEEDER_PROGRAM;
 constexpr std::size_t kSlice = 6400;
+// Slow enough that the host always has time to queue the next slice while the chip takes the
+// one before (50 ms for 6400 bytes), even on a loaded machine.
+constexpr std::size_t kDrainBytesPerSecond = 128000;
 
 // Runs the program with umockdev's preload library, which then finds the emulated bus through
 // UMOCKDEV_DIR, inherited from this process.
@@ -75,6 +78,19 @@ std::vector<std::size_t> transferSizes(const EmulatedUsbDevice& chip) {
     return sizes;
 }
 
+// The bulk OUT transfers after whose completion the chip found nothing queued, so that it
+// idled until the host's next one. A host that keeps the bus busy leaves only the last.
+std::vector<std::size_t> starvedTransfers(const EmulatedUsbDevice& chip) {
+    const auto transfers = chip.bulkTransfers();
+    std::vector<std::size_t> starved;
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        if (!transfers[i].nextQueued) {
+            starved.push_back(i);
+        }
+    }
+    return starved;
+}
+
 class EmulatedChipTest : public ::testing::Test {
   protected:
     // What every run against an FTDI chip must leave behind, whatever happened in between.
@@ -99,6 +115,7 @@ class RecordingTest : public EmulatedChipTest,
 TEST_P(RecordingTest, ListedByProductAndGetsTheFileOneTransferPerSlice) {
     writeFile(input_, patternBytes(70000));
     EmulatedUsbDevice& chip = bus_.plugIn(GetParam());
+    chip.drainAt(kDrainBytesPerSecond);
 
     const ChildResult result = runProgram(input_);
 
@@ -108,6 +125,7 @@ TEST_P(RecordingTest, ListedByProductAndGetsTheFileOneTransferPerSlice) {
     // Three passes of 32000 bytes; the last read got 6000 and the rest went out as zeros.
     EXPECT_EQ(chip.receivedBytes(), concat(patternBytes(70000), zeros(26000)));
     EXPECT_EQ(transferSizes(chip), std::vector<std::size_t>(15, kSlice));
+    EXPECT_EQ(starvedTransfers(chip), std::vector<std::size_t>{14});
     expectOpenedOnceAndClosed(chip);
 }
 
@@ -118,6 +136,7 @@ INSTANTIATE_TEST_SUITE_P(Chips, RecordingTest,
 TEST_F(EmulatedChipTest, LiveFileIsSentFromBehindItsEndUntilTheJumpPastTheCap) {
     writeFile(input_, patternBytes(100000));
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232h());
+    chip.drainAt(kDrainBytesPerSecond);
     // The producer writes 40000 bytes during the probe, then, once the first buffer is on the
     // chip, the file grows so far that the next pass jumps past the position cap.
     const AppendWhenFirstClosed producer(input_, 40000);
@@ -134,13 +153,16 @@ TEST_F(EmulatedChipTest, LiveFileIsSentFromBehindItsEndUntilTheJumpPastTheCap) {
                               "Status: Size of pipe file is: 500032 KBytes, Delay: 250ms\r");
     // The newest 32000 bytes at the probe, then the (sparse) last buffer below the cap.
     EXPECT_EQ(chip.receivedBytes(), concat(patternBytes(32000, 108000), zeros(32000)));
+    EXPECT_EQ(starvedTransfers(chip), std::vector<std::size_t>{9});
     expectOpenedOnceAndClosed(chip);
 }
 
 TEST_F(EmulatedChipTest, BulkErrorDropsTheRestOfThatBufferAndTheRunGoesOn) {
     writeFile(input_, patternBytes(70000));
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
-    chip.failBulkTransfer(6);  // the second slice of the second buffer
+    // The second slice of the second buffer. The chip fails it at once, so the write after it
+    // already knows, reports it and queues nothing: the same bytes as a write that waits.
+    chip.failBulkTransfer(6);
 
     const ChildResult result = runProgram(input_);
 
@@ -163,9 +185,10 @@ TEST_F(EmulatedChipTest, ChipThatNeverDrainsTimesTheWriteOutAndTheRunGoesOn) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out,
               listing("FT232R USB UART") + recordedTiny(input_, "FT_W32_WriteFile Failed\n"));
-    // libusb gave up on the first slice and took it back; nothing else was tried.
-    EXPECT_EQ(transferSizes(chip), std::vector<std::size_t>{kSlice});
-    EXPECT_EQ(chip.discardedTransfers(), 1U);
+    // Two slices were queued; the first timed out, and both were taken back. Nothing else was
+    // tried: the failure dropped the rest of the buffer.
+    EXPECT_EQ(transferSizes(chip), std::vector<std::size_t>(2, kSlice));
+    EXPECT_EQ(chip.discardedTransfers(), 2U);
     EXPECT_TRUE(chip.receivedBytes().empty());
     expectOpenedOnceAndClosed(chip);
 }

@@ -49,6 +49,16 @@ UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::siz
     return resolved;
 }
 
+std::string usbfsNode(int address) {
+    char node[64];
+    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    return node;
+}
+
+std::string sysfsPath(int address) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address);
+}
+
 std::uint16_t little16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -70,14 +80,40 @@ EmulatedUsbDevice::~EmulatedUsbDevice() {
     g_object_unref(handler_);
 }
 
-void EmulatedUsbDevice::failBulkTransfer(std::size_t index) {
+void EmulatedUsbDevice::failBulkTransfer(std::size_t index, int error) {
     const std::lock_guard lock(mutex_);
-    failingBulkIndex_ = index;
+    failingBulk_[index] = error;
+}
+
+void EmulatedUsbDevice::shortenBulkTransfer(std::size_t index, std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    shortenedBulk_[index] = bytes;
 }
 
 void EmulatedUsbDevice::stopDraining() {
     const std::lock_guard lock(mutex_);
     draining_ = false;
+}
+
+void EmulatedUsbDevice::drainHeld(std::size_t count) {
+    const std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (auto held = held_.begin(); held != held_.end() && count > 0;) {
+        if (held->bulkIndex == SIZE_MAX) {
+            ++held;
+            continue;
+        }
+        take(*held, now);
+        bulkTransfers_[held->bulkIndex].completed = now;
+        done_.push_back(*held);
+        held = held_.erase(held);
+        --count;
+    }
+}
+
+void EmulatedUsbDevice::drainAt(std::size_t bytesPerSecond) {
+    const std::lock_guard lock(mutex_);
+    drainBytesPerSecond_ = bytesPerSecond;
 }
 
 void EmulatedUsbDevice::refuseStrings() {
@@ -132,6 +168,20 @@ int EmulatedUsbDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, 
 
 bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
     const unsigned long request = umockdev_ioctl_client_get_request(client);
+    const std::string node = umockdev_ioctl_client_get_devnode(client);
+    bool gone = false;
+    {
+        const std::lock_guard lock(mutex_);
+        gone = node != node_;
+    }
+    if (gone) {
+        if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+            reap(client, node, true);
+        } else {
+            umockdev_ioctl_client_complete(client, -1, ENODEV);
+        }
+        return true;
+    }
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES: {
             UMockdevIoctlData* capabilities =
@@ -171,7 +221,7 @@ bool EmulatedUsbDevice::handle(UMockdevIoctlClient* client) {
             return true;
         case USBDEVFS_REAPURB:
         case USBDEVFS_REAPURBNDELAY:
-            reap(client);
+            reap(client, node, false);
             return true;
         case USBDEVFS_DISCARDURB:
             discard(client);
@@ -189,6 +239,7 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
     transfer.urb = resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
     auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
     transfer.clientAddress = transfer.urb->client_addr;
+    transfer.node = umockdev_ioctl_client_get_devnode(client);
     const auto length = static_cast<std::size_t>(std::max(urb->buffer_length, 0));
     if (length > 0) {
         transfer.buffer = resolve(transfer.urb, offsetof(usbdevfs_urb, buffer), length);
@@ -202,29 +253,11 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
             answerControl(transfer);
             done_.push_back(transfer);
         } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == kBulkOutEndpoint) {
-            transfer.bulkIndex = bulkTransfers_.size();
-            BulkTransfer record;
-            record.bytes = length;
-            record.submitted = std::chrono::steady_clock::now();
-            if (transfer.bulkIndex == failingBulkIndex_) {
-                transfer.status = -EPIPE;
-                record.status = -EPIPE;
-                done_.push_back(transfer);
-            } else if (!draining_) {
-                held_.push_back(transfer);
-            } else {
-                if (length > 0) {
-                    received_.insert(received_.end(), transfer.buffer->data,
-                                     transfer.buffer->data + length);
-                }
-                transfer.actualLength = static_cast<int>(length);
-                done_.push_back(transfer);
-                if (action_ && received_.size() >= actionThreshold_) {
-                    action = std::move(action_);
-                    action_ = nullptr;
-                }
+            acceptBulk(transfer, length);
+            if (action_ && received_.size() >= actionThreshold_) {
+                action = std::move(action_);
+                action_ = nullptr;
             }
-            bulkTransfers_.push_back(record);
         } else {
             // Bulk IN and anything else: nothing to send back until the host discards it.
             held_.push_back(transfer);
@@ -234,6 +267,54 @@ void EmulatedUsbDevice::submit(UMockdevIoctlClient* client) {
         action();
     }
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbDevice::acceptBulk(InFlight& transfer, std::size_t length) {
+    const Clock::time_point now = Clock::now();
+    transfer.bulkIndex = bulkTransfers_.size();
+    if (!bulkTransfers_.empty()) {
+        BulkTransfer& previous = bulkTransfers_.back();
+        previous.nextQueued = now < previous.completed;
+    }
+    BulkTransfer record;
+    record.bytes = length;
+    record.submitted = now;
+    // One transfer after the other: this one starts when the chip is done with the last.
+    const Clock::time_point start = std::max(now, drainedUntil_);
+    const auto failing = failingBulk_.find(transfer.bulkIndex);
+    if (failing != failingBulk_.end()) {
+        transfer.status = -failing->second;
+        transfer.due = start;
+    } else if (!draining_) {
+        held_.push_back(transfer);  // done when the host discards it or the test drains it
+    } else {
+        const std::int64_t nanoseconds = drainBytesPerSecond_ == 0
+                                             ? 0
+                                             : static_cast<std::int64_t>(length) * 1'000'000'000 /
+                                                   static_cast<std::int64_t>(drainBytesPerSecond_);
+        take(transfer, start + std::chrono::nanoseconds(nanoseconds));
+    }
+    if (transfer.status != 0 || draining_) {
+        done_.push_back(transfer);
+        record.completed = transfer.due;
+        drainedUntil_ = transfer.due;
+    }
+    record.status = transfer.status;
+    bulkTransfers_.push_back(record);
+}
+
+void EmulatedUsbDevice::take(InFlight& transfer, Clock::time_point due) {
+    if (transfer.buffer != nullptr) {
+        auto length = static_cast<std::size_t>(transfer.buffer->data_len);
+        const auto shortened = shortenedBulk_.find(transfer.bulkIndex);
+        if (shortened != shortenedBulk_.end()) {
+            length = std::min(length, shortened->second);
+        }
+        const std::uint8_t* bytes = transfer.buffer->data;
+        received_.insert(received_.end(), bytes, bytes + length);
+        transfer.actualLength = static_cast<int>(length);
+    }
+    transfer.due = due;
 }
 
 void EmulatedUsbDevice::answerControl(InFlight& transfer) {
@@ -289,18 +370,22 @@ std::vector<std::uint8_t> EmulatedUsbDevice::controlInResponse(const std::uint8_
     return std::vector<std::uint8_t>(requested, 0);
 }
 
-void EmulatedUsbDevice::reap(UMockdevIoctlClient* client) {
+void EmulatedUsbDevice::reap(UMockdevIoctlClient* client, const std::string& node, bool gone) {
     InFlight transfer;
     {
         const std::lock_guard lock(mutex_);
-        if (done_.empty()) {
-            umockdev_ioctl_client_complete(client, -1, EAGAIN);
+        const Clock::time_point now = Clock::now();
+        const auto found = std::find_if(done_.begin(), done_.end(), [&](const InFlight& done) {
+            return done.node == node && done.due <= now;
+        });
+        if (found == done_.end()) {
+            umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
             return;
         }
-        transfer = done_.front();
-        done_.erase(done_.begin());
+        transfer = *found;
+        done_.erase(found);
         if (transfer.bulkIndex < bulkTransfers_.size()) {
-            bulkTransfers_[transfer.bulkIndex].reaped = std::chrono::steady_clock::now();
+            bulkTransfers_[transfer.bulkIndex].reaped = now;
         }
     }
     auto* urb = reinterpret_cast<usbdevfs_urb*>(transfer.urb->data);
@@ -329,11 +414,41 @@ void EmulatedUsbDevice::discard(UMockdevIoctlClient* client) {
     found->actualLength = 0;
     if (found->bulkIndex < bulkTransfers_.size()) {
         bulkTransfers_[found->bulkIndex].status = -ENOENT;
+        bulkTransfers_[found->bulkIndex].completed = Clock::now();
     }
     done_.push_back(*found);
     held_.erase(found);
     ++discarded_;
     umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void EmulatedUsbDevice::disconnect() {
+    const std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    for (InFlight& held : held_) {
+        held.status = -ENODEV;
+        held.actualLength = 0;
+        held.due = now;
+        if (held.bulkIndex < bulkTransfers_.size()) {
+            bulkTransfers_[held.bulkIndex].status = -ENODEV;
+            bulkTransfers_[held.bulkIndex].completed = now;
+        }
+        done_.push_back(held);
+    }
+    held_.clear();
+    node_.clear();
+}
+
+void EmulatedUsbDevice::connectAt(std::string node, int address) {
+    const std::lock_guard lock(mutex_);
+    node_ = std::move(node);
+    address_ = address;
+    draining_ = true;
+}
+
+int EmulatedUsbDevice::address() const {
+    const std::lock_guard lock(mutex_);
+    return address_;
 }
 
 void EmulatedUsbDevice::release(InFlight& transfer) {
@@ -360,19 +475,39 @@ EmulatedUsbBus::~EmulatedUsbBus() {
 }
 
 EmulatedUsbDevice& EmulatedUsbBus::plugIn(const UsbDeviceModel& model, int address) {
-    auto device = std::make_unique<EmulatedUsbDevice>(model);
-    char node[64];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", address);
+    devices_.push_back(std::make_unique<EmulatedUsbDevice>(model));
+    connect(*devices_.back(), address);
+    return *devices_.back();
+}
+
+void EmulatedUsbBus::unplug(EmulatedUsbDevice& device) {
+    device.disconnect();
+    umockdev_testbed_remove_device(testbed_, sysfsPath(device.address()).c_str());
+    // Connections made before stay open, as the host's file descriptors on a gone node do.
+    GError* error = nullptr;
+    if (!umockdev_testbed_detach_ioctl(testbed_, usbfsNode(device.address()).c_str(), &error)) {
+        g_clear_error(&error);  // nothing was attached there any more
+    }
+}
+
+void EmulatedUsbBus::plugBackIn(EmulatedUsbDevice& device, int address) {
+    if (address == device.address()) {
+        throw std::invalid_argument("a device plugged back in gets a new address");
+    }
+    connect(device, address);
+}
+
+void EmulatedUsbBus::connect(EmulatedUsbDevice& device, int address) {
+    const std::string node = usbfsNode(address);
     GError* error = nullptr;
     // Attached before the device appears, so no client finds the node unanswered.
-    if (!umockdev_testbed_attach_ioctl(testbed_, node, device->handler(), &error)) {
+    if (!umockdev_testbed_attach_ioctl(testbed_, node.c_str(), device.handler(), &error)) {
         const std::string message = error != nullptr ? error->message : "unknown error";
         g_clear_error(&error);
         throw std::runtime_error("umockdev could not attach the ioctl handler: " + message);
     }
-    addToSysfs(model, address);
-    devices_.push_back(std::move(device));
-    return *devices_.back();
+    device.connectAt(node, address);
+    addToSysfs(device.model(), address);
 }
 
 void EmulatedUsbBus::plugInWithoutHandler(const UsbDeviceModel& model, int address) {
@@ -384,6 +519,7 @@ void EmulatedUsbBus::addToSysfs(const UsbDeviceModel& model, int address) {
     char text[2048];
     // The usbfs node holds the descriptors too (libusb reads them from there), in upper-case
     // hex as umockdev wants for node contents.
+    // The P: path is sysfsPath() without its /sys.
     std::snprintf(text, sizeof text,
                   "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
                   "N: bus/usb/001/%03d=%s\n"

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "device/LibFtdiDriver.h"
@@ -196,21 +198,172 @@ TEST_F(LibFtdiDriverTest, OpeningAnIndexPastTheLastChipFails) {
     EXPECT_EQ(chip.interfaceClaims(), 0);
 }
 
-TEST_F(LibFtdiDriverTest, FailedTransferReportsAnIoErrorWithNothingWritten) {
+// A failed transfer, in the kernel's error code, and the status the driver reports for it.
+struct TransferFailure {
+    std::string name;
+    int error;
+    FT_STATUS status;
+};
+
+class FailedTransferTest : public LibFtdiDriverTest,
+                           public ::testing::WithParamInterface<TransferFailure> {};
+
+TEST_P(FailedTransferTest, IsReportedByTheNextWriteOrByClose) {
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
-    chip.failBulkTransfer(1);
+    chip.failBulkTransfer(1, GetParam().error);
+    chip.failBulkTransfer(3, GetParam().error);
     FT_HANDLE handle = nullptr;
     ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    auto bytes = patternBytes(5 * 6400);
+    const auto write = [&](std::size_t slice, DWORD& written) {
+        return table_.write(table_.context, handle, bytes.data() + slice * 6400, 6400, &written);
+    };
 
-    auto slice = patternBytes(6400);
     DWORD written = 0;
-    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_OK);
-    written = 12345;
-    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_IO_ERROR);
-    EXPECT_EQ(written, 0U);
-    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 6400, &written), FT_OK);
+    EXPECT_EQ(write(0, written), FT_OK);
+    EXPECT_EQ(write(1, written), FT_OK);  // queued: its failure is not known yet
     EXPECT_EQ(written, 6400U);
+    written = 12345;
+    EXPECT_EQ(write(2, written), GetParam().status);  // reports it, and queues nothing
+    EXPECT_EQ(written, 0U);
+    EXPECT_EQ(write(3, written), FT_OK);
+    EXPECT_EQ(write(4, written), FT_OK);
+    EXPECT_EQ(table_.close(table_.context, handle), GetParam().status);
+
+    EXPECT_EQ(chip.bulkTransfers().size(), 4U);
+    auto expected = patternBytes(6400);
+    const auto fourth = patternBytes(6400, 3 * 6400);
+    expected.insert(expected.end(), fourth.begin(), fourth.end());
+    EXPECT_EQ(chip.receivedBytes(), expected);
+    EXPECT_EQ(chip.interfaceReleases(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedTransferTest,
+    ::testing::Values(TransferFailure{"Stall", EPIPE, FT_IO_ERROR},
+                      TransferFailure{"BusError", EPROTO, FT_IO_ERROR},
+                      TransferFailure{"DeviceGone", ENODEV, FT_DEVICE_NOT_FOUND},
+                      TransferFailure{"DeviceShutDown", ESHUTDOWN, FT_DEVICE_NOT_FOUND}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(LibFtdiDriverTest, ShortTransferIsReportedByTheNextWriteWithItsCount) {
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    chip.shortenBulkTransfer(0, 1000);
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    auto bytes = patternBytes(3 * 6400);
+
+    std::vector<DWORD> written(3, 0);
+    for (std::size_t slice = 0; slice < 3; ++slice) {
+        EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + slice * 6400, 6400,
+                               &written[slice]),
+                  FT_OK);
+    }
+    EXPECT_EQ(written, (std::vector<DWORD>{6400, 1000, 6400}));  // the second slice went out too
     EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+    bytes.erase(bytes.begin() + 1000, bytes.begin() + 6400);
+    EXPECT_EQ(chip.receivedBytes(), bytes);
+}
+
+// Unplugged while idle, or while the chip still held a slice.
+class UnplugTest : public LibFtdiDriverTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnplugTest, WriteAfterUnplugFindsNoDeviceAndTheChipPluggedBackOpensAnew) {
+    const bool sliceInFlight = GetParam();
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r(), 2);
+    if (sliceInFlight) {
+        chip.stopDraining();
+    }
+    auto bytes = patternBytes(3 * 6400);
+    FT_HANDLE handle = nullptr;
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    DWORD written = 0;
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data(), 6400, &written), FT_OK);
+
+    bus_.unplug(chip);
+    DWORD devices = 0;
+    EXPECT_EQ(count(devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 6400, 6400, &written),
+              FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(written, 0U);
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);  // the failure was reported
+
+    bus_.plugBackIn(chip, 5);
+    EXPECT_EQ(count(devices), FT_OK);
+    EXPECT_EQ(devices, 1U);
+    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 12800, 6400, &written), FT_OK);
+    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+
+    bytes.erase(bytes.begin() + (sliceInFlight ? 0 : 6400), bytes.begin() + 12800);
+    EXPECT_EQ(chip.receivedBytes(), bytes);
+    EXPECT_EQ(chip.interfaceClaims(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(, UnplugTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "SliceInFlight" : "Idle"; });
+
+// The write time-out on a clock of the test's: 100 ms pass at every reading, and the chip
+// takes the transfers it holds at the times the test sets.
+class TimedOutTransferTest : public LibFtdiDriverTest {
+  protected:
+    FT_HANDLE openHeldChip() {
+        chip_.stopDraining();
+        FT_HANDLE handle = nullptr;
+        EXPECT_EQ(timedTable_.open(timedTable_.context, 0, &handle), FT_OK);
+        return handle;
+    }
+    FT_STATUS write(FT_HANDLE handle, std::size_t slice) {
+        DWORD written = 0;
+        const FT_STATUS status = timedTable_.write(timedTable_.context, handle,
+                                                   bytes_.data() + slice * 6400, 6400, &written);
+        EXPECT_EQ(written, status == FT_OK ? 6400U : 0U);
+        return status;
+    }
+
+    std::chrono::milliseconds now_{0};
+    std::vector<std::pair<std::chrono::milliseconds, std::size_t>> drains_;  // at, count
+    EmulatedUsbDevice& chip_ = bus_.plugIn(testing::ft232h());
+    LibFtdiDriver timedDriver_{[this] {
+        now_ += std::chrono::milliseconds(100);
+        while (!drains_.empty() && drains_.front().first <= now_) {
+            chip_.drainHeld(drains_.front().second);
+            drains_.erase(drains_.begin());
+        }
+        return std::chrono::steady_clock::time_point(now_);
+    }};
+    DriverTable timedTable_ = timedDriver_.table();
+    std::vector<std::uint8_t> bytes_ = patternBytes(4 * 6400);
+};
+
+TEST_F(TimedOutTransferTest, ChipThatTakesNothingFailsTheWriteAfterFiveSecondsAndClose) {
+    FT_HANDLE handle = openHeldChip();
+    EXPECT_EQ(write(handle, 0), FT_OK);
+    EXPECT_EQ(write(handle, 1), FT_OK);
+    EXPECT_EQ(write(handle, 2), FT_IO_ERROR);  // the first timed out: both were taken back
+    EXPECT_GE(now_, std::chrono::milliseconds(5000));
+    EXPECT_LT(now_, std::chrono::milliseconds(6000));
+    EXPECT_EQ(chip_.discardedTransfers(), 2U);
+    EXPECT_EQ(write(handle, 3), FT_OK);
+    EXPECT_EQ(timedTable_.close(timedTable_.context, handle), FT_IO_ERROR);  // one more time-out
+    EXPECT_EQ(chip_.discardedTransfers(), 3U);
+    EXPECT_EQ(chip_.bulkTransfers().size(), 3U);
+    EXPECT_TRUE(chip_.receivedBytes().empty());
+    EXPECT_EQ(chip_.interfaceReleases(), 1);
+}
+
+TEST_F(TimedOutTransferTest, TimeOutOfAQueuedTransferRunsFromWhenTheOneBeforeIsDone) {
+    // Four seconds per slice: slow, but in time for each, counted from when it has the bus.
+    drains_ = {{std::chrono::milliseconds(4000), 1},
+               {std::chrono::milliseconds(8000), 1},
+               {std::chrono::milliseconds(12000), 2}};
+    FT_HANDLE handle = openHeldChip();
+    for (std::size_t slice = 0; slice < 4; ++slice) {
+        EXPECT_EQ(write(handle, slice), FT_OK) << "slice " << slice;
+    }
+    EXPECT_EQ(timedTable_.close(timedTable_.context, handle), FT_OK);
+    EXPECT_EQ(chip_.discardedTransfers(), 0U);
+    EXPECT_EQ(chip_.receivedBytes(), bytes_);
 }
 
 TEST_F(LibFtdiDriverTest, CallsWithoutAnOpenDeviceFailWithoutTouchingTheBus) {

@@ -1,61 +1,127 @@
-// Measures the libftdi1 write path against an emulated chip: bulk transfers per slice and time
-// per pass buffer (32000 and 64000 bytes), for libftdi1's default 4096-byte write chunk and for one
-// transfer per slice. Not a test: run it by hand (it puts itself under umockdev's preload library).
+// Measures the libftdi1 write path against an emulated chip, on the same run for the write the
+// driver made before its transfer queue (one ftdi_write_data per slice: submit, wait, return)
+// and for the queued driver: slices per second, time per pass buffer, and how often the chip
+// finished a transfer with nothing queued behind it. Once with a chip that takes every transfer
+// at once (the host's own cost per slice), once with one draining at a set rate (what the
+// host's turn-round costs the device). Not a test: run it by hand (it puts itself under
+// umockdev's preload library).
+#include <ftdi.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "common/Console.h"
 #include "device/DeviceLink.h"
 #include "device/LibFtdiDriver.h"
+#include "device/LibFtdiResources.h"
 #include "tests/emulated_usb/EmulatedUsbBus.h"
 #include "tests/emulated_usb/UmockdevPreload.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
+using iqfeeder::DriverTable;
+using iqfeeder::DWORD;
+using iqfeeder::FT_HANDLE;
+using iqfeeder::FT_STATUS;
 using iqfeeder::testing::EmulatedUsbBus;
 using iqfeeder::testing::UsbDeviceModel;
 
-constexpr int kBuffers = 200;
+// The write as it was: one bulk transfer per slice (libftdi1's chunk raised above the largest
+// slice), the call returning only once the transfer is back.
+FT_STATUS openSynchronous(void*, int, FT_HANDLE* handle) {
+    iqfeeder::FtdiContext context(ftdi_new());
+    const iqfeeder::FtdiDevices devices = iqfeeder::findFtdiDevices(*context);
+    if (devices.count <= 0 || ftdi_usb_open_dev(context.get(), devices.list->dev) != 0) {
+        return iqfeeder::FT_DEVICE_NOT_OPENED;
+    }
+    ftdi_write_data_set_chunksize(context.get(), 65536);
+    *handle = context.release();
+    return iqfeeder::FT_OK;
+}
 
-void measure(const UsbDeviceModel& model, std::uint32_t bufferBytes, std::uint32_t chunkBytes) {
+FT_STATUS writeSynchronous(void*, FT_HANDLE handle, void* buffer, DWORD bytes, DWORD* written) {
+    const int sent =
+        ftdi_write_data(static_cast<ftdi_context*>(handle),
+                        static_cast<const unsigned char*>(buffer), static_cast<int>(bytes));
+    *written = sent < 0 ? 0 : static_cast<DWORD>(sent);
+    return sent < 0 ? iqfeeder::FT_IO_ERROR : iqfeeder::FT_OK;
+}
+
+FT_STATUS closeSynchronous(void*, FT_HANDLE handle) {
+    const iqfeeder::FtdiContext context(static_cast<ftdi_context*>(handle));
+    ftdi_usb_close(context.get());
+    return iqfeeder::FT_OK;
+}
+
+struct Run {
+    const UsbDeviceModel& model;
+    std::uint32_t bufferBytes;
+    int buffers;
+    std::size_t drainBytesPerSecond;  // 0: the chip takes each transfer at once
+    bool queued;
+};
+
+void measure(const Run& run) {
     EmulatedUsbBus bus;
-    auto& chip = bus.plugIn(model);
-    iqfeeder::LibFtdiDriver driver(chunkBytes);
+    auto& chip = bus.plugIn(run.model);
+    chip.drainAt(run.drainBytesPerSecond);
+    iqfeeder::LibFtdiDriver driver;
+    DriverTable table = driver.table();
+    if (!run.queued) {
+        table.open = openSynchronous;
+        table.write = writeSynchronous;
+        table.close = closeSynchronous;
+    }
     std::ostringstream out;
     iqfeeder::Console console(out);
-    iqfeeder::DeviceLink link(driver.table(), console);
+    iqfeeder::DeviceLink link(table, console);
     link.listDevices();
     link.openFirstDevice();
 
-    std::vector<std::uint8_t> buffer(bufferBytes, 0x5A);
+    const std::size_t total = std::size_t{run.bufferBytes} * static_cast<std::size_t>(run.buffers);
+    std::vector<std::uint8_t> data = iqfeeder::testing::patternBytes(total);
     std::vector<double> microseconds;
-    for (int i = 0; i < kBuffers; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < run.buffers; ++i) {
         const auto begin = std::chrono::steady_clock::now();
-        link.sendBuffer(buffer.data(), bufferBytes);
+        link.sendBuffer(data.data() + std::size_t{run.bufferBytes} * static_cast<std::size_t>(i),
+                        run.bufferBytes);
         const auto end = std::chrono::steady_clock::now();
         microseconds.push_back(std::chrono::duration<double, std::micro>(end - begin).count());
     }
-    link.closeDevice();
+    link.closeDevice();  // the queued path's last transfers finish here
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     std::sort(microseconds.begin(), microseconds.end());
-    double total = 0;
+    double sum = 0;
     for (const double value : microseconds) {
-        total += value;
+        sum += value;
     }
-    const double transfersPerSlice =
-        static_cast<double>(chip.bulkTransfers().size()) / (5.0 * kBuffers);
+    const auto transfers = chip.bulkTransfers();
+    const auto starved = std::count_if(transfers.begin(), transfers.end(),
+                                       [](const auto& transfer) { return !transfer.nextQueued; });
+    const bool intact =
+        chip.receivedBytes() == data && out.str().find("FT_W32") == std::string::npos;
+    char drain[32] = "at once";
+    char idle[64] = "";
+    if (run.drainBytesPerSecond != 0) {
+        std::snprintf(drain, sizeof drain, "at %zu kB/s", run.drainBytesPerSecond / 1000);
+        std::snprintf(idle, sizeof idle, "; chip idle after %td of %zu transfers", starved,
+                      transfers.size());
+    }
     std::printf(
-        "%-7s buffer %5u, chunk %5u: %4.1f transfers/slice, per buffer: median %6.0f us,"
-        " mean %6.0f us, received %zu bytes%s\n",
-        model.name.c_str(), bufferBytes, chunkBytes, transfersPerSlice,
-        microseconds[microseconds.size() / 2], total / kBuffers, chip.receivedBytes().size(),
-        out.str().find("Failed") != std::string::npos ||
-                out.str().find("TimeOut") != std::string::npos
-            ? " (write errors!)"
-            : "");
+        "%-6s drains %-12s buffer %5u, %-12s %5.0f slices/s, per buffer: median %6.0f us,"
+        " mean %6.0f us%s; %s\n",
+        run.model.name.c_str(), drain, run.bufferBytes,
+        run.queued ? "queued:" : "synchronous:", static_cast<double>(transfers.size()) / seconds,
+        microseconds[microseconds.size() / 2], sum / run.buffers, idle,
+        intact ? "bytes in order" : "BYTES OR WRITES WRONG");
 }
 
 }  // namespace
@@ -64,9 +130,14 @@ int main(int argc, char** argv) {
     iqfeeder::testing::ensureUmockdevPreload(argc, argv);
     for (const UsbDeviceModel& model : {iqfeeder::testing::ft232r(), iqfeeder::testing::ft232h()}) {
         for (const std::uint32_t bufferBytes : {32000U, 64000U}) {
-            measure(model, bufferBytes, 4096);
-            measure(model, bufferBytes, iqfeeder::LibFtdiDriver::kDefaultWriteChunkBytes);
+            for (const bool queued : {false, true}) {
+                measure({model, bufferBytes, 200, 0, queued});
+            }
         }
+    }
+    // A chip that takes 6400 bytes in 4 ms, 250 slices/s: the device should set the pace.
+    for (const bool queued : {false, true}) {
+        measure({iqfeeder::testing::ft232h(), 32000, 100, 1600000, queued});
     }
     return 0;
 }
