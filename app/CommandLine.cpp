@@ -1,13 +1,14 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <optional>
 
 namespace iqfeeder {
 namespace {
 
-enum class OptionId { Help, Version, List, Device, Serial, Driver };
+enum class OptionId { Help, Version, List, Device, Serial, Driver, Repeat };
 
 struct OptionSpec {
     char shortName;
@@ -21,12 +22,15 @@ constexpr OptionSpec kOptions[] = {
     {'d', "device", "N", OptionId::Device, "open the device with index N (see --list), not 0"},
     {'s', "serial", "SERIAL", OptionId::Serial, "open the device with this exact serial number"},
     {'l', "list", nullptr, OptionId::List, "list the attached devices: index, serial, description"},
+    {'r', "repeat", "N", OptionId::Repeat,
+     "send a recording N times in all, end to end (0: until stopped)"},
     {'D', "driver", "NAME", OptionId::Driver,
      "maker, libftdi1 or none (default: maker's library, else libftdi1)"},
     {'h', "help", nullptr, OptionId::Help, "show this help and exit"},
     {'V', "version", nullptr, OptionId::Version, "show the version and exit"},
 };
 constexpr std::size_t kHelpColumn = 24;
+constexpr std::uint64_t kMostRepeats = 999999999999;
 
 const OptionSpec* findShort(char name) {
     for (const OptionSpec& spec : kOptions) {
@@ -46,22 +50,19 @@ const OptionSpec* findLong(const std::string& name) {
     return nullptr;
 }
 
-// Digits only, up to the largest index the driver call takes.
-std::optional<int> parseIndex(const std::string& text) {
-    if (text.empty() || text.size() > 10) {
+// Digits only, no sign, up to `most`.
+std::optional<std::uint64_t> parseNumber(const std::string& text, std::uint64_t most) {
+    if (text.empty() || text.size() > 18) {
         return std::nullopt;
     }
-    long long value = 0;
+    std::uint64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') {
             return std::nullopt;
         }
-        value = value * 10 + (c - '0');
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    if (value > std::numeric_limits<int>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<int>(value);
+    return value <= most ? std::optional(value) : std::nullopt;
 }
 
 struct Parser {
@@ -83,13 +84,20 @@ struct Parser {
                 line.action = CommandLine::Action::List;
                 return true;
             case OptionId::Device:
-                if (const auto index = parseIndex(value)) {
-                    line.run.device.index = *index;
+                if (const auto index = parseNumber(value, std::numeric_limits<int>::max())) {
+                    line.run.device.index = static_cast<int>(*index);
                     sawDevice = true;
                     return true;
                 }
                 return refuse("invalid device index '" + value +
                               "': give a number from 0 to 2147483647");
+            case OptionId::Repeat:
+                if (const auto count = parseNumber(value, kMostRepeats)) {
+                    line.run.repeat = *count;
+                    return true;
+                }
+                return refuse("invalid repeat count '" + value +
+                              "': give a number from 0 (until stopped) to 999999999999");
             case OptionId::Serial:
                 if (value.empty()) {
                     return refuse("the serial number is empty");
@@ -200,6 +208,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, bool haveLibF
     }
     if (parser.sawDevice && parser.sawSerial) {
         parser.refuse("--device and --serial can't be used together");
+    } else if (parser.line.run.repeat && i < args.size() && args[i] == "-") {
+        parser.refuse("--repeat needs a recording: standard input can't be sent again");
     } else if (parser.line.action == CommandLine::Action::Run) {
         if (i < args.size()) {
             parser.line.run.inputPath = args[i];

@@ -24,11 +24,11 @@ class InputFile {
     // The system's reason the last open returned CannotOpen ("Permission denied").
     std::string openErrorText() const;
 
-    // Length in bytes, saturated to the largest signed 32-bit value; leaves the offset at 0.
-    // The first call after the open takes the length the open already found (a pass measures
-    // right after opening); later calls look at the file again.
-    std::int32_t measure();
-    void seekTo(std::int32_t offset);
+    // Length in bytes; leaves the offset at 0. The first call after the open takes the length
+    // the open already found (a pass measures right after opening); later calls look at the
+    // file again.
+    std::int64_t measure();
+    void seekTo(std::int64_t offset);
     // Reads at the offset until `size` bytes arrived or the file ends, and moves the offset past
     // them; returns the bytes delivered.
     std::size_t read(std::uint8_t* buffer, std::size_t size);

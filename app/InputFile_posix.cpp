@@ -2,12 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <limits>
 
 #include "app/InputFile.h"
+#include "common/SystemError.h"
 
 namespace iqfeeder {
 
@@ -38,10 +36,10 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
 }
 
 std::string InputFile::openErrorText() const {
-    return std::strerror(openError_);
+    return systemErrorText(openError_);
 }
 
-std::int32_t InputFile::measure() {
+std::int64_t InputFile::measure() {
     offset_ = 0;
     std::int64_t length = lengthAtOpen_;
     lengthAtOpen_ = -1;
@@ -49,11 +47,10 @@ std::int32_t InputFile::measure() {
         struct stat info {};
         length = ::fstat(fd_, &info) == 0 ? info.st_size : 0;
     }
-    return static_cast<std::int32_t>(
-        std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
+    return length;
 }
 
-void InputFile::seekTo(std::int32_t offset) {
+void InputFile::seekTo(std::int64_t offset) {
     // As lseek would: a negative offset is refused and the old one kept, which we rely on.
     if (offset >= 0) {
         offset_ = offset;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/InputFile.h"
+#include "common/SystemError.h"
 
 namespace iqfeeder {
 
@@ -49,33 +50,20 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
 }
 
 std::string InputFile::openErrorText() const {
-    char* text = nullptr;
-    const ::DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<::DWORD>(openError_), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string reason =
-        length > 0 ? std::string(text, length) : "error " + std::to_string(openError_);
-    ::LocalFree(text);
-    // The system's text ends in ".\r\n"; the line is ours to end.
-    while (!reason.empty() &&
-           (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason;
+    return systemErrorText(openError_);
 }
 
-std::int32_t InputFile::measure() {
+std::int64_t InputFile::measure() {
     // Opening told nothing of the length here, so every call looks.
     offset_ = 0;
     const __int64 end = ::_lseeki64(fd_, 0, SEEK_END);
     if (end < 0) {
         return 0;
     }
-    return static_cast<std::int32_t>(
-        std::min<__int64>(end, std::numeric_limits<std::int32_t>::max()));
+    return end;
 }
 
-void InputFile::seekTo(std::int32_t offset) {
+void InputFile::seekTo(std::int64_t offset) {
     // A position before the start is refused and the old one kept, as on POSIX.
     if (offset >= 0) {
         offset_ = offset;

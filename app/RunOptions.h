@@ -2,6 +2,8 @@
 // `iqfeeder FILE`.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/DeviceLink.h"
@@ -9,8 +11,10 @@
 namespace iqfeeder {
 
 struct RunOptions {
-    std::string inputPath;
+    std::string inputPath;  // "-": standard input
     DeviceChoice device;
+    // Send a recording this many times in all, end to end with no gap; 0: until stopped.
+    std::optional<std::uint64_t> repeat;
 };
 
 }  // namespace iqfeeder

@@ -18,7 +18,6 @@ using SleepFunction = std::function<void(std::uint32_t milliseconds)>;
 // Asked between passes and after every wait: once it holds, the run closes the device and ends.
 using StopQuery = std::function<bool()>;
 
-inline constexpr std::int32_t kPositionCap = 500000000;
 inline constexpr std::uint32_t kProbeWaitMs = 2000;
 inline constexpr std::uint32_t kReopenWaitMs = 1000;
 
@@ -44,7 +43,11 @@ class StreamRunner {
     // Returns the process exit status: 0 when the run ends normally or is stopped, 1 when the
     // input is refused.
     int run(const RunOptions& options);
-    int run(const std::string& inputPath) { return run(RunOptions{inputPath, {}}); }
+    int run(const std::string& inputPath) {
+        RunOptions options;
+        options.inputPath = inputPath;
+        return run(options);
+    }
 
   private:
     enum class PassOutcome { Continue, RetryAfterPause, FileSent, InputRefused, Stopped };
@@ -53,6 +56,11 @@ class StreamRunner {
     PassOutcome runPass();
     PassOutcome openInput(InputFile& file);
     PassOutcome probe(InputFile& file);
+    // A recording sent again and again, end to end.
+    PassOutcome runRepeatPass(InputFile& file);
+    // Standard input or a FIFO, from its start to its end.
+    int runStream();
+    std::int64_t measure(InputFile& file) const;
 
     DeviceLink& device_;
     Console& console_;

@@ -8,6 +8,7 @@
 #include "app/Platform.h"
 #include "app/RunSummary.h"
 #include "app/StopSignal.h"
+#include "app/StreamInput.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"
@@ -27,8 +28,15 @@ std::uint64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 int main(int argc, char** argv) {
     iqfeeder::prepareStandardStreams();
     const std::vector<std::string> args(argv, argv + argc);
-    const iqfeeder::CommandLine commandLine =
+    iqfeeder::CommandLine commandLine =
         iqfeeder::parseCommandLine(args, iqfeeder::DriverSelection::haveLibFtdi());
+    // Known only by looking at the path: a FIFO can't be sent again either.
+    if (commandLine.action == iqfeeder::CommandLine::Action::Run && commandLine.run.repeat &&
+        iqfeeder::isStreamPath(commandLine.run.inputPath)) {
+        commandLine.action = iqfeeder::CommandLine::Action::UsageError;
+        commandLine.error = "--repeat needs a recording: " + commandLine.run.inputPath +
+                            " is a FIFO, which can't be sent again";
+    }
     switch (commandLine.action) {
         case iqfeeder::CommandLine::Action::UsageError:
             std::cerr << iqfeeder::usageErrorText(commandLine);

@@ -8,15 +8,16 @@ namespace {
 void moveToNewestBuffer(RunState& state, InputFile& file) {
     // Negative when the file is shorter than the buffer: the seek then fails and the read
     // happens where the pass left the file, which is what we want.
-    state.readPosition =
-        static_cast<std::int32_t>(static_cast<std::int64_t>(state.fileSize) - state.bufferSize);
+    state.readPosition = state.fileSize - state.bufferSize;
     file.seekTo(state.readPosition);
 }
 
 }  // namespace
 
-void adjustLivePosition(RunState& state, InputFile& file, Console& console) {
+LiveAdjustment adjustLivePosition(RunState& state, InputFile& file, Console& console) {
+    LiveAdjustment adjustment;
     if (state.readPosition > state.fileSize) {
+        adjustment.steppedBack = true;
         console.print("\nInput stream bitrate not high enough\n");
         moveToNewestBuffer(state, file);
         if (state.bufferSize == kInitialBufferSize) {
@@ -25,15 +26,17 @@ void adjustLivePosition(RunState& state, InputFile& file, Console& console) {
             moveToNewestBuffer(state, file);
         }
     }
-    // 64-bit so a saturated file length can't overflow the difference.
-    std::int64_t backlog = static_cast<std::int64_t>(state.fileSize) - state.readPosition;
+    std::int64_t backlog = state.fileSize - state.readPosition;
     if (backlog > kMaxBacklog) {
+        adjustment.jumped = true;
         console.print("\nDelay too high, re-started buffer..\n");
         moveToNewestBuffer(state, file);
-        backlog = static_cast<std::int64_t>(state.fileSize) - state.readPosition;
+        backlog = state.fileSize - state.readPosition;
     }
-    console.print("Status: Size of pipe file is: %i KBytes, Delay: %ims\r",
-                  static_cast<int>(state.fileSize / 1000), static_cast<int>(backlog / 128));
+    console.print("Status: Size of pipe file is: %lld KBytes, Delay: %lldms\r",
+                  static_cast<long long>(state.fileSize / 1000),
+                  static_cast<long long>(backlog / 128));
+    return adjustment;
 }
 
 }  // namespace iqfeeder

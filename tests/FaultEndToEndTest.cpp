@@ -224,14 +224,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Check file exists!", "No such file or directory"},
                       RefusedCase{"Directory", [](const TempDir& d) { return d.path().string(); },
                                   "not a regular file!"},
-                      // No writer ever opens it: an open for reading would wait for one forever.
-                      RefusedCase{"Fifo",
-                                  [](const TempDir& d) {
-                                      const std::string fifo = d.file("fifo");
-                                      EXPECT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-                                      return fifo;
-                                  },
-                                  "not a regular file!"},
                       RefusedCase{"DeviceNode",
                                   [](const TempDir&) { return std::string("/dev/zero"); },
                                   "not a regular file!"}),

@@ -7,6 +7,7 @@
 
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
+#include "tests/support/Segment.h"
 
 namespace iqfeeder {
 namespace {
@@ -62,6 +63,111 @@ INSTANTIATE_TEST_SUITE_P(
                       RecordedCase{"Empty", 0, {0, 32}, 32000},
                       RecordedCase{"OneByte", 1, {0, 32}, 31999}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A recording repeated: its bytes end to end, the last buffer alone padded, and a file that is
+// cut while it repeats measured again at the wrap, never read out of bounds or spun on.
+struct RepeatCase {
+    const char* name;
+    std::size_t length;
+    std::uint64_t times;
+    // After the write with this index, the file is cut to `cutTo` bytes.
+    std::size_t cutAfterWrite;
+    std::size_t cutTo;
+    std::string progress;  // the progress lines of the passes, before "File sent."
+    std::vector<testing::Segment> sent;
+};
+void PrintTo(const RepeatCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RepeatTest : public RunFixture, public ::testing::WithParamInterface<RepeatCase> {};
+
+TEST_P(RepeatTest, SendsTheRepetitionsEndToEndAndEnds) {
+    const RepeatCase& c = GetParam();
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(c.length));
+    driver.afterWrite = [&](std::size_t index) {
+        if (index == c.cutAfterWrite) {
+            resizeFile(path, static_cast<std::int64_t>(c.cutTo));
+        }
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.repeat = c.times;
+
+    EXPECT_EQ(run(options), 0);
+
+    EXPECT_EQ(output(), preamble(path) + kProbeLine + c.progress + "File sent.\n");
+    EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
+    EXPECT_EQ(driver.calls.back(), "close");
+    EXPECT_EQ(sleeps, std::vector<std::uint32_t>{2000});
+}
+
+std::string repeatLine(int sentKb, int totalKb, int repetition, const char* of) {
+    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
+           std::to_string(totalKb) + "KB, repetition " + std::to_string(repetition) + of + "\r";
+}
+
+using testing::fileBytes;
+using testing::zeros;
+
+INSTANTIATE_TEST_SUITE_P(
+    Repeat, RepeatTest,
+    ::testing::Values(
+        RepeatCase{"ShorterThanABuffer",
+                   1000,
+                   5,
+                   SIZE_MAX,
+                   0,
+                   repeatLine(0, 1, 1, " of 5") + repeatLine(1, 1, 5, " of 5"),
+                   {fileBytes(0, 1000), fileBytes(0, 1000), fileBytes(0, 1000), fileBytes(0, 1000),
+                    fileBytes(0, 1000), zeros(27000)}},
+        RepeatCase{"EmptyFileSendsNothing",
+                   0,
+                   3,
+                   SIZE_MAX,
+                   0,
+                   repeatLine(0, 0, 1, " of 3") + repeatLine(0, 0, 1, " of 3"),
+                   {}},
+        // Emptied after two buffers while repeating without end: the wrap finds nothing left.
+        RepeatCase{"EmptiedWhileRepeatingUntilStopped",
+                   70000,
+                   0,
+                   9,
+                   0,
+                   repeatLine(0, 70, 1, "") + repeatLine(32, 70, 1, "") + repeatLine(64, 0, 1, "") +
+                       repeatLine(0, 0, 2, ""),
+                   {fileBytes(0, 64000)}},
+        // Cut to 40000 bytes after the first buffer: the second repetition has 40000 bytes.
+        RepeatCase{"CutShorterWhileRepeating",
+                   70000,
+                   2,
+                   4,
+                   40000,
+                   repeatLine(0, 70, 1, " of 2") + repeatLine(32, 40, 1, " of 2") +
+                       repeatLine(24, 40, 2, " of 2") + repeatLine(40, 40, 2, " of 2"),
+                   {fileBytes(0, 40000), fileBytes(0, 40000), zeros(16000)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamRunnerTest, LiveFileIgnoresRepeatWithANote) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(100000));
+    onSleep = [&](std::uint32_t) { appendPattern(path, 50000); };
+    driver.afterWrite = [&](std::size_t index) {
+        if (index == 4) {
+            resizeFile(path, testing::kLengthThatEndsALiveRun);
+        }
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.repeat = 3;
+    EXPECT_EQ(run(options), 0);
+    EXPECT_TRUE(output().starts_with(preamble(path) + kProbeLine +
+                                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"));
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + path +
+                                 " grows, so it is followed as a live file and --repeat is "
+                                 "ignored\n");
+}
 
 TEST_F(StreamRunnerTest, LongFileStopsAtThePositionCapWithLengthSaturatedAbove2GiB) {
     // 3 GB: a length that wraps in 32 bits would end the run at once with nothing sent.
@@ -160,13 +266,6 @@ const std::vector<NotRegularCase> kNotRegularCases{
 #ifdef _WIN32
     NotRegularCase{"Device", [](const testing::TempDir&) { return std::string("NUL"); }},
 #else
-    // Opening a FIFO for reading would block until a writer came.
-    NotRegularCase{"Fifo",
-                   [](const testing::TempDir& d) {
-                       const std::string fifo = d.file("fifo");
-                       ::mkfifo(fifo.c_str(), 0600);
-                       return fifo;
-                   }},
     NotRegularCase{"DeviceNode", [](const testing::TempDir&) { return std::string("/dev/null"); }},
 #endif
 };

@@ -64,6 +64,9 @@ ChildResult runChild(const std::vector<std::string>& argv,
             ::dup2(outPipe[1], STDOUT_FILENO);
         }
         ::dup2(errPipe[1], STDERR_FILENO);
+        if (options.stdinFd >= 0) {
+            ::dup2(options.stdinFd, STDIN_FILENO);
+        }
         if (options.user) {
             const passwd* user = ::getpwuid(*options.user);
             if (user == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(user->pw_gid) != 0 ||
@@ -94,7 +97,8 @@ ChildResult runChild(const std::vector<std::string>& argv,
             break;
         }
         if (ready == 0) {
-            result.stopSent = ::kill(pid, SIGTERM) == 0;
+            result.stopSent =
+                ::kill(pid, options.stopSignal != 0 ? options.stopSignal : SIGTERM) == 0;
             stopSent = true;
             continue;
         }

@@ -22,9 +22,12 @@ struct ChildOptions {
     // Run as this user id (and its group): only root may ask. Not uid_t, which the Windows
     // build of the tests lacks.
     std::optional<std::uint32_t> user;
-    // Asks the child to stop this long after its start, as a service manager does: SIGTERM on
-    // POSIX, Ctrl-Break to its own process group on Windows.
+    // Asks the child to stop this long after its start, as a service manager does: SIGTERM
+    // (or `stopSignal`) on POSIX, Ctrl-Break to its own process group on Windows.
     std::optional<std::uint32_t> stopAfterMs;
+    int stopSignal = 0;
+    // Standard input from this descriptor (POSIX), instead of the test's own.
+    int stdinFd = -1;
     // Standard output, instead of a pipe read to its end (POSIX): a pipe closed once this many
     // bytes came, as `| head -c N` does; closed altogether; or this file.
     std::optional<std::size_t> stdoutReadLimit;

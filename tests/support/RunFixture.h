@@ -23,6 +23,11 @@ inline constexpr std::int64_t kLengthThatEndsALiveRun = 500032000;
 class RunFixture : public ::testing::Test {
   protected:
     int run(const std::string& path) {
+        RunOptions options;
+        options.inputPath = path;
+        return run(options);
+    }
+    int run(const RunOptions& options) {
         const auto stopping = [this] { return stopAsked; };
         DeviceLink link(driver.table(), console, diagnostics, stopping);
         StreamRunner runner(link, {console, diagnostics,
@@ -33,10 +38,11 @@ class RunFixture : public ::testing::Test {
                                        }
                                    },
                                    stopping});
-        return runner.run(path);
+        return runner.run(options);
     }
 
     std::string output() const { return out.str(); }
+    std::string errorOutput() const { return errors.str(); }
 
     // The lines every run starts with, for one listed device that opens.
     static std::string preamble(const std::string& path) {

@@ -1,0 +1,97 @@
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "app/StreamInput.h"
+#include "common/SystemError.h"
+
+namespace iqfeeder {
+namespace {
+
+bool isNamedPipePath(const std::string& path) {
+    const std::string prefix = "\\\\.\\pipe\\";
+    return path.size() > prefix.size() &&
+           ::_strnicmp(path.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
+}  // namespace
+
+bool isStreamPath(const std::string& path) {
+    return path == "-" || isNamedPipePath(path);
+}
+
+StreamInput::~StreamInput() {
+    if (ownsFd_ && fd_ >= 0) {
+        ::_close(fd_);
+    }
+}
+
+bool StreamInput::open(const std::string& path) {
+    if (path == "-") {
+        fd_ = 0;
+        (void)::_setmode(fd_, _O_BINARY);  // raw bytes: no line-end translation, no Ctrl-Z end
+        return true;
+    }
+    // A named pipe's server may not exist yet: wait for it, as a FIFO's reader waits.
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (;;) {
+        pipe = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_PIPE_BUSY) {
+            break;
+        }
+        (void)::WaitNamedPipeA(path.c_str(), NMPWAIT_WAIT_FOREVER);
+    }
+    if (pipe == INVALID_HANDLE_VALUE) {
+        error_ = static_cast<int>(::GetLastError());
+        return false;
+    }
+    fd_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(pipe), _O_RDONLY | _O_BINARY);
+    if (fd_ < 0) {
+        ::CloseHandle(pipe);
+        error_ = static_cast<int>(ERROR_TOO_MANY_OPEN_FILES);
+        return false;
+    }
+    ownsFd_ = true;
+    return true;
+}
+
+StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
+                                          std::size_t& delivered,
+                                          const std::function<bool()>& stopping) {
+    delivered = 0;
+    while (delivered < size) {
+        if (stopping && stopping()) {
+            return ReadStatus::Stopped;
+        }
+        const auto want =
+            static_cast<unsigned int>(std::min<std::size_t>(size - delivered, INT_MAX));
+        const int got = ::_read(fd_, buffer + delivered, want);
+        if (got > 0) {
+            delivered += static_cast<std::size_t>(got);
+        } else if (got == 0) {
+            return ReadStatus::Ended;
+        } else {
+            // A pipe whose writer has gone reads as its end.
+            const ::DWORD lastError = ::GetLastError();
+            if (lastError == ERROR_BROKEN_PIPE) {
+                return ReadStatus::Ended;
+            }
+            error_ = static_cast<int>(lastError);
+            return ReadStatus::Failed;
+        }
+    }
+    return ReadStatus::Full;
+}
+
+std::string StreamInput::errorText() const {
+    return systemErrorText(error_);
+}
+
+}  // namespace iqfeeder
