@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         (void)std::setvbuf(stdout, nullptr, _IONBF, 0);  // if refused, lines only show later
     }
     iqfeeder::Console console(std::cout);
-    const iqfeeder::DriverSelection driver;
+    const iqfeeder::DriverSelection driver(std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console);
     iqfeeder::StreamRunner runner(device, console, iqfeeder::sleepMilliseconds);
     const int status = runner.run(argv[1]);

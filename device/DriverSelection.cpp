@@ -4,7 +4,8 @@
 
 namespace iqfeeder {
 
-DriverSelection::DriverSelection() : makerLibrary_(MakerLibraryDriver::load()) {
+DriverSelection::DriverSelection(std::ostream& diagnostics)
+    : makerLibrary_(MakerLibraryDriver::load(diagnostics)) {
     if (makerLibrary_) {
         table_ = makerLibrary_->table();
         return;

@@ -1,8 +1,10 @@
 // Picks the driver at start: the maker's library when it loads, otherwise libftdi1 when the
 // program was built with it, otherwise the table whose calls all fail. Holds whatever it
-// chose for the whole run.
+// chose for the whole run. Why a maker's library that is there was passed over goes to
+// `diagnostics`.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 
 #include "device/Ftd2xx.h"
@@ -13,7 +15,7 @@ namespace iqfeeder {
 
 class DriverSelection {
   public:
-    DriverSelection();
+    explicit DriverSelection(std::ostream& diagnostics);
     const DriverTable& table() const { return table_; }
 
   private:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -31,6 +32,14 @@ fs::path fakeLibrary() {
 fs::path incompleteLibrary() {
     return testing::testProgramDirectory() / "fake_ftd2xx_incomplete" / "ftd2xx.dll";
 }
+// A DLL that imports from one kept where the loader won't look.
+fs::path needingLibrary() {
+    return testing::testProgramDirectory() / "fake_ftd2xx_needing" / "ftd2xx.dll";
+}
+// A file of the library's name that is no DLL at all.
+void writeBrokenLibrary(const fs::path& path) {
+    testing::writeFile(path.string(), patternBytes(4096));
+}
 fs::path program() {
     return testing::testProgramDirectory() / IQFEEDER_PROGRAM_FROM_TESTS;
 }
@@ -50,6 +59,21 @@ std::string text(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
+// Standard error against what is expected of it: exactly, or with the one "*" standing for the
+// system's own words for an error, which vary with Windows' language (paths never hold a "*").
+bool matches(const std::string& err, const std::string& expected) {
+    const std::size_t star = expected.find('*');
+    if (star == std::string::npos) {
+        return err == expected;
+    }
+    const std::string head = expected.substr(0, star);
+    const std::string tail = expected.substr(star + 1);
+    return err.size() >= head.size() + tail.size() && err.starts_with(head) &&
+           err.ends_with(tail) &&
+           std::count(err.begin(), err.end(), '\n') ==
+               std::count(expected.begin(), expected.end(), '\n');
+}
+
 class MakerLibraryTest : public ::testing::Test {
   protected:
     TempDir dir_;
@@ -61,8 +85,10 @@ class MakerLibraryTest : public ::testing::Test {
 
 TEST_F(MakerLibraryTest, DllWithTheFourCallsDrivesTheDevice) {
     const testing::ScopedEnvironment environment(environment_);
-    auto driver = MakerLibraryDriver::load(fakeLibrary().string().c_str());
+    std::ostringstream diagnostics;
+    auto driver = MakerLibraryDriver::load(diagnostics, fakeLibrary().string().c_str());
     ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(diagnostics.str(), "");
     std::ostringstream out;
     Console console(out);
     DeviceLink link(driver->table(), console);
@@ -80,26 +106,36 @@ TEST_F(MakerLibraryTest, DllWithTheFourCallsDrivesTheDevice) {
 struct AbsentCase {
     const char* name;
     std::function<std::string(const TempDir&)> makeLibrary;
+    // The line that says why, given the library's path (see matches()); none when it is missing.
+    std::function<std::string(const std::string& library)> err;
 };
 
 class AbsentLibraryTest : public MakerLibraryTest,
                           public ::testing::WithParamInterface<AbsentCase> {};
 
-TEST_P(AbsentLibraryTest, CountsAsAbsent) {
+TEST_P(AbsentLibraryTest, CountsAsAbsentAndSaysWhyUnlessItIsNotThere) {
     const std::string library = GetParam().makeLibrary(dir_);
-    EXPECT_EQ(MakerLibraryDriver::load(library.c_str()), nullptr);
+    std::ostringstream diagnostics;
+    EXPECT_EQ(MakerLibraryDriver::load(diagnostics, library.c_str()), nullptr);
+    const std::string expected = GetParam().err(library);
+    EXPECT_TRUE(matches(diagnostics.str(), expected)) << diagnostics.str() << "\nnot\n" << expected;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, AbsentLibraryTest,
     ::testing::Values(
-        AbsentCase{"LackingFT_Close", [](const TempDir&) { return incompleteLibrary().string(); }},
-        AbsentCase{"Missing", [](const TempDir& d) { return d.file("ftd2xx.dll"); }},
+        AbsentCase{"LackingFT_Close", [](const TempDir&) { return incompleteLibrary().string(); },
+                   [](const std::string& l) { return "iqfeeder: " + l + " lacks FT_Close\n"; }},
+        AbsentCase{"Missing", [](const TempDir& d) { return d.file("ftd2xx.dll"); },
+                   [](const std::string&) { return std::string(); }},
         // A damaged file must not bring up an error dialog that would stall an unattended run.
         AbsentCase{"NotADll",
                    [](const TempDir& d) {
-                       testing::writeFile(d.file("ftd2xx.dll"), patternBytes(4096));
+                       writeBrokenLibrary(d.path() / "ftd2xx.dll");
                        return d.file("ftd2xx.dll");
+                   },
+                   [](const std::string& l) {
+                       return "iqfeeder: " + l + ": " + l + ": * (error 193)\n";
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -110,31 +146,37 @@ TEST_F(MakerLibraryTest, CopyInTheWorkingDirectoryIsNotPickedUpByName) {
     fs::copy_file(fakeLibrary(), dir_.path() / "ftd2xx.dll");
     const fs::path previous = fs::current_path();
     fs::current_path(dir_.path());
-    const auto driver = MakerLibraryDriver::load();
+    std::ostringstream diagnostics;
+    const auto driver = MakerLibraryDriver::load(diagnostics);
     fs::current_path(previous);
     EXPECT_EQ(driver, nullptr);
+    EXPECT_EQ(diagnostics.str(), "");  // not where the search looks, so not there at all
 }
 
 // The real program, deployed as on a Windows PC: iqfeeder.exe in a folder of its own, with or
 // without ftd2xx.dll beside it.
 struct DeploymentCase {
     const char* name;
-    std::function<fs::path()> libraryBesideProgram;  // empty path: none
+    std::function<void(const fs::path& library)> installLibrary;  // does nothing: none
     bool deviceFound;
+    // The line on standard error, given the path of the DLL beside the program (see matches()).
+    std::function<std::string(const std::string& library)> err;
 };
+
+void PrintTo(const DeploymentCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DeploymentTest : public MakerLibraryTest,
                        public ::testing::WithParamInterface<DeploymentCase> {};
 
 TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
-    if (GetParam().libraryBesideProgram().empty() && systemFolderHasTheLibrary()) {
-        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
-    }
     const fs::path folder = dir_.path() / "program folder";
     fs::create_directory(folder);
     fs::copy_file(program(), folder / "iqfeeder.exe");
-    if (const fs::path library = GetParam().libraryBesideProgram(); !library.empty()) {
-        fs::copy_file(library, folder / "ftd2xx.dll");
+    GetParam().installLibrary(folder / "ftd2xx.dll");
+    if (!fs::exists(folder / "ftd2xx.dll") && systemFolderHasTheLibrary()) {
+        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
     }
     const std::string input = dir_.file("recording 70k.iq");
     testing::writeFile(input, patternBytes(70000));
@@ -148,7 +190,8 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
             ? "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
             : kNoDeviceLines;
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err, "");
+    const std::string err = windowsText(GetParam().err((folder / "ftd2xx.dll").string()));
+    EXPECT_TRUE(matches(result.err, err)) << result.err << "\nnot\n" << err;
     EXPECT_EQ(result.out, windowsText(start + "Input file is " + input +
                                       "\nSending IQ data to FTDI USB device.....\n\n" +
                                       "Checking if it's a recorded file or live stream.....\n" +
@@ -166,11 +209,32 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
     }
 }
 
+std::function<void(const fs::path&)> copyOf(fs::path (*library)()) {
+    return [library](const fs::path& to) { fs::copy_file(library(), to); };
+}
+std::string noLine(const std::string&) {
+    return {};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Deployments, DeploymentTest,
-    ::testing::Values(DeploymentCase{"MakersLibrary", fakeLibrary, true},
-                      DeploymentCase{"LibraryLackingACall", incompleteLibrary, false},
-                      DeploymentCase{"NoLibrary", [] { return fs::path(); }, false}),
+    ::testing::Values(DeploymentCase{"MakersLibrary", copyOf(fakeLibrary), true, noLine},
+                      DeploymentCase{"LibraryLackingACall", copyOf(incompleteLibrary), false,
+                                     [](const std::string&) {
+                                         return std::string(
+                                             "iqfeeder: ftd2xx.dll lacks FT_Close\n");
+                                     }},
+                      DeploymentCase{"NoLibrary", [](const fs::path&) {}, false, noLine},
+                      DeploymentCase{"BrokenLibrary", writeBrokenLibrary, false,
+                                     [](const std::string& l) {
+                                         return "iqfeeder: ftd2xx.dll: " + l + ": * (error 193)\n";
+                                     }},
+                      // Windows gives the error of a missing library here too: only the file being
+                      // there tells the two apart.
+                      DeploymentCase{"LibraryLackingADependency", copyOf(needingLibrary), false,
+                                     [](const std::string& l) {
+                                         return "iqfeeder: ftd2xx.dll: " + l + ": * (error 126)\n";
+                                     }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
