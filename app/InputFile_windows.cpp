@@ -9,11 +9,16 @@
 #include <limits>
 
 #include "app/InputFile.h"
+#include "app/WindowsPaths.h"
 
 namespace iqfeeder {
 
 InputFile::OpenStatus InputFile::open(const std::string& path) {
     close();
+    // Device names are refused unopened: opening one can act on the device.
+    if (isWindowsDeviceName(path)) {
+        return OpenStatus::NotRegularFile;
+    }
     const ::DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
@@ -27,7 +32,7 @@ InputFile::OpenStatus InputFile::open(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         return OpenStatus::CannotOpen;
     }
-    // Device names (NUL, CON, COM1) and pipes show what they are only once open; opening them
+    // Pipes, and whatever else is no disk file, show what they are only once open; opening them
     // never blocks here, unlike a FIFO on POSIX.
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         ::CloseHandle(handle);

@@ -1,5 +1,6 @@
 // The maker's library as Windows loads it: a DLL found at run time by name, its four calls
-// reached through GetProcAddress. The stand-in DLL is built from tests/fake_ftd2xx.
+// reached through GetProcAddress. The stand-in DLL is built from tests/fake_ftd2xx. And the real
+// program run as on a Windows PC: its library beside it, device names refused.
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <gtest/gtest.h>
@@ -236,6 +237,51 @@ INSTANTIATE_TEST_SUITE_P(
                                          return "iqfeeder: ftd2xx.dll: " + l + ": * (error 126)\n";
                                      }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Device names as an operator might type them, run through the real program: refused before
+// anything opens them. COM9 is pointed at a probe for the run, so an open of it would show.
+class RefusedNameTest : public MakerLibraryTest,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RefusedNameTest, IsRefusedUnopenedWithStatusOne) {
+    if (systemFolderHasTheLibrary()) {
+        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
+    }
+    const testing::DeviceOpenProbe probe("COM9");
+    const std::string path = GetParam();
+    const auto result = testing::runChild({program().string(), path}, environment_);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out,
+              windowsText(kNoDeviceLines + "Input file is " + path +
+                          "\nSending IQ data to FTDI USB device.....\n\nError opening " + path +
+                          ", not a regular file!\n"));
+    if (probe.ready()) {
+        EXPECT_FALSE(probe.opened());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RefusedNameTest,
+                         ::testing::Values("COM1", "nul.txt", "CON", "\\\\.\\COM1", "COM9",
+                                           "com9.iq", "C:\\Windows\\COM9 .log", "\\\\.\\COM9",
+                                           "\\\\?\\GLOBALROOT\\Device\\Null"),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// The probe itself: without it the test above could not fail.
+TEST(DeviceOpenProbeTest, SeesAnOpenOfTheDevice) {
+    const testing::DeviceOpenProbe probe("COM9");
+    if (!probe.ready()) {
+        GTEST_SKIP() << "this user can't define device names";
+    }
+    EXPECT_FALSE(probe.opened());
+    const HANDLE device = ::CreateFileW(L"\\\\.\\COM9", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(device, INVALID_HANDLE_VALUE) << ::GetLastError();
+    EXPECT_TRUE(probe.opened());
+    if (device != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(device);
+    }
+}
 
 }  // namespace
 }  // namespace iqfeeder

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -95,6 +96,14 @@ std::string contents(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
+std::wstring wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                             out.data(), static_cast<int>(out.size()));
+    out.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return out;
+}
+
 }  // namespace
 
 void resizeFile(const std::string& path, std::int64_t length) {
@@ -160,6 +169,35 @@ ChildResult runChild(const std::vector<std::string>& argv,
     result.out = contents(outPath);
     result.err = contents(errPath);
     return result;
+}
+
+DeviceOpenProbe::DeviceOpenProbe(const std::string& deviceName)
+    : deviceName_(wide(deviceName)),
+      pipeName_(L"iqfeeder-probe-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                deviceName_) {
+    // Never waits: a connect call only tells whether a client came.
+    pipe_ = ::CreateNamedPipeW((L"\\\\.\\pipe\\" + pipeName_).c_str(), PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 4096, 4096, 0, nullptr);
+    defined_ = pipe_ != INVALID_HANDLE_VALUE &&
+               ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, deviceName_.c_str(),
+                                  (L"\\Device\\NamedPipe\\" + pipeName_).c_str()) != FALSE;
+}
+
+DeviceOpenProbe::~DeviceOpenProbe() {
+    if (defined_) {
+        ::DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE,
+                           deviceName_.c_str(), (L"\\Device\\NamedPipe\\" + pipeName_).c_str());
+    }
+    if (pipe_ != INVALID_HANDLE_VALUE && pipe_ != nullptr) {
+        ::CloseHandle(pipe_);
+    }
+}
+
+bool DeviceOpenProbe::opened() const {
+    // Still listening: no client ever came. Connected, or came and went: it was opened.
+    const bool listening =
+        ::ConnectNamedPipe(pipe_, nullptr) == FALSE && ::GetLastError() == ERROR_PIPE_LISTENING;
+    return !listening;
 }
 
 }  // namespace iqfeeder::testing
