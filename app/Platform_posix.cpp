@@ -18,4 +18,12 @@ void sleepMilliseconds(std::uint32_t milliseconds) {
     }
 }
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+struct UnicodeConsole::Streams {};
+UnicodeConsole::UnicodeConsole() = default;
+UnicodeConsole::~UnicodeConsole() = default;
+
 }  // namespace iqfeeder

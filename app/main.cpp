@@ -1,5 +1,7 @@
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/Platform.h"
 #include "app/StreamRunner.h"
@@ -8,7 +10,9 @@
 #include "device/DriverSelection.h"
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    const iqfeeder::UnicodeConsole unicodeConsole;
+    const std::vector<std::string> arguments = iqfeeder::commandLineArguments(argc, argv);
+    if (arguments.size() < 2) {
         (void)std::fputs("Usage: iqfeeder FILE\n", stderr);  // nothing to do if stderr is gone
         return 2;
     }
@@ -21,7 +25,7 @@ int main(int argc, char** argv) {
     const iqfeeder::DriverSelection driver(std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console);
     iqfeeder::StreamRunner runner(device, console, iqfeeder::sleepMilliseconds);
-    const int status = runner.run(argv[1]);
+    const int status = runner.run(arguments[1]);
     std::cout.flush();
     return status;
 }

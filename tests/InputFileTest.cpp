@@ -140,6 +140,15 @@ const std::vector<OpenCase> kOpenCases{
      InputFile::OpenStatus::CannotOpen},
     {"Directory", [](const TempDir& d) { return d.path().string(); },
      InputFile::OpenStatus::NotRegularFile},
+    // Cyrillic and Japanese: outside any ANSI code page that holds the other.
+    {"NameOutsideTheAnsiCodePage",
+     [](const TempDir& d) {
+         const std::string path =
+             d.file("\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C \xE9\x8C\xB2\xE9\x9F\xB3.iq");
+         testing::writeFile(path, patternBytes(10));
+         return path;
+     },
+     InputFile::OpenStatus::Opened},
 #ifdef _WIN32
     {"Device", [](const TempDir&) { return std::string("NUL"); },
      InputFile::OpenStatus::NotRegularFile},

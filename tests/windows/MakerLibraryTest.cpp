@@ -1,12 +1,13 @@
 // The maker's library as Windows loads it: a DLL found at run time by name, its four calls
 // reached through GetProcAddress. The stand-in DLL is built from tests/fake_ftd2xx. And the real
-// program run as on a Windows PC: its library beside it, device names refused.
+// program run as on a Windows PC: its library beside it, any input name, device names refused.
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -25,6 +26,7 @@ using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::readFile;
 using testing::TempDir;
+using testing::utf8Path;
 using testing::windowsText;
 
 fs::path fakeLibrary() {
@@ -39,7 +41,7 @@ fs::path needingLibrary() {
 }
 // A file of the library's name that is no DLL at all.
 void writeBrokenLibrary(const fs::path& path) {
-    testing::writeFile(path.string(), patternBytes(4096));
+    testing::writeFile(utf8Path(path), patternBytes(4096));
 }
 fs::path program() {
     return testing::testProgramDirectory() / IQFEEDER_PROGRAM_FROM_TESTS;
@@ -74,6 +76,10 @@ bool matches(const std::string& err, const std::string& expected) {
            std::count(err.begin(), err.end(), '\n') ==
                std::count(expected.begin(), expected.end(), '\n');
 }
+
+// Cyrillic and Japanese, which no ANSI code page holds together.
+const std::string kNameOutsideTheAnsiCodePage =
+    "\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C \xE9\x8C\xB2\xE9\x9F\xB3.iq";
 
 class MakerLibraryTest : public ::testing::Test {
   protected:
@@ -155,13 +161,14 @@ TEST_F(MakerLibraryTest, CopyInTheWorkingDirectoryIsNotPickedUpByName) {
 }
 
 // The real program, deployed as on a Windows PC: iqfeeder.exe in a folder of its own, with or
-// without ftd2xx.dll beside it.
+// without ftd2xx.dll beside it, sending a recording of any name.
 struct DeploymentCase {
     const char* name;
     std::function<void(const fs::path& library)> installLibrary;  // does nothing: none
     bool deviceFound;
     // The line on standard error, given the path of the DLL beside the program (see matches()).
     std::function<std::string(const std::string& library)> err;
+    std::function<std::string(const TempDir&)> recordingPath;
 };
 
 void PrintTo(const DeploymentCase& c, std::ostream* out) {
@@ -179,7 +186,7 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
     if (!fs::exists(folder / "ftd2xx.dll") && systemFolderHasTheLibrary()) {
         GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
     }
-    const std::string input = dir_.file("recording 70k.iq");
+    const std::string input = GetParam().recordingPath(dir_);
     testing::writeFile(input, patternBytes(70000));
 
     const auto result =
@@ -191,7 +198,7 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
             ? "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
             : kNoDeviceLines;
     EXPECT_EQ(result.exitStatus, 0);
-    const std::string err = windowsText(GetParam().err((folder / "ftd2xx.dll").string()));
+    const std::string err = windowsText(GetParam().err(utf8Path(folder / "ftd2xx.dll")));
     EXPECT_TRUE(matches(result.err, err)) << result.err << "\nnot\n" << err;
     EXPECT_EQ(result.out, windowsText(start + "Input file is " + input +
                                       "\nSending IQ data to FTDI USB device.....\n\n" +
@@ -216,26 +223,45 @@ std::function<void(const fs::path&)> copyOf(fs::path (*library)()) {
 std::string noLine(const std::string&) {
     return {};
 }
+std::string plainRecording(const TempDir& d) {
+    return d.file("recording 70k.iq");
+}
+
+// Deeper than MAX_PATH allows a plain path.
+std::string pathLongerThanMaxPath(const TempDir& d) {
+    std::string path = utf8Path(d.path());
+    for (const char letter : {'a', 'b', 'c', 'd'}) {
+        path += "\\folder " + std::string(70, letter);
+        fs::create_directory(testing::pathFromUtf8(path));
+    }
+    path += "\\recording 70k.iq";
+    EXPECT_GT(path.size(), 300U);
+    return path;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Deployments, DeploymentTest,
-    ::testing::Values(DeploymentCase{"MakersLibrary", copyOf(fakeLibrary), true, noLine},
-                      DeploymentCase{"LibraryLackingACall", copyOf(incompleteLibrary), false,
-                                     [](const std::string&) {
-                                         return std::string(
-                                             "iqfeeder: ftd2xx.dll lacks FT_Close\n");
-                                     }},
-                      DeploymentCase{"NoLibrary", [](const fs::path&) {}, false, noLine},
-                      DeploymentCase{"BrokenLibrary", writeBrokenLibrary, false,
-                                     [](const std::string& l) {
-                                         return "iqfeeder: ftd2xx.dll: " + l + ": * (error 193)\n";
-                                     }},
-                      // Windows gives the error of a missing library here too: only the file being
-                      // there tells the two apart.
-                      DeploymentCase{"LibraryLackingADependency", copyOf(needingLibrary), false,
-                                     [](const std::string& l) {
-                                         return "iqfeeder: ftd2xx.dll: " + l + ": * (error 126)\n";
-                                     }}),
+    ::testing::Values(
+        DeploymentCase{"MakersLibrary", copyOf(fakeLibrary), true, noLine, plainRecording},
+        DeploymentCase{
+            "LibraryLackingACall", copyOf(incompleteLibrary), false,
+            [](const std::string&) { return std::string("iqfeeder: ftd2xx.dll lacks FT_Close\n"); },
+            plainRecording},
+        DeploymentCase{"NoLibrary", [](const fs::path&) {}, false, noLine, plainRecording},
+        DeploymentCase{
+            "BrokenLibrary", writeBrokenLibrary, false,
+            [](const std::string& l) { return "iqfeeder: ftd2xx.dll: " + l + ": * (error 193)\n"; },
+            plainRecording},
+        // Windows gives the error of a missing library here too: only the file being there
+        // tells the two apart.
+        DeploymentCase{
+            "LibraryLackingADependency", copyOf(needingLibrary), false,
+            [](const std::string& l) { return "iqfeeder: ftd2xx.dll: " + l + ": * (error 126)\n"; },
+            plainRecording},
+        DeploymentCase{"NameOutsideTheAnsiCodePage", copyOf(fakeLibrary), true, noLine,
+                       [](const TempDir& d) { return d.file(kNameOutsideTheAnsiCodePage); }},
+        DeploymentCase{"PathLongerThanMaxPath", copyOf(fakeLibrary), true, noLine,
+                       pathLongerThanMaxPath}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Device names as an operator might type them, run through the real program: refused before
@@ -281,6 +307,45 @@ TEST(DeviceOpenProbeTest, SeesAnOpenOfTheDevice) {
     if (device != INVALID_HANDLE_VALUE) {
         ::CloseHandle(device);
     }
+}
+
+// What the operator sees on a console: the name as it is, whatever the console's code page. Needs
+// a console (a Command Prompt; under wine, a pseudo-terminal, which ctest provides for this test
+// alone and then sets IQFEEDER_EXPECT_CONSOLE so that a missing console fails rather than skips).
+class ConsoleTest : public MakerLibraryTest {};
+
+TEST_F(ConsoleTest, NameOutsideTheAnsiCodePageShowsAsItIsOnTheConsole) {
+    const HANDLE console = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ::DWORD mode = 0;
+    if (::GetConsoleMode(console, &mode) == FALSE) {
+        ASSERT_EQ(std::getenv("IQFEEDER_EXPECT_CONSOLE"), nullptr) << "no console";
+        GTEST_SKIP() << "standard output is no console";
+    }
+    const std::string input = dir_.file(kNameOutsideTheAnsiCodePage);
+    testing::writeFile(input, patternBytes(1000));
+    // From the top of a clear screen, so the program's lines are where they are looked for.
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &screen));
+    ::DWORD cells = 0;
+    ::FillConsoleOutputCharacterW(
+        console, L' ', static_cast<::DWORD>(screen.dwSize.X * screen.dwSize.Y), {0, 0}, &cells);
+    ::SetConsoleCursorPosition(console, {0, 0});
+
+    EXPECT_EQ(testing::runChildOnThisConsole({program().string(), input}, environment_), 0);
+
+    ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &screen));
+    std::vector<std::wstring> rows;
+    for (SHORT row = 0; row <= screen.dwCursorPosition.Y; ++row) {
+        std::wstring cellsOfRow(static_cast<std::size_t>(screen.dwSize.X), L' ');
+        ::DWORD read = 0;
+        ::ReadConsoleOutputCharacterW(console, cellsOfRow.data(),
+                                      static_cast<::DWORD>(cellsOfRow.size()), {0, row}, &read);
+        cellsOfRow.resize(std::min<std::size_t>(read, cellsOfRow.size()));
+        rows.push_back(cellsOfRow.substr(0, cellsOfRow.find_last_not_of(L' ') + 1));
+    }
+    const std::wstring expected = fs::path(std::u8string(input.begin(), input.end())).wstring();
+    EXPECT_NE(std::find(rows.begin(), rows.end(), L"Input file is " + expected), rows.end())
+        << "the screen holds no row showing the name";
 }
 
 }  // namespace

@@ -104,6 +104,29 @@ std::wstring wide(const std::string& utf8) {
     return out;
 }
 
+// Starts argv (UTF-8, as every path in the tests) through the UTF-16 command line, as Windows
+// starts a program for the operator; waits for it and returns its exit status.
+int runProcess(const std::vector<std::string>& argv,
+               const std::map<std::string, std::string>& extraEnvironment, STARTUPINFOW& startup) {
+    std::string commandLine;
+    for (const auto& argument : argv) {
+        commandLine += (commandLine.empty() ? "" : " ") + quoted(argument);
+    }
+    std::wstring wideCommandLine = wide(commandLine);
+    std::string environment = environmentBlock(extraEnvironment);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(wide(argv.at(0)).c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE,
+                          0, environment.data(), nullptr, &startup, &process)) {
+        throw std::runtime_error("cannot start " + argv.at(0));
+    }
+    const Handle processHandle(process.hProcess);
+    const Handle threadHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::DWORD exitCode = 0;
+    return ::GetExitCodeProcess(process.hProcess, &exitCode) ? static_cast<int>(exitCode) : -1;
+}
+
 }  // namespace
 
 void resizeFile(const std::string& path, std::int64_t length) {
@@ -142,33 +165,22 @@ ChildResult runChild(const std::vector<std::string>& argv,
         if (!in.valid() || !out.valid() || !err.valid()) {
             throw std::runtime_error("cannot set up the child's standard handles");
         }
-        std::string commandLine;
-        for (const auto& argument : argv) {
-            commandLine += (commandLine.empty() ? "" : " ") + quoted(argument);
-        }
-        std::string environment = environmentBlock(extraEnvironment);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
+        STARTUPINFOW startup{};
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.get();
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
-        PROCESS_INFORMATION process{};
-        if (!::CreateProcessA(argv.at(0).c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                              environment.data(), nullptr, &startup, &process)) {
-            throw std::runtime_error("cannot start " + argv.at(0));
-        }
-        const Handle processHandle(process.hProcess);
-        const Handle threadHandle(process.hThread);
-        ::WaitForSingleObject(process.hProcess, INFINITE);
-        ::DWORD exitCode = 0;
-        if (::GetExitCodeProcess(process.hProcess, &exitCode)) {
-            result.exitStatus = static_cast<int>(exitCode);
-        }
+        result.exitStatus = runProcess(argv, extraEnvironment, startup);
     }
     result.out = contents(outPath);
     result.err = contents(errPath);
     return result;
+}
+
+int runChildOnThisConsole(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& extraEnvironment) {
+    STARTUPINFOW startup{};
+    return runProcess(argv, extraEnvironment, startup);
 }
 
 DeviceOpenProbe::DeviceOpenProbe(const std::string& deviceName)

@@ -25,6 +25,10 @@ class ScopedEnvironment {
     std::vector<std::string> names_;
 };
 
+// Runs argv with its standard handles on this process's console, and returns its exit status.
+int runChildOnThisConsole(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& extraEnvironment);
+
 // Points a device name (COM9, say) at a named pipe of its own for as long as it lives, so that
 // whatever opens the device, even only to read its attributes, shows as a client of the pipe.
 class DeviceOpenProbe {

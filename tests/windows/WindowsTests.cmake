@@ -76,4 +76,18 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     set_tests_properties(wine_prefix iqfeeder_windows_tests PROPERTIES
         ENVIRONMENT "${wine_environment}"
         ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
+
+    # Wine gives a program a console only on a terminal: the console test runs again under a
+    # pseudo-terminal (script, from util-linux), where it must find one.
+    find_program(IQFEEDER_SCRIPT script)
+    if(IQFEEDER_SCRIPT)
+        add_test(NAME iqfeeder_windows_console_test
+            COMMAND ${IQFEEDER_SCRIPT} -qec
+                "'${CMAKE_CROSSCOMPILING_EMULATOR}' '$<TARGET_FILE:iqfeeder_windows_tests>' --gtest_filter=ConsoleTest.*"
+                /dev/null)
+        set_tests_properties(iqfeeder_windows_console_test PROPERTIES
+            FIXTURES_REQUIRED wine TIMEOUT 120
+            ENVIRONMENT "${wine_environment};IQFEEDER_EXPECT_CONSOLE=1"
+            ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
+    endif()
 endif()
