@@ -10,27 +10,55 @@
 #include <string>
 
 #include "app/InputFile.h"
+#include "app/WindowsPaths.h"
 #include "common/SystemError.h"
+#include "common/Utf16.h"
 
 namespace iqfeeder {
 
+namespace {
+
+// The path as Windows takes it: UTF-16, and past MAX_PATH in the \\?\ form, which has no such
+// limit but skips Windows' reading of the path, so it is made whole and absolute first.
+Utf16String windowsPath(const std::string& path) {
+    Utf16String wide = utf16FromUtf8(path);
+    const ::DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed < MAX_PATH) {
+        return wide;  // as before: short paths go as given
+    }
+    Utf16String full(needed, L'\0');
+    const ::DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return wide;
+    }
+    full.resize(length);
+    return extendedLengthPath(full);
+}
+
+}  // namespace
+
 InputFile::OpenStatus InputFile::open(const std::string& path) {
     close();
-    const ::DWORD attributes = ::GetFileAttributesA(path.c_str());
+    // Device names are refused unopened: opening one can act on the device.
+    if (isWindowsDeviceName(path)) {
+        return OpenStatus::NotRegularFile;
+    }
+    const Utf16String wide = windowsPath(path);
+    const ::DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
         return OpenStatus::NotRegularFile;
     }
     // The producer may go on writing and appending, and may even rename or replace its file,
     // while we hold it: share everything, as a reader should.
-    HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ,
+    HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         openError_ = static_cast<int>(::GetLastError());
         return OpenStatus::CannotOpen;
     }
-    // Device names (NUL, CON, COM1) and pipes show what they are only once open; opening them
+    // Pipes, and whatever else is no disk file, show what they are only once open; opening them
     // never blocks here, unlike a FIFO on POSIX.
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         ::CloseHandle(handle);

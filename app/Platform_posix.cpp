@@ -36,4 +36,16 @@ bool standardStreamsShareATerminal() {
            out.st_rdev == err.st_rdev;
 }
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+struct UnicodeConsole::Streams {};
+UnicodeConsole::UnicodeConsole() = default;
+UnicodeConsole::~UnicodeConsole() = default;
+
+bool UnicodeConsole::routesStandardOutput() const {
+    return false;
+}
+
 }  // namespace iqfeeder

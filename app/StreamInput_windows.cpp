@@ -10,6 +10,7 @@
 
 #include "app/StreamInput.h"
 #include "common/SystemError.h"
+#include "common/Utf16.h"
 
 namespace iqfeeder {
 namespace {
@@ -39,14 +40,15 @@ bool StreamInput::open(const std::string& path) {
         return true;
     }
     // A named pipe's server may not exist yet: wait for it, as a FIFO's reader waits.
+    const Utf16String name = utf16FromUtf8(path);
     HANDLE pipe = INVALID_HANDLE_VALUE;
     for (;;) {
-        pipe = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+        pipe = ::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (pipe != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_PIPE_BUSY) {
             break;
         }
-        (void)::WaitNamedPipeA(path.c_str(), NMPWAIT_WAIT_FOREVER);
+        (void)::WaitNamedPipeW(name.c_str(), NMPWAIT_WAIT_FOREVER);
     }
     if (pipe == INVALID_HANDLE_VALUE) {
         error_ = static_cast<int>(::GetLastError());

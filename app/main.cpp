@@ -27,9 +27,9 @@ std::uint64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
     iqfeeder::prepareStandardStreams();
-    const std::vector<std::string> args(argv, argv + argc);
-    iqfeeder::CommandLine commandLine =
-        iqfeeder::parseCommandLine(args, iqfeeder::DriverSelection::haveLibFtdi());
+    const iqfeeder::UnicodeConsole unicodeConsole;
+    iqfeeder::CommandLine commandLine = iqfeeder::parseCommandLine(
+        iqfeeder::commandLineArguments(argc, argv), iqfeeder::DriverSelection::haveLibFtdi());
     // Known only by looking at the path: a FIFO can't be sent again either.
     if (commandLine.action == iqfeeder::CommandLine::Action::Run && commandLine.run.repeat &&
         iqfeeder::isStreamPath(commandLine.run.inputPath)) {
@@ -62,13 +62,15 @@ int main(int argc, char** argv) {
             "on, the transmission goes on\n",
             reason.c_str());
     });
+    // A Windows console shows text written to it in UTF-16, through std::cout.
     std::ostream outputStream(&output);
-    iqfeeder::Console console(outputStream, onTerminal);
+    iqfeeder::Console console(unicodeConsole.routesStandardOutput() ? std::cout : outputStream,
+                              onTerminal);
     if (sharedScreen) {
         console.shareScreenWith(diagnostics);
     }
 
-    const iqfeeder::DriverSelection driver(commandLine.driver);
+    const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console, diagnostics, iqfeeder::stopRequested);
     if (commandLine.action == iqfeeder::CommandLine::Action::List) {
         return device.printDeviceTable() > 0 ? 0 : 1;
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
         device, {console, diagnostics, iqfeeder::sleepUnlessStopped, iqfeeder::stopRequested});
     const int status = runner.run(commandLine.run);
     output.flush();
+    std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
             "%s", iqfeeder::runSummary(device.counters(), millisecondsSince(start)).c_str());

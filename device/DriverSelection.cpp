@@ -12,9 +12,10 @@ bool DriverSelection::haveLibFtdi() {
 #endif
 }
 
-DriverSelection::DriverSelection(DriverChoice choice) : table_(absentDriverTable()) {
+DriverSelection::DriverSelection(DriverChoice choice, std::ostream& diagnostics)
+    : table_(absentDriverTable()) {
     if (choice == DriverChoice::Automatic || choice == DriverChoice::Maker) {
-        makerLibrary_ = MakerLibraryDriver::load();
+        makerLibrary_ = MakerLibraryDriver::load(diagnostics);
         if (makerLibrary_) {
             table_ = makerLibrary_->table();
             return;

@@ -1,8 +1,10 @@
 // Picks the driver at start, as the operator chose or, by default, the maker's library when it
 // loads, otherwise libftdi1 when the program was built with it, otherwise the table whose calls
-// all fail. Holds whatever it chose for the whole run.
+// all fail. Holds whatever it chose for the whole run. Why a maker's library that is there was
+// passed over goes to `diagnostics`.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 
 #include "device/DriverChoice.h"
@@ -14,7 +16,7 @@ namespace iqfeeder {
 
 class DriverSelection {
   public:
-    explicit DriverSelection(DriverChoice choice = DriverChoice::Automatic);
+    DriverSelection(DriverChoice choice, std::ostream& diagnostics);
     const DriverTable& table() const { return table_; }
 
     // Whether this build has the libftdi1 driver.

@@ -34,7 +34,7 @@ struct DriverTable {
     void* context = nullptr;
     FT_STATUS (*listDevices)(void* context, void* arg1, void* arg2, DWORD flags) = nullptr;
     FT_STATUS (*open)(void* context, int deviceIndex, FT_HANDLE* handle) = nullptr;
-    FT_STATUS (*write)
+    FT_STATUS(*write)
     (void* context, FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
      DWORD* bytesWritten) = nullptr;
     FT_STATUS (*close)(void* context, FT_HANDLE handle) = nullptr;

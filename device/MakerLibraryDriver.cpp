@@ -1,5 +1,8 @@
 #include "device/MakerLibraryDriver.h"
 
+#include <ostream>
+#include <string>
+
 namespace iqfeeder {
 
 const char* makerLibraryName() {
@@ -12,27 +15,33 @@ const char* makerLibraryName() {
 #endif
 }
 
-namespace {
-
-template <typename Function>
-Function lookUp(const DynamicLibrary& library, const char* name) {
-    // Function pointers from a symbol address: the platform loaders guarantee this works.
-    return reinterpret_cast<Function>(library.symbol(name));
-}
-
-}  // namespace
-
-std::unique_ptr<MakerLibraryDriver> MakerLibraryDriver::load(const char* libraryName) {
+std::unique_ptr<MakerLibraryDriver> MakerLibraryDriver::load(std::ostream& diagnostics,
+                                                             const char* libraryName) {
     std::unique_ptr<MakerLibraryDriver> driver(new MakerLibraryDriver(libraryName));
-    if (!driver->library_.isLoaded()) {
+    const DynamicLibrary& library = driver->library_;
+    if (!library.isLoaded()) {
+        if (!library.failure().empty()) {
+            // One insertion, so the line is never split between two writes.
+            diagnostics << std::string("iqfeeder: ") + libraryName + ": " + library.failure() +
+                               "\n";
+        }
         return nullptr;
     }
-    driver->listDevices_ = lookUp<FT_ListDevicesFn>(driver->library_, "FT_ListDevices");
-    driver->open_ = lookUp<FT_OpenFn>(driver->library_, "FT_Open");
-    driver->write_ = lookUp<FT_WriteFn>(driver->library_, "FT_Write");
-    driver->close_ = lookUp<FT_CloseFn>(driver->library_, "FT_Close");
-    if (driver->listDevices_ == nullptr || driver->open_ == nullptr || driver->write_ == nullptr ||
-        driver->close_ == nullptr) {
+    const char* missing = nullptr;
+    const auto find = [&](const char* call) {
+        void* address = library.symbol(call);
+        if (address == nullptr && missing == nullptr) {
+            missing = call;
+        }
+        return address;
+    };
+    // Function pointers from a symbol address: the platform loaders guarantee this works.
+    driver->listDevices_ = reinterpret_cast<FT_ListDevicesFn>(find("FT_ListDevices"));
+    driver->open_ = reinterpret_cast<FT_OpenFn>(find("FT_Open"));
+    driver->write_ = reinterpret_cast<FT_WriteFn>(find("FT_Write"));
+    driver->close_ = reinterpret_cast<FT_CloseFn>(find("FT_Close"));
+    if (missing != nullptr) {
+        diagnostics << std::string("iqfeeder: ") + libraryName + " lacks " + missing + "\n";
         return nullptr;
     }
     return driver;

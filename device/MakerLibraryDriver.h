@@ -1,7 +1,9 @@
 // The maker's D2XX library, loaded at run time. A library that lacks any of the four calls
-// counts as absent.
+// counts as absent; so does one that is there but does not load, and for both a line to the
+// diagnostics stream says why.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <optional>
 
@@ -29,8 +31,10 @@ const char* makerLibraryName();
 
 class MakerLibraryDriver {
   public:
-    // Null when the library can't be loaded or lacks one of the four calls.
-    static std::unique_ptr<MakerLibraryDriver> load(const char* libraryName = makerLibraryName());
+    // Null when the library can't be loaded or lacks one of the four calls; unless it is simply
+    // not installed, one line on `diagnostics` then names the file and the reason.
+    static std::unique_ptr<MakerLibraryDriver> load(std::ostream& diagnostics,
+                                                    const char* libraryName = makerLibraryName());
 
     DriverTable table();
 

@@ -80,6 +80,7 @@ TEST_F(EndToEndTest, LibraryLackingACallCountsAsAbsent) {
     const auto result =
         runChild({kProgram, "--driver=maker", input_}, environment(kIncompleteLibraryDir));
     EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "iqfeeder: libftd2xx.so lacks FT_Close\n");
     EXPECT_EQ(result.out, kNoDeviceLines + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
     EXPECT_TRUE(readFile(log_).empty());
 }
@@ -88,6 +89,7 @@ TEST_F(EndToEndTest, WithoutAnyLibraryTheRunStillSendsToTheEnd) {
     const auto result =
         runChild({kProgram, "--driver=maker", input_}, {{"LD_LIBRARY_PATH", dir_.file("none")}});
     EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");  // not installed is no fault
     EXPECT_EQ(result.out, kNoDeviceLines + recordedRun(input_, "FT_W32_WriteFile Failed\n"));
 }
 

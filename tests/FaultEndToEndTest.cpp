@@ -165,31 +165,72 @@ INSTANTIATE_TEST_SUITE_P(
                         kFullLog}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Stand-ins each lacking one of the four calls: all are treated as no library at all.
-class MissingSymbolTest : public FaultEndToEndTest,
-                          public ::testing::WithParamInterface<const char*> {};
+// Maker's libraries that are there but can't be used, each with its reason on standard error:
+// stand-ins each lacking one of the four calls, a file that is no library, and a stand-in whose
+// own dependency is missing. All are treated as no library at all.
+struct UnusableLibraryCase {
+    const char* name;
+    std::function<std::string(const TempDir&)> libraryDir;
+    std::function<std::string(const std::string& libraryDir)> err;
+};
+void PrintTo(const UnusableLibraryCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
-TEST_P(MissingSymbolTest, LibraryCountsAsAbsent) {
+class UnusableLibraryTest : public FaultEndToEndTest,
+                            public ::testing::WithParamInterface<UnusableLibraryCase> {};
+
+TEST_P(UnusableLibraryTest, CountsAsAbsentAndSaysWhy) {
     const std::string input = dir_.file("recording.iq");
     writeFile(input, patternBytes(1000));
     // The maker's library by name, so that no fallback to libftdi1 reaches a real device.
-    const auto result = runChild(
-        {kProgram, "--driver=maker", input},
-        {{"LD_LIBRARY_PATH", std::string(FAKE_FTD2XX_WITHOUT_DIR) + "/without_" + GetParam()},
-         {"FAKE_FTD2XX_LOG", log_},
-         {"FAKE_FTD2XX_CAPTURE", capture_}});
+    const std::string libraryDir = GetParam().libraryDir(dir_);
+    const auto result =
+        runChild({kProgram, "--driver=maker", input}, {{"LD_LIBRARY_PATH", libraryDir},
+                                                       {"FAKE_FTD2XX_LOG", log_},
+                                                       {"FAKE_FTD2XX_CAPTURE", capture_}});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, kNoDeviceLines + started(input) +
                               "Checking if it's a recorded file or live stream.....\n"
                               "Using pre-recorded file, Sent 0 of 1KB\r" +
                               kFailed + "Using pre-recorded file, Sent 32 of 1KB\rFile sent.\n");
+    EXPECT_EQ(result.err, GetParam().err(libraryDir));
     EXPECT_EQ(calls(), "");
     EXPECT_TRUE(deviceBytes().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Library, MissingSymbolTest,
-                         ::testing::Values("FT_ListDevices", "FT_Open", "FT_Write", "FT_Close"),
-                         [](const auto& info) { return std::string(info.param); });
+UnusableLibraryCase lacking(const char* call) {
+    return {call,
+            [call](const TempDir&) {
+                return std::string(FAKE_FTD2XX_WITHOUT_DIR) + "/without_" + call;
+            },
+            [call](const std::string&) {
+                return std::string("iqfeeder: libftd2xx.so lacks ") + call + "\n";
+            }};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Library, UnusableLibraryTest,
+    ::testing::Values(
+        lacking("FT_ListDevices"), lacking("FT_Open"), lacking("FT_Write"), lacking("FT_Close"),
+        UnusableLibraryCase{"NotALibrary",
+                            [](const TempDir& d) {
+                                writeFile(d.file("libftd2xx.so"), patternBytes(4096));
+                                return d.path().string();
+                            },
+                            [](const std::string& dir) {
+                                return "iqfeeder: libftd2xx.so: " + dir +
+                                       "/libftd2xx.so: invalid ELF header\n";
+                            }},
+        UnusableLibraryCase{
+            "DependencyMissing",
+            [](const TempDir&) { return std::string(FAKE_FTD2XX_NEEDING_DIR); },
+            [](const std::string&) {
+                return std::string(
+                    "iqfeeder: libftd2xx.so: libiqfeeder_absent_dependency.so: cannot open "
+                    "shared object file: No such file or directory\n");
+            }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Input the program refuses before sending anything: the fixed line, status 1, the device
 // closed again and nothing written.

@@ -11,8 +11,13 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/InputFile.h"
+#include "app/WindowsPaths.h"
+#include "common/Utf16.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -136,6 +141,15 @@ const std::vector<OpenCase> kOpenCases{
      InputFile::OpenStatus::CannotOpen},
     {"Directory", [](const TempDir& d) { return d.path().string(); },
      InputFile::OpenStatus::NotRegularFile},
+    // Cyrillic and Japanese: outside any ANSI code page that holds the other.
+    {"NameOutsideTheAnsiCodePage",
+     [](const TempDir& d) {
+         const std::string path =
+             d.file("\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C \xE9\x8C\xB2\xE9\x9F\xB3.iq");
+         testing::writeFile(path, patternBytes(10));
+         return path;
+     },
+     InputFile::OpenStatus::Opened},
 #ifdef _WIN32
     {"Device", [](const TempDir&) { return std::string("NUL"); },
      InputFile::OpenStatus::NotRegularFile},
@@ -166,6 +180,109 @@ const std::vector<OpenCase> kOpenCases{
 
 INSTANTIATE_TEST_SUITE_P(Paths, InputFileOpenTest, ::testing::ValuesIn(kOpenCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What Windows would open as a device, whichever platform runs the check.
+TEST(WindowsPathTest, DeviceNamesInEveryFormWindowsReadsThemAndNothingElse) {
+    for (const char* device : {"COM1",
+                               "com1",
+                               "COM0",
+                               "lpt9",
+                               "NUL",
+                               "Con",
+                               "PRN",
+                               "aux",
+                               "CONIN$",
+                               "conout$.txt",
+                               "nul.txt",
+                               "aux.tar.gz",
+                               "PRN.",
+                               "LPT1 ",
+                               "nul .txt",
+                               "CON:",
+                               "com1:stream",
+                               "C:NUL",
+                               "C:\\data\\COM1",
+                               "C:/data/com9.iq",
+                               "relative\\dir\\Nul.iq",
+                               "\\\\server\\share\\LPT3.log",
+                               "COM\xC2\xB9",
+                               "lpt\xC2\xB3.bin",
+                               "COM\xC2\xB2",
+                               "\\\\.\\COM1",
+                               "\\\\.\\PhysicalDrive0",
+                               "\\\\.\\C:",
+                               "\\\\.\\C:\\data\\f.iq",
+                               "//./COM1",
+                               "//?/C:/f.iq",
+                               "\\\\?\\GLOBALROOT\\Device\\Null",
+                               "\\\\?\\globalroot\\x",
+                               "\\\\?\\COM1",
+                               "\\\\?\\C:",
+                               "\\\\?\\Volume{1234}",
+                               "\\??\\COM1",
+                               "\\??\\C:"}) {
+        EXPECT_TRUE(isWindowsDeviceName(device)) << device;
+    }
+    for (const char* file :
+         {"recording.iq", "COM10", "COM", "LPT", "COMA", "CON1", "console.iq", "nul_file.iq",
+          "x.nul", "NUL\\file.iq", "C:\\data\\", "COM\xC2\xB9\xC2\xB9", "LPT\xC2\xB4",
+          "\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C.iq", "\\\\.\\pipe\\feed",
+          "\\\\.\\PIPE\\feed", "//./pipe/feed", "\\\\?\\pipe\\feed",
+          // In the file namespace a name is taken as it is: COM1 there is a file called COM1.
+          "\\\\?\\C:\\data\\COM1", "\\\\?\\UNC\\server\\share\\x.iq", "\\\\?\\Volume{1234}\\x.iq",
+          "\\??\\C:\\x.iq", "\\\\server\\share\\x.iq"}) {
+        EXPECT_FALSE(isWindowsDeviceName(file)) << file;
+    }
+}
+
+TEST(WindowsPathTest, LongPathsTakeTheExtendedLengthFormWithBackslashes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\a\\b.iq", "\\\\?\\C:\\a\\b.iq"},
+        {"C:/a/b.iq", "\\\\?\\C:\\a\\b.iq"},
+        {"\\\\server\\share\\x.iq", "\\\\?\\UNC\\server\\share\\x.iq"},
+        {"//server/share/x.iq", "\\\\?\\UNC\\server\\share\\x.iq"},
+        {"\\\\?\\C:\\x.iq", "\\\\?\\C:\\x.iq"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+    };
+    for (const auto& [full, extended] : cases) {
+        EXPECT_TRUE(extendedLengthPath(utf16FromUtf8(full)) == utf16FromUtf8(extended)) << full;
+    }
+}
+
+// UTF-8 and the UTF-16 units Windows takes for it, both ways.
+TEST(WindowsPathTest, NamesCrossBetweenUtf8AndUtf16Unchanged) {
+    const std::pair<std::string, std::vector<std::uint16_t>> cases[] = {
+        {"plain.iq", {'p', 'l', 'a', 'i', 'n', '.', 'i', 'q'}},
+        {"\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C",
+         {0x0417, 0x0430, 0x043F, 0x0438, 0x0441, 0x044C}},
+        {"\xE9\x8C\xB2\xE9\x9F\xB3", {0x9332, 0x97F3}},
+        {"\xC3\xA9\xE2\x82\xAC", {0x00E9, 0x20AC}},
+        {"\xF0\x9F\x93\xA1", {0xD83D, 0xDCE1}},
+        // Lone surrogates, which Windows file names may hold, keep their own three bytes.
+        {"a\xED\xA0\x80"
+         "b",
+         {'a', 0xD800, 'b'}},
+        {"\xED\xB0\x80", {0xDC00}},
+    };
+    for (const auto& [utf8, units] : cases) {
+        const Utf16String utf16(units.begin(), units.end());
+        EXPECT_TRUE(utf16FromUtf8(utf8) == utf16) << utf8;
+        EXPECT_EQ(utf8FromUtf16(utf16), utf8);
+    }
+    // Bytes that are no UTF-8 each stand for one replacement character.
+    EXPECT_TRUE(utf16FromUtf8("a\xFF\xC0\xAF\xE9\x8C") ==
+                Utf16String({'a', 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD}));
+}
+
+TEST(WindowsPathTest, ACharacterCutAtTheEndOfAWriteWaitsForTheRest) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"ab", 2},           {"ab\xD0", 2},           {"ab\xE9\x8C", 2}, {"ab\xE9\x8C\xB2", 5},
+        {"\xF0\x9F\x93", 0}, {"\xF0\x9F\x93\xA1", 4}, {"a\x80", 2},      {"", 0},
+    };
+    for (const auto& [text, complete] : cases) {
+        EXPECT_EQ(completeUtf8Length(text), complete) << text;
+    }
+}
 
 }  // namespace
 }  // namespace iqfeeder

@@ -16,6 +16,19 @@ foreach(symbol FT_ListDevices FT_Open FT_Write FT_Close)
     target_link_libraries(${target} PRIVATE iqfeeder_warnings)
     list(APPEND fake_without_targets ${target})
 endforeach()
+# A stand-in that needs a library left where the loader won't look (no run path to it).
+add_library(fake_ftd2xx_dependency SHARED fake_ftd2xx/dependency.cpp)
+set_target_properties(fake_ftd2xx_dependency PROPERTIES OUTPUT_NAME iqfeeder_absent_dependency
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_dependency)
+add_library(fake_ftd2xx_needing SHARED fake_ftd2xx/fake_ftd2xx.cpp)
+target_compile_definitions(fake_ftd2xx_needing PRIVATE FAKE_FTD2XX_NEEDS_DEPENDENCY)
+target_link_libraries(fake_ftd2xx_needing PRIVATE fake_ftd2xx_dependency)
+set_target_properties(fake_ftd2xx_needing PROPERTIES OUTPUT_NAME ftd2xx SKIP_BUILD_RPATH ON
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_needing)
+foreach(lib fake_ftd2xx_dependency fake_ftd2xx_needing)
+    target_link_libraries(${lib} PRIVATE iqfeeder_warnings)
+endforeach()
+
 # Without unique symbols, dlclose really unloads the stand-ins, so memcheck sees what they hold.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     foreach(lib fake_ftd2xx fake_ftd2xx_incomplete ${fake_without_targets})
@@ -25,8 +38,9 @@ endif()
 
 iqfeeder_add_program_test(iqfeeder_fault_e2e_tests FaultEndToEndTest.cpp)
 target_compile_definitions(iqfeeder_fault_e2e_tests PRIVATE
-    FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}")
-add_dependencies(iqfeeder_fault_e2e_tests ${fake_without_targets})
+    FAKE_FTD2XX_WITHOUT_DIR="${fake_without_dir}"
+    FAKE_FTD2XX_NEEDING_DIR="$<TARGET_FILE_DIR:fake_ftd2xx_needing>")
+add_dependencies(iqfeeder_fault_e2e_tests ${fake_without_targets} fake_ftd2xx_needing)
 gtest_discover_tests(iqfeeder_fault_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOUT 120)
 
 # The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh

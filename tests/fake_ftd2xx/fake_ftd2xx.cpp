@@ -35,6 +35,10 @@
 #define FAKE_FTD2XX_API
 #endif
 
+#ifdef FAKE_FTD2XX_NEEDS_DEPENDENCY
+extern "C" int fake_ftd2xx_dependency();
+#endif
+
 using FT_STATUS = std::uint32_t;
 using DWORD = std::uint32_t;
 using FT_HANDLE = void*;
@@ -180,6 +184,9 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
 
 #ifndef FAKE_FTD2XX_WITHOUT_CLOSE
 FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Close(FT_HANDLE handle) {
+#ifdef FAKE_FTD2XX_NEEDS_DEPENDENCY
+    fake_ftd2xx_dependency();
+#endif
     logCall("FT_Close");
     return handle == &deviceToken ? 0 : 1;
 }

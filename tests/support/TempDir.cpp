@@ -26,6 +26,33 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+std::string TempDir::file(const std::string& name) const {
+    return utf8Path(path_ / pathFromUtf8(name));
+}
+
+std::filesystem::path pathFromUtf8(const std::string& path) {
+#ifdef _WIN32
+    // Past MAX_PATH only the \\?\ form of an absolute path, with backslashes, opens everywhere.
+    const bool longAbsolute = path.size() >= 260 && path.size() > 2 && path[1] == ':';
+    std::u8string utf8 = longAbsolute ? u8"\\\\?\\" : u8"";
+    for (const char c : path) {
+        utf8.push_back(longAbsolute && c == '/' ? u8'\\' : static_cast<char8_t>(c));
+    }
+    return {utf8};
+#else
+    return {path};
+#endif
+}
+
+std::string utf8Path(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::u8string utf8 = path.u8string();
+    return {utf8.begin(), utf8.end()};
+#else
+    return path.string();
+#endif
+}
+
 std::uint8_t patternByteAt(std::size_t offset) {
     // Never zero, so a filler zero can't pass for file data; period 251 (prime) so a shift by
     // any buffer or slice size changes the byte.
@@ -49,23 +76,23 @@ std::vector<std::uint8_t> patternBytes(std::size_t size, std::size_t startOffset
 }
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
 
 void appendPattern(const std::string& path, std::size_t count) {
     std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
+    const auto size = std::filesystem::file_size(pathFromUtf8(path), error);
     const std::size_t start = error ? 0 : static_cast<std::size_t>(size);
     const auto bytes = patternBytes(count, start);
-    std::ofstream out(path, std::ios::binary | std::ios::app);
+    std::ofstream out(pathFromUtf8(path), std::ios::binary | std::ios::app);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(pathFromUtf8(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 

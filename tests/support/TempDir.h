@@ -16,7 +16,8 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The path of a file in the folder, in UTF-8 as the program takes paths.
+    std::string file(const std::string& name) const;
 
   private:
     std::filesystem::path path_;
@@ -29,6 +30,11 @@ std::uint8_t patternByteAt(std::size_t offset);
 // How many leading bytes are the pattern, each at its own offset: all of them for a file that a
 // producer wrote nothing else into.
 std::size_t patternPrefixLength(const std::vector<std::uint8_t>& bytes);
+
+// Paths in the tests are UTF-8, as in the program. On Windows a plain narrow path would be read in
+// the ANSI code page, which can't hold every name.
+std::filesystem::path pathFromUtf8(const std::string& path);
+std::string utf8Path(const std::filesystem::path& path);
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // Appends the pattern bytes for offsets [current length, current length + count).

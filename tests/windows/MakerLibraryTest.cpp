@@ -1,10 +1,13 @@
 // The maker's library as Windows loads it: a DLL found at run time by name, its four calls
-// reached through GetProcAddress. The stand-in DLL is built from tests/fake_ftd2xx.
+// reached through GetProcAddress. The stand-in DLL is built from tests/fake_ftd2xx. And the real
+// program run as on a Windows PC: its library beside it, any input name, device names refused.
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -23,6 +26,7 @@ using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::readFile;
 using testing::TempDir;
+using testing::utf8Path;
 using testing::windowsText;
 
 fs::path fakeLibrary() {
@@ -30,6 +34,14 @@ fs::path fakeLibrary() {
 }
 fs::path incompleteLibrary() {
     return testing::testProgramDirectory() / "fake_ftd2xx_incomplete" / "ftd2xx.dll";
+}
+// A DLL that imports from one kept where the loader won't look.
+fs::path needingLibrary() {
+    return testing::testProgramDirectory() / "fake_ftd2xx_needing" / "ftd2xx.dll";
+}
+// A file of the library's name that is no DLL at all.
+void writeBrokenLibrary(const fs::path& path) {
+    testing::writeFile(utf8Path(path), patternBytes(4096));
 }
 fs::path program() {
     return testing::testProgramDirectory() / IQFEEDER_PROGRAM_FROM_TESTS;
@@ -50,6 +62,25 @@ std::string text(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
+// Standard error against what is expected of it: exactly, or with the one "*" standing for the
+// system's own words for an error, which vary with Windows' language (paths never hold a "*").
+bool matches(const std::string& err, const std::string& expected) {
+    const std::size_t star = expected.find('*');
+    if (star == std::string::npos) {
+        return err == expected;
+    }
+    const std::string head = expected.substr(0, star);
+    const std::string tail = expected.substr(star + 1);
+    return err.size() >= head.size() + tail.size() && err.starts_with(head) &&
+           err.ends_with(tail) &&
+           std::count(err.begin(), err.end(), '\n') ==
+               std::count(expected.begin(), expected.end(), '\n');
+}
+
+// Cyrillic and Japanese, which no ANSI code page holds together.
+const std::string kNameOutsideTheAnsiCodePage =
+    "\xD0\x97\xD0\xB0\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C \xE9\x8C\xB2\xE9\x9F\xB3.iq";
+
 class MakerLibraryTest : public ::testing::Test {
   protected:
     TempDir dir_;
@@ -61,8 +92,10 @@ class MakerLibraryTest : public ::testing::Test {
 
 TEST_F(MakerLibraryTest, DllWithTheFourCallsDrivesTheDevice) {
     const testing::ScopedEnvironment environment(environment_);
-    auto driver = MakerLibraryDriver::load(fakeLibrary().string().c_str());
+    std::ostringstream diagnostics;
+    auto driver = MakerLibraryDriver::load(diagnostics, fakeLibrary().string().c_str());
     ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(diagnostics.str(), "");
     std::ostringstream out;
     Console console(out);
     DeviceLink link(driver->table(), console);
@@ -80,26 +113,36 @@ TEST_F(MakerLibraryTest, DllWithTheFourCallsDrivesTheDevice) {
 struct AbsentCase {
     const char* name;
     std::function<std::string(const TempDir&)> makeLibrary;
+    // The line that says why, given the library's path (see matches()); none when it is missing.
+    std::function<std::string(const std::string& library)> err;
 };
 
 class AbsentLibraryTest : public MakerLibraryTest,
                           public ::testing::WithParamInterface<AbsentCase> {};
 
-TEST_P(AbsentLibraryTest, CountsAsAbsent) {
+TEST_P(AbsentLibraryTest, CountsAsAbsentAndSaysWhyUnlessItIsNotThere) {
     const std::string library = GetParam().makeLibrary(dir_);
-    EXPECT_EQ(MakerLibraryDriver::load(library.c_str()), nullptr);
+    std::ostringstream diagnostics;
+    EXPECT_EQ(MakerLibraryDriver::load(diagnostics, library.c_str()), nullptr);
+    const std::string expected = GetParam().err(library);
+    EXPECT_TRUE(matches(diagnostics.str(), expected)) << diagnostics.str() << "\nnot\n" << expected;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, AbsentLibraryTest,
     ::testing::Values(
-        AbsentCase{"LackingFT_Close", [](const TempDir&) { return incompleteLibrary().string(); }},
-        AbsentCase{"Missing", [](const TempDir& d) { return d.file("ftd2xx.dll"); }},
+        AbsentCase{"LackingFT_Close", [](const TempDir&) { return incompleteLibrary().string(); },
+                   [](const std::string& l) { return "iqfeeder: " + l + " lacks FT_Close\n"; }},
+        AbsentCase{"Missing", [](const TempDir& d) { return d.file("ftd2xx.dll"); },
+                   [](const std::string&) { return std::string(); }},
         // A damaged file must not bring up an error dialog that would stall an unattended run.
         AbsentCase{"NotADll",
                    [](const TempDir& d) {
-                       testing::writeFile(d.file("ftd2xx.dll"), patternBytes(4096));
+                       writeBrokenLibrary(d.path() / "ftd2xx.dll");
                        return d.file("ftd2xx.dll");
+                   },
+                   [](const std::string& l) {
+                       return "iqfeeder: " + l + ": " + l + ": * (error 193)\n";
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -110,33 +153,40 @@ TEST_F(MakerLibraryTest, CopyInTheWorkingDirectoryIsNotPickedUpByName) {
     fs::copy_file(fakeLibrary(), dir_.path() / "ftd2xx.dll");
     const fs::path previous = fs::current_path();
     fs::current_path(dir_.path());
-    const auto driver = MakerLibraryDriver::load();
+    std::ostringstream diagnostics;
+    const auto driver = MakerLibraryDriver::load(diagnostics);
     fs::current_path(previous);
     EXPECT_EQ(driver, nullptr);
+    EXPECT_EQ(diagnostics.str(), "");  // not where the search looks, so not there at all
 }
 
 // The real program, deployed as on a Windows PC: iqfeeder.exe in a folder of its own, with or
-// without ftd2xx.dll beside it.
+// without ftd2xx.dll beside it, sending a recording of any name.
 struct DeploymentCase {
     const char* name;
-    std::function<fs::path()> libraryBesideProgram;  // empty path: none
+    std::function<void(const fs::path& library)> installLibrary;  // does nothing: none
     bool deviceFound;
+    // The line on standard error, given the path of the DLL beside the program (see matches()).
+    std::function<std::string(const std::string& library)> err;
+    std::function<std::string(const TempDir&)> recordingPath;
 };
+
+void PrintTo(const DeploymentCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DeploymentTest : public MakerLibraryTest,
                        public ::testing::WithParamInterface<DeploymentCase> {};
 
 TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
-    if (GetParam().libraryBesideProgram().empty() && systemFolderHasTheLibrary()) {
-        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
-    }
     const fs::path folder = dir_.path() / "program folder";
     fs::create_directory(folder);
     fs::copy_file(program(), folder / "iqfeeder.exe");
-    if (const fs::path library = GetParam().libraryBesideProgram(); !library.empty()) {
-        fs::copy_file(library, folder / "ftd2xx.dll");
+    GetParam().installLibrary(folder / "ftd2xx.dll");
+    if (!fs::exists(folder / "ftd2xx.dll") && systemFolderHasTheLibrary()) {
+        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
     }
-    const std::string input = dir_.file("recording 70k.iq");
+    const std::string input = GetParam().recordingPath(dir_);
     testing::writeFile(input, patternBytes(70000));
 
     const auto result =
@@ -148,7 +198,8 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
             ? "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
             : kNoDeviceLines;
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err, "");
+    const std::string err = windowsText(GetParam().err(utf8Path(folder / "ftd2xx.dll")));
+    EXPECT_TRUE(matches(result.err, err)) << result.err << "\nnot\n" << err;
     EXPECT_EQ(result.out, windowsText(start + "Input file is " + input +
                                       "\nSending IQ data to FTDI USB device.....\n\n" +
                                       "Checking if it's a recorded file or live stream.....\n" +
@@ -166,12 +217,136 @@ TEST_P(DeploymentTest, RecordingRunsThroughWithTheLibraryBesideTheProgram) {
     }
 }
 
+std::function<void(const fs::path&)> copyOf(fs::path (*library)()) {
+    return [library](const fs::path& to) { fs::copy_file(library(), to); };
+}
+std::string noLine(const std::string&) {
+    return {};
+}
+std::string plainRecording(const TempDir& d) {
+    return d.file("recording 70k.iq");
+}
+
+// Deeper than MAX_PATH allows a plain path.
+std::string pathLongerThanMaxPath(const TempDir& d) {
+    std::string path = utf8Path(d.path());
+    for (const char letter : {'a', 'b', 'c', 'd'}) {
+        path += "\\folder " + std::string(70, letter);
+        fs::create_directory(testing::pathFromUtf8(path));
+    }
+    path += "\\recording 70k.iq";
+    EXPECT_GT(path.size(), 300U);
+    return path;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Deployments, DeploymentTest,
-    ::testing::Values(DeploymentCase{"MakersLibrary", fakeLibrary, true},
-                      DeploymentCase{"LibraryLackingACall", incompleteLibrary, false},
-                      DeploymentCase{"NoLibrary", [] { return fs::path(); }, false}),
+    ::testing::Values(
+        DeploymentCase{"MakersLibrary", copyOf(fakeLibrary), true, noLine, plainRecording},
+        DeploymentCase{
+            "LibraryLackingACall", copyOf(incompleteLibrary), false,
+            [](const std::string&) { return std::string("iqfeeder: ftd2xx.dll lacks FT_Close\n"); },
+            plainRecording},
+        DeploymentCase{"NoLibrary", [](const fs::path&) {}, false, noLine, plainRecording},
+        DeploymentCase{
+            "BrokenLibrary", writeBrokenLibrary, false,
+            [](const std::string& l) { return "iqfeeder: ftd2xx.dll: " + l + ": * (error 193)\n"; },
+            plainRecording},
+        // Windows gives the error of a missing library here too: only the file being there
+        // tells the two apart.
+        DeploymentCase{
+            "LibraryLackingADependency", copyOf(needingLibrary), false,
+            [](const std::string& l) { return "iqfeeder: ftd2xx.dll: " + l + ": * (error 126)\n"; },
+            plainRecording},
+        DeploymentCase{"NameOutsideTheAnsiCodePage", copyOf(fakeLibrary), true, noLine,
+                       [](const TempDir& d) { return d.file(kNameOutsideTheAnsiCodePage); }},
+        DeploymentCase{"PathLongerThanMaxPath", copyOf(fakeLibrary), true, noLine,
+                       pathLongerThanMaxPath}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Device names as an operator might type them, run through the real program: refused before
+// anything opens them. COM9 is pointed at a probe for the run, so an open of it would show.
+class RefusedNameTest : public MakerLibraryTest,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RefusedNameTest, IsRefusedUnopenedWithStatusOne) {
+    if (systemFolderHasTheLibrary()) {
+        GTEST_SKIP() << "ftd2xx.dll is installed in the system folder";
+    }
+    const testing::DeviceOpenProbe probe("COM9");
+    const std::string path = GetParam();
+    const auto result = testing::runChild({program().string(), path}, environment_);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out,
+              windowsText(kNoDeviceLines + "Input file is " + path +
+                          "\nSending IQ data to FTDI USB device.....\n\nError opening " + path +
+                          ", not a regular file!\n"));
+    if (probe.ready()) {
+        EXPECT_FALSE(probe.opened());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RefusedNameTest,
+                         ::testing::Values("COM1", "nul.txt", "CON", "\\\\.\\COM1", "COM9",
+                                           "com9.iq", "C:\\Windows\\COM9 .log", "\\\\.\\COM9",
+                                           "\\\\?\\GLOBALROOT\\Device\\Null"),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// The probe itself: without it the test above could not fail.
+TEST(DeviceOpenProbeTest, SeesAnOpenOfTheDevice) {
+    const testing::DeviceOpenProbe probe("COM9");
+    if (!probe.ready()) {
+        GTEST_SKIP() << "this user can't define device names";
+    }
+    EXPECT_FALSE(probe.opened());
+    const HANDLE device = ::CreateFileW(L"\\\\.\\COM9", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(device, INVALID_HANDLE_VALUE) << ::GetLastError();
+    EXPECT_TRUE(probe.opened());
+    if (device != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(device);
+    }
+}
+
+// What the operator sees on a console: the name as it is, whatever the console's code page. Needs
+// a console (a Command Prompt; under wine, a pseudo-terminal, which ctest provides for this test
+// alone and then sets IQFEEDER_EXPECT_CONSOLE so that a missing console fails rather than skips).
+class ConsoleTest : public MakerLibraryTest {};
+
+TEST_F(ConsoleTest, NameOutsideTheAnsiCodePageShowsAsItIsOnTheConsole) {
+    const HANDLE console = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    ::DWORD mode = 0;
+    if (::GetConsoleMode(console, &mode) == FALSE) {
+        ASSERT_EQ(std::getenv("IQFEEDER_EXPECT_CONSOLE"), nullptr) << "no console";
+        GTEST_SKIP() << "standard output is no console";
+    }
+    const std::string input = dir_.file(kNameOutsideTheAnsiCodePage);
+    testing::writeFile(input, patternBytes(1000));
+    // From the top of a clear screen, so the program's lines are where they are looked for.
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &screen));
+    ::DWORD cells = 0;
+    ::FillConsoleOutputCharacterW(
+        console, L' ', static_cast<::DWORD>(screen.dwSize.X * screen.dwSize.Y), {0, 0}, &cells);
+    ::SetConsoleCursorPosition(console, {0, 0});
+
+    EXPECT_EQ(testing::runChildOnThisConsole({program().string(), input}, environment_), 0);
+
+    ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &screen));
+    std::vector<std::wstring> rows;
+    for (SHORT row = 0; row <= screen.dwCursorPosition.Y; ++row) {
+        std::wstring cellsOfRow(static_cast<std::size_t>(screen.dwSize.X), L' ');
+        ::DWORD read = 0;
+        ::ReadConsoleOutputCharacterW(console, cellsOfRow.data(),
+                                      static_cast<::DWORD>(cellsOfRow.size()), {0, row}, &read);
+        cellsOfRow.resize(std::min<std::size_t>(read, cellsOfRow.size()));
+        rows.push_back(cellsOfRow.substr(0, cellsOfRow.find_last_not_of(L' ') + 1));
+    }
+    const std::wstring expected = fs::path(std::u8string(input.begin(), input.end())).wstring();
+    EXPECT_NE(std::find(rows.begin(), rows.end(), L"Input file is " + expected), rows.end())
+        << "the screen holds no row showing the name";
+}
 
 }  // namespace
 }  // namespace iqfeeder

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -95,6 +96,47 @@ std::string contents(const std::string& path) {
     return {bytes.begin(), bytes.end()};
 }
 
+std::wstring wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                             out.data(), static_cast<int>(out.size()));
+    out.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return out;
+}
+
+// Starts argv (UTF-8, as every path in the tests) through the UTF-16 command line, as Windows
+// starts a program for the operator; waits for it and returns its exit status.
+// Runs the child to its end; with ChildOptions::stopAfterMs, sends it Ctrl-Break then.
+int runProcess(const std::vector<std::string>& argv,
+               const std::map<std::string, std::string>& extraEnvironment, STARTUPINFOW& startup,
+               const ChildOptions& options = {}, bool* stopSent = nullptr) {
+    std::string commandLine;
+    for (const auto& argument : argv) {
+        commandLine += (commandLine.empty() ? "" : " ") + quoted(argument);
+    }
+    std::wstring wideCommandLine = wide(commandLine);
+    std::string environment = environmentBlock(extraEnvironment);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // A process group of its own, so that a Ctrl-Break sent to the group reaches the child alone.
+    const ::DWORD flags = options.stopAfterMs ? CREATE_NEW_PROCESS_GROUP : 0;
+    if (!::CreateProcessW(wide(argv.at(0)).c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE,
+                          flags, environment.data(), nullptr, &startup, &process)) {
+        throw std::runtime_error("cannot start " + argv.at(0));
+    }
+    const Handle processHandle(process.hProcess);
+    const Handle threadHandle(process.hThread);
+    if (options.stopAfterMs &&
+        ::WaitForSingleObject(process.hProcess, *options.stopAfterMs) == WAIT_TIMEOUT &&
+        stopSent != nullptr) {
+        // Only where this process shares a console with the child (not under wine).
+        *stopSent = ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId) != FALSE;
+    }
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::DWORD exitCode = 0;
+    return ::GetExitCodeProcess(process.hProcess, &exitCode) ? static_cast<int>(exitCode) : -1;
+}
+
 }  // namespace
 
 void resizeFile(const std::string& path, std::int64_t length) {
@@ -133,42 +175,51 @@ ChildResult runChild(const std::vector<std::string>& argv,
         if (!in.valid() || !out.valid() || !err.valid()) {
             throw std::runtime_error("cannot set up the child's standard handles");
         }
-        std::string commandLine;
-        for (const auto& argument : argv) {
-            commandLine += (commandLine.empty() ? "" : " ") + quoted(argument);
-        }
-        std::string environment = environmentBlock(extraEnvironment);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
+        STARTUPINFOW startup{};
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = in.get();
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
-        PROCESS_INFORMATION process{};
-        // A process group of its own, so that a Ctrl-Break sent to the group reaches the child
-        // alone.
-        const ::DWORD flags = options.stopAfterMs ? CREATE_NEW_PROCESS_GROUP : 0;
-        if (!::CreateProcessA(argv.at(0).c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
-                              environment.data(), nullptr, &startup, &process)) {
-            throw std::runtime_error("cannot start " + argv.at(0));
-        }
-        const Handle processHandle(process.hProcess);
-        const Handle threadHandle(process.hThread);
-        if (options.stopAfterMs &&
-            ::WaitForSingleObject(process.hProcess, *options.stopAfterMs) == WAIT_TIMEOUT) {
-            // Only where this process shares a console with the child (not under wine).
-            result.stopSent =
-                ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId) != FALSE;
-        }
-        ::WaitForSingleObject(process.hProcess, INFINITE);
-        ::DWORD exitCode = 0;
-        if (::GetExitCodeProcess(process.hProcess, &exitCode)) {
-            result.exitStatus = static_cast<int>(exitCode);
-        }
+        result.exitStatus = runProcess(argv, extraEnvironment, startup, options, &result.stopSent);
     }
     result.out = contents(outPath);
     result.err = contents(errPath);
     return result;
+}
+
+int runChildOnThisConsole(const std::vector<std::string>& argv,
+                          const std::map<std::string, std::string>& extraEnvironment) {
+    STARTUPINFOW startup{};
+    return runProcess(argv, extraEnvironment, startup);
+}
+
+DeviceOpenProbe::DeviceOpenProbe(const std::string& deviceName)
+    : deviceName_(wide(deviceName)),
+      pipeName_(L"iqfeeder-probe-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                deviceName_) {
+    // Never waits: a connect call only tells whether a client came.
+    pipe_ = ::CreateNamedPipeW((L"\\\\.\\pipe\\" + pipeName_).c_str(), PIPE_ACCESS_DUPLEX,
+                               PIPE_TYPE_BYTE | PIPE_NOWAIT, 1, 4096, 4096, 0, nullptr);
+    defined_ = pipe_ != INVALID_HANDLE_VALUE &&
+               ::DefineDosDeviceW(DDD_RAW_TARGET_PATH, deviceName_.c_str(),
+                                  (L"\\Device\\NamedPipe\\" + pipeName_).c_str()) != FALSE;
+}
+
+DeviceOpenProbe::~DeviceOpenProbe() {
+    if (defined_) {
+        ::DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE,
+                           deviceName_.c_str(), (L"\\Device\\NamedPipe\\" + pipeName_).c_str());
+    }
+    if (pipe_ != INVALID_HANDLE_VALUE && pipe_ != nullptr) {
+        ::CloseHandle(pipe_);
+    }
+}
+
+bool DeviceOpenProbe::opened() const {
+    // Still listening: no client ever came. Connected, or came and went: it was opened.
+    const bool listening =
+        ::ConnectNamedPipe(pipe_, nullptr) == FALSE && ::GetLastError() == ERROR_PIPE_LISTENING;
+    return !listening;
 }
 
 }  // namespace iqfeeder::testing

@@ -20,8 +20,14 @@ add_library(iqfeeder_test_support STATIC
 )
 target_link_libraries(iqfeeder_test_support PUBLIC iqfeeder_core GTest::gtest PRIVATE iqfeeder_warnings)
 
-# Stand-ins for the maker's library, each named ftd2xx.dll in a folder of its own.
-foreach(lib fake_ftd2xx fake_ftd2xx_incomplete)
+# Stand-ins for the maker's library, each named ftd2xx.dll in a folder of its own: a complete one,
+# one lacking FT_Close, and one that imports from a DLL left where the loader won't look.
+add_library(fake_ftd2xx_dependency SHARED fake_ftd2xx/dependency.cpp)
+set_target_properties(fake_ftd2xx_dependency PROPERTIES OUTPUT_NAME iqfeeder_absent_dependency
+    PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_dependency
+    ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake_ftd2xx_dependency)
+target_link_libraries(fake_ftd2xx_dependency PRIVATE iqfeeder_warnings)
+foreach(lib fake_ftd2xx fake_ftd2xx_incomplete fake_ftd2xx_needing)
     add_library(${lib} SHARED fake_ftd2xx/fake_ftd2xx.cpp)
     set_target_properties(${lib} PROPERTIES OUTPUT_NAME ftd2xx PREFIX ""
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${lib}
@@ -31,6 +37,8 @@ foreach(lib fake_ftd2xx fake_ftd2xx_incomplete)
     target_link_libraries(${lib} PRIVATE iqfeeder_warnings)
 endforeach()
 target_compile_definitions(fake_ftd2xx_incomplete PRIVATE FAKE_FTD2XX_WITHOUT_CLOSE)
+target_compile_definitions(fake_ftd2xx_needing PRIVATE FAKE_FTD2XX_NEEDS_DEPENDENCY)
+target_link_libraries(fake_ftd2xx_needing PRIVATE fake_ftd2xx_dependency)
 
 add_executable(iqfeeder_windows_tests
     CommandLineTest.cpp
@@ -51,7 +59,8 @@ target_compile_definitions(iqfeeder_windows_tests PRIVATE
     IQFEEDER_VERSION="${PROJECT_VERSION}")
 target_link_libraries(iqfeeder_windows_tests PRIVATE
     iqfeeder_test_support iqfeeder_drivers GTest::gtest_main iqfeeder_warnings)
-add_dependencies(iqfeeder_windows_tests iqfeeder fake_ftd2xx fake_ftd2xx_incomplete)
+add_dependencies(iqfeeder_windows_tests iqfeeder fake_ftd2xx fake_ftd2xx_incomplete
+    fake_ftd2xx_needing)
 
 add_test(NAME iqfeeder_windows_tests COMMAND iqfeeder_windows_tests)
 set_tests_properties(iqfeeder_windows_tests PROPERTIES TIMEOUT 300)
@@ -69,4 +78,18 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     set_tests_properties(wine_prefix iqfeeder_windows_tests PROPERTIES
         ENVIRONMENT "${wine_environment}"
         ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
+
+    # Wine gives a program a console only on a terminal: the console test runs again under a
+    # pseudo-terminal (script, from util-linux), where it must find one.
+    find_program(IQFEEDER_SCRIPT script)
+    if(IQFEEDER_SCRIPT)
+        add_test(NAME iqfeeder_windows_console_test
+            COMMAND ${IQFEEDER_SCRIPT} -qec
+                "'${CMAKE_CROSSCOMPILING_EMULATOR}' '$<TARGET_FILE:iqfeeder_windows_tests>' --gtest_filter=ConsoleTest.*"
+                /dev/null)
+        set_tests_properties(iqfeeder_windows_console_test PROPERTIES
+            FIXTURES_REQUIRED wine TIMEOUT 120
+            ENVIRONMENT "${wine_environment};IQFEEDER_EXPECT_CONSOLE=1"
+            ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
+    endif()
 endif()
