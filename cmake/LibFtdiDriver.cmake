@@ -8,6 +8,9 @@ else()
 endif()
 option(IQFEEDER_WITH_LIBFTDI "Reach FTDI devices through libftdi1 when the maker's library is absent"
        ${iqfeeder_libftdi_default})
+# For builds that must have the driver (the test scripts, CI, the packages): no libftdi1 is then
+# an error, not a warning lost in the configure output.
+option(IQFEEDER_REQUIRE_LIBFTDI "Fail the configure when libftdi1 is not found" OFF)
 
 set(IQFEEDER_HAVE_LIBFTDI OFF)
 if(IQFEEDER_WITH_LIBFTDI)
@@ -31,7 +34,10 @@ if(IQFEEDER_WITH_LIBFTDI)
             endif()
         endif()
     endif()
-    if(NOT IQFEEDER_HAVE_LIBFTDI)
+    if(NOT IQFEEDER_HAVE_LIBFTDI AND IQFEEDER_REQUIRE_LIBFTDI)
+        message(FATAL_ERROR "libftdi1 not found (Debian: libftdi1-dev), and IQFEEDER_REQUIRE_LIBFTDI "
+                            "is on")
+    elseif(NOT IQFEEDER_HAVE_LIBFTDI)
         message(WARNING "libftdi1 not found (Debian: libftdi1-dev): building without it")
     endif()
 endif()
