@@ -43,3 +43,30 @@ IQFEEDER_BENCH_PACKAGES=(strace)
 # Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
 # with libFuzzer's runtime.
 IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
+
+# check_package DEB ARCH -- what every Debian package must hold: the program, its man page and the
+# udev rule, the architecture it was built for, and Depends as dpkg-shlibdeps found them (a
+# versioned C library and the libftdi1 the program was linked with). Prints the Depends line.
+check_package() {
+    local deb=$1 arch=$2 contents depends path
+    contents=$(dpkg-deb -c "$deb")
+    for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
+        ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules; do
+        grep -q " $path\$" <<<"$contents" || { echo "$path missing from $deb" >&2; return 1; }
+    done
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
+        { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }
+    depends=$(dpkg-deb -f "$deb" Depends)
+    grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends" ||
+        { echo "$deb: no versioned libc6 in Depends: $depends" >&2; return 1; }
+    grep -Eq '(^|, )libftdi1-2( |,|$)' <<<"$depends" ||
+        { echo "$deb: no libftdi1 in Depends: $depends" >&2; return 1; }
+    echo "$(basename "$deb"): Depends: $depends"
+}
+
+# Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).
+IQFEEDER_BENCH_PACKAGES=(strace)
+
+# Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
+# with libFuzzer's runtime.
+IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
