@@ -34,9 +34,22 @@ if(IQFEEDER_WITH_LIBFTDI)
             endif()
         endif()
     endif()
+    if(NOT IQFEEDER_HAVE_LIBFTDI)
+        # A cross build has only the target's libftdi1-2: libftdi1-dev can't be installed for two
+        # architectures at once, but its one header is the same for all of them.
+        find_path(IQFEEDER_LIBFTDI_INCLUDE_DIR ftdi.h PATH_SUFFIXES libftdi1)
+        find_library(IQFEEDER_LIBFTDI_LIBRARY NAMES ftdi1 libftdi1.so.2)
+        if(IQFEEDER_LIBFTDI_INCLUDE_DIR AND IQFEEDER_LIBFTDI_LIBRARY)
+            add_library(iqfeeder_libftdi INTERFACE)
+            target_include_directories(iqfeeder_libftdi SYSTEM INTERFACE
+                ${IQFEEDER_LIBFTDI_INCLUDE_DIR})
+            target_link_libraries(iqfeeder_libftdi INTERFACE ${IQFEEDER_LIBFTDI_LIBRARY})
+            set(IQFEEDER_HAVE_LIBFTDI ON)
+        endif()
+    endif()
     if(NOT IQFEEDER_HAVE_LIBFTDI AND IQFEEDER_REQUIRE_LIBFTDI)
-        message(FATAL_ERROR "libftdi1 not found (Debian: libftdi1-dev), and IQFEEDER_REQUIRE_LIBFTDI "
-                            "is on")
+        message(FATAL_ERROR "libftdi1 not found (Debian: libftdi1-dev; a cross build also needs "
+                            "the target's libftdi1-2:ARCH), and IQFEEDER_REQUIRE_LIBFTDI is on")
     elseif(NOT IQFEEDER_HAVE_LIBFTDI)
         message(WARNING "libftdi1 not found (Debian: libftdi1-dev): building without it")
     endif()
