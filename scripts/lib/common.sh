@@ -11,17 +11,50 @@ IQFEEDER_PACKAGES+=(libftdi1-dev umockdev libumockdev-dev)
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
 
-# Installs only the packages that are not installed yet.
+# Only for the ARM builds (scripts/test-arm): qemu-user to run the tests, and for each target
+# (arm_packages ARCH TRIPLE) Debian's cross compiler and the target's libraries from the multiarch
+# archive. The target gets libftdi1-2 alone, never libftdi1-dev: that one is not Multi-Arch, so
+# installing it for the target would remove the build machine's own (cmake/LibFtdiDriver.cmake
+# takes the shared header from the native package instead).
+IQFEEDER_ARM_PACKAGES=(qemu-user-static)
+arm_packages() {
+    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libstdc++6:$1"
+}
+
+# Is PKG installed? A bare name means the build machine's architecture (or an "all" package),
+# NAME:ARCH that architecture.
+package_installed() {
+    local pkg=$1
+    if [[ $pkg == *:* ]]; then
+        dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -qx 'install ok installed'
+    else
+        dpkg-query -W -f='${Status} ${Architecture}\n' "$pkg" 2>/dev/null |
+            grep -Eqx "install ok installed ($(dpkg --print-architecture)|all)"
+    fi
+}
+
+# Installs only the packages that are not installed yet; NAME:ARCH adds ARCH to dpkg's
+# architectures first (multiarch).
 ensure_packages() {
-    local missing=() pkg
+    local missing=() pkg arch
     for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
+        if [[ $pkg == libftdi1-dev:* ]]; then
+            echo "refusing to install $pkg: it would replace the build machine's libftdi1-dev" >&2
+            return 1
         fi
+        package_installed "$pkg" || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    for pkg in "${missing[@]}"; do
+        arch=${pkg#*:}
+        if [[ $pkg == *:* && $arch != "$(dpkg --print-architecture)" ]] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            echo "Adding the $arch architecture to dpkg" >&2
+            "${sudo[@]}" dpkg --add-architecture "$arch"
+        fi
+    done
     echo "Installing: ${missing[*]}" >&2
     # Another install may hold the package lock (a second build on the same machine): wait for it.
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
@@ -36,13 +69,6 @@ configure_and_build() {
     cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
     cmake --build "$dir" --target "$target" >&2
 }
-
-# Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).
-IQFEEDER_BENCH_PACKAGES=(strace)
-
-# Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
-# with libFuzzer's runtime.
-IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
 
 # check_package DEB ARCH -- what every Debian package must hold: the program, its man page and the
 # udev rule, the architecture it was built for, and Depends as dpkg-shlibdeps found them (a
