@@ -18,6 +18,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libftdi1-2 (>= 1.5), libusb-1.0-0, libstdc++6, libgcc-s1, libc6")
+# Depends as dpkg-shlibdeps finds them from the binary: the versions of the C and C++ libraries
+# it was linked against, and libftdi1 only when built with it.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
 include(CPack)

@@ -46,3 +46,4 @@ gtest_discover_tests(iqfeeder_fault_e2e_tests NO_PRETTY_VALUES PROPERTIES TIMEOU
 # The soak run: a minute by default, hours by IQFEEDER_SOAK_SECONDS. Run by .ci/steps/74-soak.sh
 # alone rather than by ctest, so nothing else competes with its producer for the processors.
 iqfeeder_add_program_test(iqfeeder_soak_test SoakTest.cpp)
+set_target_properties(iqfeeder_soak_test PROPERTIES EXCLUDE_FROM_ALL ON)

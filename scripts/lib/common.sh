@@ -12,17 +12,50 @@ IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
 
-# Installs only the packages that are not installed yet.
+# Only for the ARM builds (scripts/test-arm): qemu-user to run the tests, and for each target
+# (arm_packages ARCH TRIPLE) Debian's cross compiler and the target's libraries from the multiarch
+# archive. The target gets libftdi1-2 alone, never libftdi1-dev: that one is not Multi-Arch, so
+# installing it for the target would remove the build machine's own (cmake/LibFtdiDriver.cmake
+# takes the shared header from the native package instead).
+IQFEEDER_ARM_PACKAGES=(qemu-user-static)
+arm_packages() {
+    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1"
+}
+
+# Is PKG installed? A bare name means the build machine's architecture (or an "all" package),
+# NAME:ARCH that architecture.
+package_installed() {
+    local pkg=$1
+    if [[ $pkg == *:* ]]; then
+        dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -qx 'install ok installed'
+    else
+        dpkg-query -W -f='${Status} ${Architecture}\n' "$pkg" 2>/dev/null |
+            grep -Eqx "install ok installed ($(dpkg --print-architecture)|all)"
+    fi
+}
+
+# Installs only the packages that are not installed yet; NAME:ARCH adds ARCH to dpkg's
+# architectures first (multiarch).
 ensure_packages() {
-    local missing=() pkg
+    local missing=() pkg arch
     for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
+        if [[ $pkg == libftdi1-dev:* ]]; then
+            echo "refusing to install $pkg: it would replace the build machine's libftdi1-dev" >&2
+            return 1
         fi
+        package_installed "$pkg" || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    for pkg in "${missing[@]}"; do
+        arch=${pkg#*:}
+        if [[ $pkg == *:* && $arch != "$(dpkg --print-architecture)" ]] &&
+            ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            echo "Adding the $arch architecture to dpkg" >&2
+            "${sudo[@]}" dpkg --add-architecture "$arch"
+        fi
+    done
     echo "Installing: ${missing[*]}" >&2
     # Another install may hold the package lock (a second build on the same machine): wait for it.
     "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
@@ -36,6 +69,26 @@ configure_and_build() {
     # shellcheck disable=SC2086
     cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
     cmake --build "$dir" --target "$target" >&2
+}
+
+# check_package DEB ARCH -- what every Debian package must hold: the program, its man page and the
+# udev rule, the architecture it was built for, and Depends as dpkg-shlibdeps found them (a
+# versioned C library and the libftdi1 the program was linked with). Prints the Depends line.
+check_package() {
+    local deb=$1 arch=$2 contents depends path
+    contents=$(dpkg-deb -c "$deb")
+    for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
+        ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules; do
+        grep -q " $path\$" <<<"$contents" || { echo "$path missing from $deb" >&2; return 1; }
+    done
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
+        { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }
+    depends=$(dpkg-deb -f "$deb" Depends)
+    grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends" ||
+        { echo "$deb: no versioned libc6 in Depends: $depends" >&2; return 1; }
+    grep -Eq '(^|, )libftdi1-2( |,|$)' <<<"$depends" ||
+        { echo "$deb: no libftdi1 in Depends: $depends" >&2; return 1; }
+    echo "$(basename "$deb"): Depends: $depends"
 }
 
 # Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).

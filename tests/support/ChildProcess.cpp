@@ -18,11 +18,11 @@ namespace iqfeeder::testing {
 
 std::vector<std::string> wrapped(const std::vector<std::string>& argv) {
     std::vector<std::string> all;
-    if (const char* wrapper = std::getenv("IQFEEDER_TEST_WRAPPER")) {
-        std::istringstream words(wrapper);
-        for (std::string word; words >> word;) {
-            all.push_back(word);
-        }
+    // A cross build's programs run only under its emulator, which is then the default wrapper.
+    const char* wrapper = std::getenv("IQFEEDER_TEST_WRAPPER");
+    std::istringstream words(wrapper != nullptr ? wrapper : IQFEEDER_DEFAULT_TEST_WRAPPER);
+    for (std::string word; words >> word;) {
+        all.push_back(word);
     }
     all.insert(all.end(), argv.begin(), argv.end());
     return all;

@@ -36,7 +36,8 @@ struct ChildOptions {
 };
 
 // IQFEEDER_TEST_WRAPPER, when set, is put before argv, words split at spaces: the valgrind run
-// of the end-to-end tests uses it to run every program under memcheck.
+// of the end-to-end tests uses it to run every program under memcheck. Unset, a cross build
+// puts its emulator there (qemu-user), so that only the build's own programs may be started.
 ChildResult runChild(const std::vector<std::string>& argv,
                      const std::map<std::string, std::string>& extraEnvironment,
                      const ChildOptions& options = {});
