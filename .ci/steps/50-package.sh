@@ -19,10 +19,15 @@ debs=("$build"/iqfeeder_*.deb)
 deb=${debs[0]}
 
 contents=$(dpkg-deb -c "$deb")
+unit=./usr/lib/systemd/system/iqfeeder@.service
 for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
-    ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules; do
+    ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules "$unit"; do
     grep -q " $path\$" <<<"$contents" || { echo "$path missing from the package" >&2; exit 1; }
 done
+# The unit is generated at install time: it must name the package's binary, not the build's prefix.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" |
+    grep -x 'ExecStart=/usr/bin/iqfeeder --reconnect --stats --unlimited %f' >/dev/null ||
+    { echo "the packaged unit does not start /usr/bin/iqfeeder" >&2; exit 1; }
 dpkg-deb -f "$deb" Depends | grep -q 'libftdi1-2' || { echo "no libftdi1 dependency" >&2; exit 1; }
 
 was_installed=false
@@ -52,4 +57,10 @@ if [ "$actual" != "$expected" ]; then
     exit 1
 fi
 [ -f /usr/share/man/man1/iqfeeder.1 ] && [ -f /usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules ]
+[ -f /usr/lib/systemd/system/iqfeeder@.service ]
+# Installed, not enabled (unless someone had enabled it here before).
+if ! $was_installed && compgen -G '/etc/systemd/system/*/iqfeeder@*' >/dev/null; then
+    echo "installing the package enabled the unit" >&2
+    exit 1
+fi
 echo "package $(basename "$deb") installs and runs"

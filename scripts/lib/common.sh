@@ -44,3 +44,7 @@ IQFEEDER_BENCH_PACKAGES=(strace)
 # Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
 # with libFuzzer's runtime.
 IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
+
+# Only for .ci/steps/55-service-unit.sh: systemd-analyze (from systemd, absent from a minimal
+# Debian) checks the unit, and man finds the man page its Documentation= names.
+IQFEEDER_SERVICE_PACKAGES=(systemd man-db)
