@@ -1,14 +1,28 @@
-# Installation (binary, man page, udev rule) and the Debian package built with `cpack -G DEB`.
+# Installation (binary, man page, udev rule, systemd unit) and the Debian package built with
+# `cpack -G DEB`.
 include(GNUInstallDirs)
 
 # Below the install prefix: udev reads rules from /usr/lib/udev/rules.d (the package) and
 # /usr/local/lib/udev/rules.d (a source build) alike.
 set(IQFEEDER_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where udev rules are installed")
+# The same for systemd units: /usr/lib/systemd/system and /usr/local/lib/systemd/system.
+set(IQFEEDER_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING "Where systemd units are installed")
 configure_file(packaging/iqfeeder.1.in iqfeeder.1 @ONLY)
 
 install(TARGETS iqfeeder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/60-iqfeeder-ftdi.rules DESTINATION ${IQFEEDER_UDEV_RULES_DIR})
+# The unit names the installed binary, whose prefix is known only at install time: the package
+# installs below /usr whatever prefix the build was configured with, and --prefix moves it too.
+install(CODE "
+    set(CMAKE_INSTALL_FULL_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
+    cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_FULL_BINDIR BASE_DIRECTORY \"\${CMAKE_INSTALL_PREFIX}\"
+               NORMALIZE)
+    configure_file([[${CMAKE_CURRENT_SOURCE_DIR}/packaging/iqfeeder@.service.in]]
+                   [[${CMAKE_CURRENT_BINARY_DIR}/iqfeeder@.service]] @ONLY)
+")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder@.service
+        DESTINATION ${IQFEEDER_SYSTEMD_UNIT_DIR})
 
 set(CPACK_PACKAGE_NAME iqfeeder)
 set(CPACK_PACKAGE_VENDOR "iqfeeder developers")

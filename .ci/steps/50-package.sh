@@ -48,4 +48,10 @@ if [ "$actual" != "$expected" ]; then
     exit 1
 fi
 [ -f /usr/share/man/man1/iqfeeder.1 ] && [ -f /usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules ]
+[ -f /usr/lib/systemd/system/iqfeeder@.service ]
+# Installed, not enabled (unless someone had enabled it here before).
+if ! $was_installed && compgen -G '/etc/systemd/system/*/iqfeeder@*' >/dev/null; then
+    echo "installing the package enabled the unit" >&2
+    exit 1
+fi
 echo "package $(basename "$deb") installs and runs"

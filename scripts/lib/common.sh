@@ -77,10 +77,15 @@ configure_and_build() {
 check_package() {
     local deb=$1 arch=$2 contents depends path
     contents=$(dpkg-deb -c "$deb")
+    local unit=./usr/lib/systemd/system/iqfeeder@.service
     for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
-        ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules; do
+        ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules "$unit"; do
         grep -q " $path\$" <<<"$contents" || { echo "$path missing from $deb" >&2; return 1; }
     done
+    # The unit is made at install time: it must name the package's binary, not the build's prefix.
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" |
+        grep -x 'ExecStart=/usr/bin/iqfeeder --reconnect --stats --unlimited %f' >/dev/null ||
+        { echo "$deb: the unit does not start /usr/bin/iqfeeder" >&2; return 1; }
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
         { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }
     depends=$(dpkg-deb -f "$deb" Depends)
@@ -97,3 +102,7 @@ IQFEEDER_BENCH_PACKAGES=(strace)
 # Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
 # with libFuzzer's runtime.
 IQFEEDER_ANALYSIS_PACKAGES=(valgrind clang clang-tidy cppcheck libclang-rt-dev)
+
+# Only for .ci/steps/55-service-unit.sh: systemd-analyze (from systemd, absent from a minimal
+# Debian) checks the unit, and man finds the man page its Documentation= names.
+IQFEEDER_SERVICE_PACKAGES=(systemd man-db)

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Checks the systemd unit as `cmake --install` puts it into a DESTDIR, for a source build
+# (/usr/local) and for the package's prefix (/usr): its ExecStart names the installed binary,
+# and `systemd-analyze verify` on an instance prints nothing at all. verify exits 0 on a
+# setting it does not understand ("..., ignoring"), so any line it prints fails the step.
+set -euo pipefail
+start=$SECONDS
+source scripts/lib/common.sh
+ensure_packages "${IQFEEDER_PACKAGES[@]}" "${IQFEEDER_SERVICE_PACKAGES[@]}"
+
+build="$PWD/build-service-unit"
+IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF" \
+    configure_and_build "$build"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+instance="iqfeeder@$(systemd-escape --path /srv/iq/live.iq).service"
+for prefix in /usr/local /usr; do
+    root="$work/root-${prefix//\//_}"
+    DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >&2
+    unit="$root$prefix/lib/systemd/system/iqfeeder@.service"
+    expected="ExecStart=$prefix/bin/iqfeeder --reconnect --stats --unlimited %f"
+    if ! grep -qxF "$expected" "$unit"; then
+        echo "$unit does not say: $expected" >&2
+        exit 1
+    fi
+    # verify --root looks for the binary, and for the units this one depends on (sysinit.target
+    # and the like), below the root: give it the host's.
+    mkdir -p "$root/lib/systemd"
+    cp -a /lib/systemd/system "$root/lib/systemd/"
+    status=0
+    output=$(MANPATH="$root$prefix/share/man" \
+        systemd-analyze verify --root="$root" "$instance" 2>&1) || status=$?
+    if [ "$status" -ne 0 ] || [ -n "$output" ]; then
+        echo "systemd-analyze verify of $instance (prefix $prefix) exited $status:" >&2
+        printf '%s\n' "$output" >&2
+        exit 1
+    fi
+    echo "$instance verifies (prefix $prefix)"
+done
+# The exposure score, for the record (a dynamic user, no network, USB devices only).
+systemd-analyze security --offline=yes --root="$root" "$instance" 2>&1 | tail -n 1
+echo "Service unit check: $((SECONDS - start)) s"
