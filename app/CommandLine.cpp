@@ -8,7 +8,18 @@
 namespace iqfeeder {
 namespace {
 
-enum class OptionId { Help, Version, List, Device, Serial, Driver, Repeat };
+enum class OptionId {
+    Help,
+    Version,
+    List,
+    Device,
+    Serial,
+    Driver,
+    Repeat,
+    Stats,
+    Reconnect,
+    Unlimited
+};
 
 struct OptionSpec {
     char shortName;
@@ -24,6 +35,12 @@ constexpr OptionSpec kOptions[] = {
     {'l', "list", nullptr, OptionId::List, "list the attached devices: index, serial, description"},
     {'r', "repeat", "N", OptionId::Repeat,
      "send a recording N times in all, end to end (0: until stopped)"},
+    {'S', "stats", nullptr, OptionId::Stats,
+     "device and encoder rates, and advice, once a second on stderr"},
+    {'R', "reconnect", nullptr, OptionId::Reconnect,
+     "look for a device that is gone (or not there yet) every second"},
+    {'u', "unlimited", nullptr, OptionId::Unlimited,
+     "no end at 500000000 bytes, and files past 2 GiB followed in full"},
     {'D', "driver", "NAME", OptionId::Driver,
      "maker, libftdi1 or none (default: maker's library, else libftdi1)"},
     {'h', "help", nullptr, OptionId::Help, "show this help and exit"},
@@ -107,6 +124,15 @@ struct Parser {
                 return true;
             case OptionId::Driver:
                 return chooseDriver(value);
+            case OptionId::Stats:
+                line.run.stats = true;
+                return true;
+            case OptionId::Reconnect:
+                line.run.reconnect = true;
+                return true;
+            case OptionId::Unlimited:
+                line.run.unlimited = true;
+                return true;
         }
         return true;
     }
@@ -224,7 +250,8 @@ std::string helpText() {
     std::string text =
         "Usage: iqfeeder [OPTIONS] FILE\n"
         "Streams FILE byte for byte to an FTDI USB transmitter: a recording is sent once, a\n"
-        "live file that an encoder appends to is followed close behind its growing end.\n"
+        "live file that an encoder appends to is followed close behind its growing end, and\n"
+        "standard input (\"-\") or a FIFO is read to its end.\n"
         "\n"
         "Options, only before FILE (\"--\" ends them):\n";
     for (const OptionSpec& spec : kOptions) {

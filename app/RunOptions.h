@@ -15,6 +15,9 @@ struct RunOptions {
     DeviceChoice device;
     // Send a recording this many times in all, end to end with no gap; 0: until stopped.
     std::optional<std::uint64_t> repeat;
+    bool stats = false;      // rates and advice once a second on standard error
+    bool reconnect = false;  // a device that is gone is looked for again
+    bool unlimited = false;  // 64-bit lengths and positions, and no position cap
 };
 
 }  // namespace iqfeeder

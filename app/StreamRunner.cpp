@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "app/StreamInput.h"
@@ -25,17 +26,40 @@ int StreamRunner::run(const RunOptions& options) {
         state_.repeating = true;
         state_.repeatCount = *options.repeat;
     }
+    if (options.unlimited) {
+        state_.sizeLimit = std::numeric_limits<std::int64_t>::max();
+        state_.positionCap = std::numeric_limits<std::int64_t>::max();
+    }
+    statistics_.reset();
+    lastReconnectMs_.reset();
+    device_.setReconnecting(options.reconnect);
     device_.listDevices();
     device_.openDevice(options.device);
     state_.bufferSize = kInitialBufferSize;
     console_.print("Input file is %s\n", state_.inputPath.c_str());
     console_.print("Sending IQ data to FTDI USB device.....\n\n");
-    if (isStreamPath(state_.inputPath)) {
-        return runStream();
+    if (options.stats) {
+        statistics_.emplace(diagnostics_, now());
     }
-    state_.readPosition = 0;
+    const int status = isStreamPath(state_.inputPath) ? runStream() : runFile();
+    if (statistics_) {
+        statistics_->summary(now(), device_.counters());
+    }
+    return status;
+}
 
+int StreamRunner::runFile() {
+    state_.readPosition = 0;
     while (state_.readPosition < state_.positionCap && !stopping()) {
+        if (device_.lost()) {
+            // A recording waits where it is, so nothing of it is skipped; a live file is still
+            // followed, so the device comes back near its end.
+            if (state_.isRecorded) {
+                waitForDevice();
+                continue;
+            }
+            (void)deviceBack();
+        }
         switch (runPass()) {
             case PassOutcome::Continue:
                 break;
@@ -51,8 +75,49 @@ int StreamRunner::run(const RunOptions& options) {
                 return 1;
         }
     }
+    if (state_.readPosition >= state_.positionCap) {
+        diagnostics_.print(
+            "iqfeeder: the read position reached %lld bytes, where a run ends; "
+            "--unlimited follows a file past it\n",
+            static_cast<long long>(state_.positionCap));
+    }
     device_.closeDevice();
     return 0;
+}
+
+SendResult StreamRunner::send(std::uint8_t* buffer, std::uint32_t size) {
+    const SendResult result = device_.sendBuffer(buffer, size);
+    if (result.failed && !stopping()) {
+        sleep_((size - result.offered) / kNominalBytesPerMs);
+    }
+    return result;
+}
+
+bool StreamRunner::deviceBack() {
+    if (!device_.lost()) {
+        return true;
+    }
+    const std::uint64_t at = now();
+    if (clock_ && lastReconnectMs_ && at - *lastReconnectMs_ < kReconnectEveryMs) {
+        return false;
+    }
+    lastReconnectMs_ = at;
+    return device_.reconnect();
+}
+
+void StreamRunner::waitForDevice() {
+    while (!stopping() && !deviceBack()) {
+        updateStatistics(nullptr);
+        const std::uint64_t since = now() - lastReconnectMs_.value_or(0);
+        sleep_(static_cast<std::uint32_t>(since < kReconnectEveryMs ? kReconnectEveryMs - since
+                                                                    : kReconnectEveryMs));
+    }
+}
+
+void StreamRunner::updateStatistics(const LiveFigures* live) {
+    if (statistics_) {
+        statistics_->update(now(), device_.counters(), live);
+    }
 }
 
 std::int64_t StreamRunner::measure(InputFile& file) const {
@@ -113,8 +178,8 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
     state_.fileSize = measure(file);
     state_.probeSize = state_.fileSize;
 
-    // A repeated recording never probes again, even back at its start.
-    if (state_.readPosition != 0 || (state_.isRecorded && state_.repeating)) {
+    // A recording never probes again, even back at its start (repeated, or resumed there).
+    if (state_.readPosition != 0 || state_.isRecorded) {
         file.seekTo(state_.readPosition);
     } else if (const PassOutcome probed = probe(file); probed != PassOutcome::Continue) {
         return probed;
@@ -134,20 +199,36 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
             return PassOutcome::FileSent;
         }
     } else {
-        adjustLivePosition(state_, file, console_);
+        const LiveAdjustment adjustment = adjustLivePosition(state_, file, console_);
+        if (statistics_ && adjustment.steppedBack) {
+            statistics_->countStepBack();
+        }
+        if (statistics_ && adjustment.jumped) {
+            statistics_->countJump();
+        }
     }
 
     const std::uint32_t bufferSize = state_.bufferSize;
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
     const std::size_t delivered = file.read(buffer.get(), bufferSize);
     clearTail(buffer.get(), delivered, bufferSize);
-    device_.sendBuffer(buffer.get(), bufferSize);
+    const SendResult sent = send(buffer.get(), bufferSize);
     state_.anythingSent = true;
     file.close();
 
+    if (sent.lost && state_.isRecorded) {
+        // Resumed where the device stopped, two slices early: a driver that keeps two writes
+        // in flight tells of a failed one up to two slices late, and nothing of a recording may
+        // be skipped.
+        state_.readPosition =
+            std::max<std::int64_t>(0, state_.readPosition + sent.offered - 2 * (bufferSize / 5));
+        return PassOutcome::Continue;
+    }
+    const LiveFigures figures{state_.fileSize, state_.fileSize - state_.readPosition};
     // Past the size limit the position would leave the range it is held in: held at its top,
     // it still ends the run at the cap.
     state_.readPosition = std::min(state_.readPosition + bufferSize, state_.sizeLimit);
+    updateStatistics(state_.isRecorded ? nullptr : &figures);
     return PassOutcome::Continue;
 }
 
@@ -176,6 +257,8 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
     std::size_t delivered = 0;
     std::int64_t position = state_.readPosition;
+    const std::int64_t startLength = state_.fileSize;
+    const std::uint64_t startRepetition = state_.repetition;
     for (;;) {
         const std::size_t got = file.read(buffer.get() + delivered, bufferSize - delivered);
         delivered += got;
@@ -199,12 +282,18 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
         }
     }
     clearTail(buffer.get(), delivered, bufferSize);
-    if (delivered > 0) {
-        device_.sendBuffer(buffer.get(), bufferSize);
-        state_.anythingSent = true;
-    }
+    const SendResult result = delivered > 0 ? send(buffer.get(), bufferSize) : SendResult{};
+    state_.anythingSent = state_.anythingSent || delivered > 0;
     file.close();
+    if (result.lost) {
+        // The whole buffer again once the device is back: nothing of it is skipped.
+        state_.fileSize = startLength;
+        state_.repetition = startRepetition;
+        state_.repeatsDone = false;
+        return PassOutcome::Continue;
+    }
     state_.readPosition = position;
+    updateStatistics(nullptr);
     return PassOutcome::Continue;
 }
 
@@ -225,6 +314,12 @@ int StreamRunner::runStream() {
     const auto stop = [this] { return stopping(); };
     std::int64_t total = 0;
     while (!stopping()) {
+        // Not read while the device is gone: the writer waits on the full pipe, as for a slow
+        // device.
+        if (device_.lost()) {
+            waitForDevice();
+            continue;
+        }
         std::size_t delivered = 0;
         const StreamInput::ReadStatus status =
             input.read(buffer.get(), bufferSize, delivered, stop);
@@ -236,7 +331,11 @@ int StreamRunner::runStream() {
             console_.print("Using input stream, Read %lldKB\r",
                            static_cast<long long>(total / 1000));
             clearTail(buffer.get(), delivered, bufferSize);
-            device_.sendBuffer(buffer.get(), bufferSize);
+            // Sent again whole once a lost device is back: a stream can't be read again.
+            while (send(buffer.get(), bufferSize).lost && !stopping()) {
+                waitForDevice();
+            }
+            updateStatistics(nullptr);
         }
         if (status == StreamInput::ReadStatus::Ended) {
             console_.print("Input stream ended after %lld bytes.\n", static_cast<long long>(total));

@@ -17,9 +17,9 @@
 
 namespace {
 
-std::uint64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
+std::uint64_t monotonicMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - start)
+                                          std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
 }
 
@@ -77,15 +77,15 @@ int main(int argc, char** argv) {
     }
 
     iqfeeder::installStopHandlers();
-    const auto start = std::chrono::steady_clock::now();
-    iqfeeder::StreamRunner runner(
-        device, {console, diagnostics, iqfeeder::sleepUnlessStopped, iqfeeder::stopRequested});
+    const std::uint64_t start = monotonicMilliseconds();
+    iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
+                                           iqfeeder::stopRequested, monotonicMilliseconds});
     const int status = runner.run(commandLine.run);
     output.flush();
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
-            "%s", iqfeeder::runSummary(device.counters(), millisecondsSince(start)).c_str());
+            "%s", iqfeeder::runSummary(device.counters(), monotonicMilliseconds() - start).c_str());
         std::cerr.flush();
         iqfeeder::endByStopSignal();
     }

@@ -86,12 +86,66 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
         }
     }
     // Some drivers crash inside their open when the listing failed; don't ask them to open.
-    if (listed_ && index >= 0 && driver_.open(driver_.context, index, &deviceHandle_) == FT_OK) {
-        open_ = true;
+    if (listed_ && index >= 0 && open(index)) {
         return;
     }
-    deviceHandle_ = nullptr;
     console_.print("Can't open FTDI Device.\n");
+    if (reconnecting_) {
+        // Looked for by what the operator asked for: the serial, or the index.
+        openedIndex_ = choice.serial.empty() ? choice.index : 0;
+        openedSerial_ = choice.serial;
+        lost_ = true;
+        console_.print("Waiting for the FTDI device.....\n");
+    }
+}
+
+bool DeviceLink::open(int index) {
+    if (driver_.open(driver_.context, index, &deviceHandle_) != FT_OK) {
+        deviceHandle_ = nullptr;
+        return false;
+    }
+    open_ = true;
+    everOpen_ = true;
+    if (reconnecting_) {
+        openedIndex_ = index;
+        openedSerial_ =
+            describeByIndex(static_cast<std::uint32_t>(index), FT_OPEN_BY_SERIAL_NUMBER);
+    }
+    return true;
+}
+
+void DeviceLink::loseDevice() {
+    driver_.close(driver_.context, deviceHandle_);
+    open_ = false;
+    deviceHandle_ = nullptr;
+    lost_ = true;
+    console_.print("FTDI device lost, looking for it.....\n");
+}
+
+bool DeviceLink::reconnect() {
+    DWORD count = 0;
+    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
+        count == 0 || count > kMostDevices) {
+        return false;
+    }
+    int index = openedIndex_;
+    if (!openedSerial_.empty()) {
+        index = -1;
+        for (std::uint32_t i = 0; i < count && index < 0; ++i) {
+            if (describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER) == openedSerial_) {
+                index = static_cast<int>(i);
+            }
+        }
+    }
+    const bool wasOpen = everOpen_;
+    if (index < 0 || static_cast<std::uint32_t>(index) >= count || !open(index)) {
+        return false;
+    }
+    lost_ = false;
+    ++counters_.reconnects;
+    console_.print(wasOpen ? "FTDI device back, streaming on.\n"
+                           : "FTDI device found, streaming.\n");
+    return true;
 }
 
 std::uint32_t DeviceLink::printDeviceTable() {
@@ -111,30 +165,45 @@ std::uint32_t DeviceLink::printDeviceTable() {
     return count;
 }
 
-void DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
+SendResult DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
+    SendResult result;
     if (stopping()) {
-        return;
+        return result;
+    }
+    if (lost_) {
+        result.failed = true;
+        result.lost = true;
+        return result;  // said once, when it was lost
     }
     if (!open_) {
         ++counters_.failedWrites;
         console_.print("FT_W32_WriteFile Failed\n");
-        return;
+        result.failed = true;
+        return result;
     }
     const std::uint32_t chunkSize = bufferSize / 5;
     if (chunkSize == 0) {
-        return;
+        return result;
     }
     for (std::uint32_t offset = 0; offset <= bufferSize - chunkSize; offset += chunkSize) {
+        result.offered = offset;
         // A stop asked for while the last slice was on its way: nothing more goes out.
         if (offset > 0 && stopping()) {
-            return;
+            return result;
         }
         DWORD written = 0;
-        if (driver_.write(driver_.context, deviceHandle_, buffer + offset, chunkSize, &written) !=
-            FT_OK) {
+        const FT_STATUS status =
+            driver_.write(driver_.context, deviceHandle_, buffer + offset, chunkSize, &written);
+        if (status != FT_OK) {
             ++counters_.failedWrites;
-            console_.print("FT_W32_WriteFile Failed\n");
-            return;
+            result.failed = true;
+            if (reconnecting_ && (status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND)) {
+                result.lost = true;
+                loseDevice();
+            } else {
+                console_.print("FT_W32_WriteFile Failed\n");
+            }
+            return result;
         }
         counters_.bytesAccepted += written < chunkSize ? written : chunkSize;
         if (written != chunkSize) {
@@ -142,6 +211,8 @@ void DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
             console_.print("FT_W32_WriteFile TimeOut\n");
         }
     }
+    result.offered = bufferSize;
+    return result;
 }
 
 void DeviceLink::closeDevice() {

@@ -24,6 +24,14 @@ struct DeviceCounters {
     std::uint64_t bytesAccepted = 0;
     std::uint64_t failedWrites = 0;
     std::uint64_t shortWrites = 0;
+    std::uint64_t reconnects = 0;
+};
+
+// What became of one buffer.
+struct SendResult {
+    std::uint32_t offered = 0;  // bytes handed over before the slice that failed (or stop)
+    bool failed = false;        // a slice failed, or no device was open: the rest did not go
+    bool lost = false;          // the device is gone (only with reconnecting on)
 };
 
 class DeviceLink {
@@ -44,11 +52,21 @@ class DeviceLink {
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
 
+    // With reconnecting on, a device that is gone (a write fails with FT_IO_ERROR or
+    // FT_DEVICE_NOT_FOUND, or the open at start fails) is closed and looked for again by
+    // reconnect(), by the serial number it had or else by its index.
+    void setReconnecting(bool on) { reconnecting_ = on; }
+
     void listDevices();
     void openFirstDevice() { openDevice(DeviceChoice{}); }
     void openDevice(const DeviceChoice& choice);
-    void sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize);
+    SendResult sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize);
     void closeDevice();
+
+    // Gone and being looked for.
+    bool lost() const { return lost_; }
+    // One attempt to find the lost device and open it; true when it is back.
+    bool reconnect();
 
     // One line per attached device with its index, serial number and description; returns how
     // many were listed (0 after the failure lines).
@@ -62,6 +80,8 @@ class DeviceLink {
     // The index of the listed device with this serial number, or -1 (after saying so).
     int findSerial(const std::string& serial);
     bool stopping() const { return stopRequested_ && stopRequested_(); }
+    bool open(int index);
+    void loseDevice();
 
     DriverTable driver_;
     Console& console_;
@@ -70,6 +90,11 @@ class DeviceLink {
     bool listed_ = false;
     bool open_ = false;
     FT_HANDLE deviceHandle_ = nullptr;
+    bool reconnecting_ = false;
+    bool lost_ = false;
+    bool everOpen_ = false;
+    int openedIndex_ = 0;
+    std::string openedSerial_;               // of the device opened, when reconnecting is on
     std::vector<std::string> descriptions_;  // as listed, one per attached device
     DeviceCounters counters_;
 };

@@ -277,6 +277,39 @@ TEST_F(SendTest, EveryShortSliceIsReportedAndNotResent) {
     EXPECT_EQ(link_.counters().bytesAccepted, 500U);
 }
 
+// With reconnecting on, only a device that is gone is lost: closed, said once, no line per
+// buffer after that. Any other failure is reported as always.
+TEST_F(DeviceLinkTest, WithReconnectingOnlyAGoneDeviceIsLost) {
+    for (const auto& [status, lost] :
+         {std::pair{FT_IO_ERROR, true}, std::pair{FT_DEVICE_NOT_FOUND, true},
+          std::pair{FT_OTHER_ERROR, false}}) {
+        FakeDriver driver;
+        driver.writeResult = [status = status](std::size_t index) {
+            return index == 1 ? WriteResult{status, 0} : WriteResult{};
+        };
+        std::ostringstream out;
+        Console console(out);
+        DeviceLink link(driver.table(), console);
+        link.setReconnecting(true);
+        link.listDevices();
+        link.openFirstDevice();
+        out.str("");
+        std::vector<std::uint8_t> buffer(32000, 7);
+        const SendResult first = link.sendBuffer(buffer.data(), 32000);
+        const SendResult second = link.sendBuffer(buffer.data(), 32000);
+        EXPECT_EQ(first.offered, 6400U) << status;
+        EXPECT_EQ(first.lost, lost) << status;
+        EXPECT_EQ(link.lost(), lost) << status;
+        EXPECT_EQ(second.lost, lost) << status;
+        EXPECT_EQ(out.str(),
+                  lost ? "FTDI device lost, looking for it.....\n" : "FT_W32_WriteFile Failed\n")
+            << status;
+        // Gone: closed at once, and written to no more until it is back.
+        EXPECT_EQ(driver.calls.back(), lost ? "close" : "write 6400") << status;
+        EXPECT_EQ(driver.writeSizes.size(), lost ? 2U : 7U) << status;
+    }
+}
+
 TEST_F(SendTest, CloseHappensOnceWithTheOpenHandle) {
     link_.closeDevice();
     link_.closeDevice();

@@ -390,6 +390,46 @@ INSTANTIATE_TEST_SUITE_P(
                          ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With --reconnect, a transmitter unplugged part way through the second buffer and back a
+// second later: the loss and the return are said once each, the recording waits for it and
+// resumes two slices before the one that failed, so the device misses nothing of it.
+TEST_F(FaultEndToEndTest, ReconnectWaitsForAnUnpluggedDeviceAndSkipsNothingOfTheRecording) {
+    const std::string input = dir_.file("recording.iq");
+    writeFile(input, patternBytes(70000));
+    program_ = kProgram;
+    const auto result =
+        runChild({program_, "--reconnect", input}, {{"LD_LIBRARY_PATH", libraryDir_},
+                                                    {"FAKE_FTD2XX_CAPTURE", capture_},
+                                                    {"FAKE_FTD2XX_LOG", log_},
+                                                    {"FAKE_FTD2XX_UNPLUG_AT_WRITE", "7"},
+                                                    {"FAKE_FTD2XX_UNPLUGGED_MS", "1000"}});
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, kListed + started(input) +
+                              "Checking if it's a recorded file or live stream.....\n"
+                              "Using pre-recorded file, Sent 0 of 70KB\r"
+                              "Using pre-recorded file, Sent 32 of 70KB\r"
+                              "FTDI device lost, looking for it.....\n"
+                              "FTDI device back, streaming on.\n"
+                              "Using pre-recorded file, Sent 32 of 70KB\r"
+                              "Using pre-recorded file, Sent 64 of 70KB\r"
+                              "Using pre-recorded file, Sent 96 of 70KB\rFile sent.\n");
+    EXPECT_TRUE(deviceBytes() ==
+                bytesOf({fileBytes(0, 44800), fileBytes(32000, 70000), zeros(26000)}))
+        << deviceBytes().size();
+    // Found again by the serial number it had, with the listing and open calls.
+    const std::string log = calls();
+    EXPECT_TRUE(
+        log.starts_with("FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n"
+                        "FT_ListDevices serial 0\nFT_Close\nFT_ListDevices count\n"))
+        << log;
+    EXPECT_TRUE(
+        log.ends_with("FT_ListDevices count\nFT_ListDevices serial 0\nFT_Open 0\n"
+                      "FT_ListDevices serial 0\nFT_Close\n"))
+        << log;
+}
+
 TEST_F(FaultEndToEndTest, PathWithSpacesAndNonAsciiBytesIsUsedAndPrintedUnchanged) {
     // UTF-8 letters and a byte that is no UTF-8 at all.
     const std::string path = dir_.file(

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
@@ -19,6 +20,7 @@ using testing::progressLine;
 using testing::resizeFile;
 using testing::RunFixture;
 using testing::writeFile;
+using testing::WriteResult;
 
 class StreamRunnerTest : public RunFixture {};
 
@@ -166,7 +168,8 @@ TEST_F(StreamRunnerTest, LiveFileIgnoresRepeatWithANote) {
                                      "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"));
     EXPECT_EQ(errorOutput(), "iqfeeder: " + path +
                                  " grows, so it is followed as a live file and --repeat is "
-                                 "ignored\n");
+                                 "ignored\n" +
+                                 testing::kCapLine);
 }
 
 TEST_F(StreamRunnerTest, LongFileStopsAtThePositionCapWithLengthSaturatedAbove2GiB) {
@@ -201,6 +204,179 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
                             progressLine(0, 40) + failed + progressLine(32, 40) + failed +
                             progressLine(64, 40) + "File sent.\n");
     EXPECT_EQ(driver.calls, (std::vector<std::string>{"count"}));
+    // Each buffer that did not reach a device waits as long as one would have taken it.
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 250, 250}));
+}
+
+// With --reconnect: a device gone in the middle of a recording, and one not there at the start,
+// each back after a while. The recording waits for it and resumes two slices before where it
+// failed, so nothing of it is skipped.
+struct ReconnectCase {
+    const char* name;
+    std::size_t failAtWrite;  // the write at which the device goes; SIZE_MAX: absent from the start
+    std::string lines;        // what the console shows of the loss and the return
+    int lastPassKb;           // the first number of the progress line before "File sent."
+    std::vector<testing::Segment> sent;
+    std::vector<std::string> lastCalls;
+};
+void PrintTo(const ReconnectCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ReconnectTest : public RunFixture, public ::testing::WithParamInterface<ReconnectCase> {};
+
+TEST_P(ReconnectTest, RecordingWaitsForTheDeviceAndSkipsNothing) {
+    const ReconnectCase& c = GetParam();
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(70000));
+    const bool absentAtStart = c.failAtWrite == SIZE_MAX;
+    bool gone = absentAtStart;
+    driver.countStatus = absentAtStart ? FT_DEVICE_NOT_FOUND : FT_OK;
+    driver.writeResult = [&](std::size_t index) {
+        if (index == c.failAtWrite) {
+            gone = true;
+            driver.countStatus = FT_DEVICE_NOT_FOUND;
+        }
+        return gone ? WriteResult{FT_IO_ERROR, 0} : WriteResult{};
+    };
+    // Back once 1500 ms have gone by on the run's clock.
+    onSleep = [&](std::uint32_t) {
+        if (gone && clockMs >= 3500) {
+            gone = false;
+            driver.countStatus = FT_OK;
+        }
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.reconnect = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    const std::string text = output();
+    EXPECT_NE(text.find(c.lines), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with(progressLine(c.lastPassKb, 70) + "File sent.\n")) << text;
+    EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
+    EXPECT_EQ(std::vector<std::string>(driver.calls.end() - 3, driver.calls.end()), c.lastCalls);
+    EXPECT_FALSE(driver.usedBadHandle);
+}
+
+using testing::fileBytes;
+using testing::zeros;
+
+INSTANTIATE_TEST_SUITE_P(
+    Reconnect, ReconnectTest,
+    ::testing::Values(
+        // The second slice of the second buffer fails: resumed at 25600, two slices before it.
+        ReconnectCase{"LostMidRecording",
+                      6,
+                      progressLine(32, 70) + "FTDI device lost, looking for it.....\n" +
+                          "FTDI device back, streaming on.\n" + progressLine(25, 70),
+                      89,
+                      {fileBytes(0, 38400), fileBytes(25600, 70000), zeros(19600)},
+                      {"write 6400", "write 6400", "close"}},
+        ReconnectCase{"AbsentAtTheStart",
+                      SIZE_MAX,
+                      "Can't open FTDI Device.\nWaiting for the FTDI device.....\n",
+                      96,
+                      {fileBytes(0, 70000), zeros(26000)},
+                      {"write 6400", "write 6400", "close"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// With --stats, on the run's clock: a device taking 160000 bytes a second, and an encoder 2 %
+// slower, 2 % faster or as fast. Over 10 s, only a difference of more than 1 % gets advice.
+struct RatesCase {
+    const char* name;
+    std::uint64_t encoderBytesPerSecond;
+    std::string advice;  // empty: none
+};
+void PrintTo(const RatesCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RatesTest : public RunFixture, public ::testing::WithParamInterface<RatesCase> {};
+
+TEST_P(RatesTest, SaysWhichSideIsFasterAndWhatFollows) {
+    const RatesCase& c = GetParam();
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(400000));
+    onSleep = [&](std::uint32_t ms) { appendPattern(path, c.encoderBytesPerSecond * ms / 1000); };
+    // Each slice takes the device its time at 160000 bytes a second (40 ms for 6400), while the
+    // encoder goes on writing.
+    driver.afterWrite = [&](std::size_t) {
+        const std::uint64_t ms = driver.writeSizes.back() / 160;
+        clockMs += ms;
+        appendPattern(path, c.encoderBytesPerSecond * ms / 1000);
+        stopAsked = clockMs >= 16000;
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.stats = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    const std::string errors = errorOutput();
+    const std::size_t secondLineAt = errors.find('\n') + 1;
+    const std::string secondLine =
+        errors.substr(secondLineAt, errors.find('\n', secondLineAt) + 1 - secondLineAt);
+    EXPECT_TRUE(std::regex_match(
+        secondLine, std::regex("iqfeeder: device [0-9.]+ kB/s \\(average [0-9.]+ kB/s\\); encoder "
+                               "[0-9.]+ kB/s, backlog [0-9.]+ s; step-backs [0-9]+, jump-aheads "
+                               "[0-9]+, failed writes 0, short writes 0, reconnects 0\n")))
+        << secondLine;
+    EXPECT_NE(errors.find("iqfeeder: device 160.0 kB/s"), std::string::npos) << errors;
+    const std::size_t advice = errors.find("over the last");
+    if (c.advice.empty()) {
+        EXPECT_EQ(advice, std::string::npos) << errors;
+    } else {
+        ASSERT_NE(advice, std::string::npos) << errors;
+        EXPECT_EQ(errors.substr(advice, c.advice.size()), c.advice);
+    }
+    EXPECT_TRUE(errors.find("iqfeeder: in all, ") != std::string::npos) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encoder, RatesTest,
+    ::testing::Values(
+        RatesCase{"Slower", 156800,
+                  "over the last 10 s the encoder was 2.0 % slower than the device (156.8 kB/s "
+                  "against 160.0 kB/s): the reader will keep stepping back and sending data "
+                  "again; raise the encoder's rate to the device's, or lower the device's\n"},
+        RatesCase{"Faster", 163200,
+                  "over the last 10 s the encoder was 2.0 % faster than the device (163.2 kB/s "
+                  "against 160.0 kB/s): the reader will keep jumping ahead and dropping data; "
+                  "lower the encoder's rate to the device's, or raise the device's\n"},
+        RatesCase{"AsFast", 160000, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Past 2 GiB: held at 2^31 - 1, a growing file looks unchanged and goes out as a recording;
+// with --unlimited it is followed near its end.
+TEST_F(StreamRunnerTest, UnlimitedFollowsALiveFilePast2GiBNearItsEnd) {
+    for (const bool unlimited : {false, true}) {
+        const std::string path = dir.file(unlimited ? "unlimited.iq" : "limited.iq");
+        writeFile(path, {});
+        resizeFile(path, 3000000000LL);
+        onSleep = [&](std::uint32_t ms) {
+            if (ms == 2000) {
+                appendPattern(path, 50000);
+            }
+        };
+        driver.bytes.clear();
+        driver.afterWrite = [&](std::size_t index) { stopAsked = index % 5 == 4; };
+        stopAsked = false;
+        out.str("");
+        RunOptions options;
+        options.inputPath = path;
+        options.unlimited = unlimited;
+
+        EXPECT_EQ(run(options), 0);
+
+        const std::string shows =
+            unlimited ? "Status: Size of pipe file is: 3000050 KBytes, Delay: 250ms\r"
+                      : progressLine(0, 2147483);
+        EXPECT_TRUE(output().ends_with(kProbeLine + shows)) << output();
+        EXPECT_EQ(driver.bytes, unlimited ? patternBytes(32000, 3000018000U)
+                                          : std::vector<std::uint8_t>(32000, 0));
+    }
 }
 
 TEST_F(StreamRunnerTest, MissingInputEndsTheRunWithStatusOneAndTheDeviceClosed) {

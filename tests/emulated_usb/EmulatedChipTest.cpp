@@ -2,13 +2,18 @@
 // behind umockdev: what the operator sees and which bytes reach the chip's bulk OUT endpoint.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "tests/emulated_usb/EmulatedUsbBus.h"
 #include "tests/emulated_usb/FileWatch.h"
 #include "tests/emulated_usb/UmockdevPreload.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ExpectedLines.h"
+#include "tests/support/PtyChild.h"
+#include "tests/support/Segment.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
@@ -146,7 +151,7 @@ TEST_F(EmulatedChipTest, LiveFileIsSentFromBehindItsEndUntilTheJumpPastTheCap) {
 
     EXPECT_TRUE(producer.appended());
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, testing::kCapLine);  // the jump past the cap ended the run
     EXPECT_EQ(result.out, listing("Single RS232-HS") + start(input_) +
                               "Status: Size of pipe file is: 140 KBytes, Delay: 250ms\r"
                               "\nDelay too high, re-started buffer..\n"
@@ -208,6 +213,41 @@ TEST_F(EmulatedChipTest, SerialNumberPicksTheSecondChipAndOnlyItGetsTheFile) {
     expectOpenedOnceAndClosed(chosen);
     EXPECT_TRUE(other.receivedBytes().empty());
     EXPECT_EQ(other.interfaceClaims(), 0);
+}
+
+// With --reconnect: the chip unplugged once a buffer and a slice have reached it, and plugged
+// back in a second later at a new address. The program says so, waits, opens it again, and the
+// endpoint gets the recording to its end with nothing of it skipped.
+TEST_F(EmulatedChipTest, ChipUnpluggedAndBackGetsTheRestOfTheRecordingWithNothingSkipped) {
+    writeFile(input_, patternBytes(70000));
+    EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
+    chip.drainAt(kDrainBytesPerSecond);
+    std::promise<void> reached;
+    chip.whenBytesReceived(38400, [&reached] { reached.set_value(); });
+    // The bus is changed from a thread of the test's, not from the chip's own handler.
+    std::thread unplugger([&] {
+        if (reached.get_future().wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            return;
+        }
+        bus_.unplug(chip);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        bus_.plugBackIn(chip, 3);
+    });
+
+    const ChildResult result = runChild(underUmockdev({kProgram, "--reconnect", input_}), {});
+    unplugger.join();
+
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    const std::string& out = result.out;
+    EXPECT_TRUE(out.starts_with(listing("FT232R USB UART") + start(input_))) << out;
+    EXPECT_EQ(testing::countOf(out, "FTDI device lost, looking for it.....\n"), 1U) << out;
+    EXPECT_EQ(testing::countOf(out, "FTDI device back, streaming on.\n"), 1U) << out;
+    EXPECT_TRUE(out.ends_with("File sent.\n")) << out;
+    const auto received = chip.receivedBytes();
+    EXPECT_TRUE(testing::sentWithOneRewind(received, 70000, kSlice, 32000)) << received.size();
+    EXPECT_EQ(chip.interfaceClaims(), 2);
+    EXPECT_EQ(chip.interfaceReleases(), 1);  // the one on the gone device could not be made
 }
 
 TEST_F(EmulatedChipTest, BusWithoutAnFtdiChipGivesTheListingFailure) {

@@ -12,6 +12,10 @@
 //   FAKE_FTD2XX_ACCEPT_BYTES       bytes each write takes of its slice (default all)
 //   FAKE_FTD2XX_HOLD_LOG           set: the log stays open from the first call until the library
 //                                  is unloaded, as a driver with a log file of its own keeps it
+//   FAKE_FTD2XX_UNPLUG_AT_WRITE, FAKE_FTD2XX_UNPLUGGED_MS
+//                                  from the write with that 0-based index on, the device is gone
+//                                  for that many ms: writes fail with FT_IO_ERROR, the listing
+//                                  finds nothing and the open fails; then it is back
 //   FAKE_FTD2XX_LATER_BYTES_PER_SECOND, FAKE_FTD2XX_PACE_CHANGE_MS
 //                                  the pace from that many ms after the first write on
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -67,10 +72,17 @@ std::uint64_t writesSoFar = 0;
 // When the paced device will have drained everything it was given.
 std::chrono::steady_clock::time_point drainedAt;
 std::chrono::steady_clock::time_point firstWriteAt;
+std::optional<std::chrono::steady_clock::time_point> unpluggedAt;
 
 long envNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? std::strtol(value, nullptr, 10) : fallback;
+}
+
+// Gone, as FAKE_FTD2XX_UNPLUG_AT_WRITE and FAKE_FTD2XX_UNPLUGGED_MS say.
+bool unplugged() {
+    return unpluggedAt && std::chrono::steady_clock::now() - *unpluggedAt <
+                              std::chrono::milliseconds(envNumber("FAKE_FTD2XX_UNPLUGGED_MS", 0));
 }
 
 void appendTo(const char* variable, const void* data, std::size_t size) {
@@ -103,7 +115,8 @@ void logCall(const std::string& text) {
 extern "C" {
 
 FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* arg2, DWORD flags) {
-    const auto count = static_cast<DWORD>(envNumber("FAKE_FTD2XX_DEVICES", 1));
+    const auto count =
+        unplugged() ? DWORD{0} : static_cast<DWORD>(envNumber("FAKE_FTD2XX_DEVICES", 1));
     if (const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_LIST_STATUS", 0))) {
         logCall("FT_ListDevices failed");
         return status;
@@ -140,7 +153,9 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* ar
 
 FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Open(int index, FT_HANDLE* handle) {
     logCall("FT_Open " + std::to_string(index));
-    const auto status = static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
+    const auto status = unplugged()
+                            ? FT_STATUS{2}
+                            : static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
     if (status == 0) {
         *handle = &deviceToken;
     }
@@ -152,6 +167,14 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
     const long failFrom = envNumber("FAKE_FTD2XX_FAIL_WRITES_FROM", -1);
     const std::uint64_t index = writesSoFar++;
     const long failAt = envNumber("FAKE_FTD2XX_FAIL_WRITE_AT", -1);
+    if (const long unplugAt = envNumber("FAKE_FTD2XX_UNPLUG_AT_WRITE", -1);
+        unplugAt >= 0 && index == static_cast<std::uint64_t>(unplugAt)) {
+        unpluggedAt = std::chrono::steady_clock::now();
+    }
+    if (unplugged()) {
+        *written = 0;
+        return 4;
+    }
     if (handle != &deviceToken ||
         (failFrom >= 0 && index >= static_cast<std::uint64_t>(failFrom)) ||
         (failAt >= 0 && index == static_cast<std::uint64_t>(failAt))) {

@@ -13,6 +13,10 @@ inline const std::string kProbeLine = "Checking if it's a recorded file or live 
 inline const std::string kOvertakenLines = "\nInput stream bitrate not high enough\n";
 inline const std::string kRaisedLine = "Increasing buffer to 64000Bytes\n";
 inline const std::string kJumpedLines = "\nDelay too high, re-started buffer..\n";
+// On standard error, when the position cap ends a run.
+inline const std::string kCapLine =
+    "iqfeeder: the read position reached 500000000 bytes, where a run ends; --unlimited follows "
+    "a file past it\n";
 
 inline std::string statusLine(std::int64_t kilobytes, std::int64_t milliseconds) {
     return "Status: Size of pipe file is: " + std::to_string(kilobytes) +

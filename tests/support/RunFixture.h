@@ -33,11 +33,12 @@ class RunFixture : public ::testing::Test {
         StreamRunner runner(link, {console, diagnostics,
                                    [this](std::uint32_t ms) {
                                        sleeps.push_back(ms);
+                                       clockMs += ms;
                                        if (onSleep) {
                                            onSleep(ms);
                                        }
                                    },
-                                   stopping});
+                                   stopping, [this] { return clockMs; }});
         return runner.run(options);
     }
 
@@ -63,6 +64,8 @@ class RunFixture : public ::testing::Test {
     std::function<void(std::uint32_t)> onSleep;
     // The operator's stop, as the signal handler reports it.
     bool stopAsked = false;
+    // The run's clock: moved on by every wait, and by a test's device as it takes data.
+    std::uint64_t clockMs = 0;
 };
 
 // Grows or shrinks a file to a length, sparse where it grows.

@@ -1,0 +1,130 @@
+#include "app/RunStatistics.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "app/RunSummary.h"
+
+namespace iqfeeder {
+namespace {
+
+double perSecond(double amount, std::uint64_t ms) {
+    return ms > 0 ? amount * 1000.0 / static_cast<double>(ms) : 0.0;
+}
+
+// The rates differ by more than this share before the advice speaks.
+constexpr double kTolerance = 0.01;
+
+}  // namespace
+
+void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
+                           const LiveFigures* live) {
+    const std::uint64_t lastMs = samples_.empty() ? startMs_ : samples_.back().atMs;
+    if (nowMs < lastMs + kLineEveryMs) {
+        return;
+    }
+    Sample sample{nowMs, device.bytesAccepted, std::nullopt};
+    if (live != nullptr) {
+        sample.live = *live;
+    }
+    const std::uint64_t lastBytes = samples_.empty() ? 0 : samples_.back().deviceBytes;
+    const double deviceRate =
+        perSecond(static_cast<double>(device.bytesAccepted - lastBytes), nowMs - lastMs);
+    const double averageRate =
+        perSecond(static_cast<double>(device.bytesAccepted), nowMs - startMs_);
+
+    std::array<char, 96> liveText{};
+    if (sample.live) {
+        const bool grew = !samples_.empty() && samples_.back().live &&
+                          sample.live->fileSize >= samples_.back().live->fileSize;
+        const std::string encoder =
+            grew ? formatRate(perSecond(
+                       static_cast<double>(sample.live->fileSize - samples_.back().live->fileSize),
+                       nowMs - lastMs))
+                 : std::string("-");
+        if (deviceRate > 0) {
+            (void)std::snprintf(liveText.data(), liveText.size(), "; encoder %s, backlog %.2f s",
+                                encoder.c_str(),
+                                static_cast<double>(sample.live->backlog) / deviceRate);
+        } else {
+            (void)std::snprintf(liveText.data(), liveText.size(), "; encoder %s, backlog -",
+                                encoder.c_str());
+        }
+    }
+    printCounts("iqfeeder: device", device, deviceRate, averageRate, liveText.data());
+
+    samples_.push_back(sample);
+    while (samples_.size() > 1 && samples_[1].atMs + kAdviceWindowMs <= nowMs) {
+        samples_.pop_front();
+    }
+    advise(sample);
+}
+
+void RunStatistics::advise(const Sample& now) {
+    const Sample& then = samples_.front();
+    // A whole window of a live file that only grew, with the device taking data.
+    if (!now.live || !then.live || now.atMs < then.atMs + kAdviceWindowMs ||
+        now.live->fileSize < then.live->fileSize || now.deviceBytes == then.deviceBytes) {
+        return;
+    }
+    for (const Sample& sample : samples_) {
+        if (!sample.live) {
+            return;
+        }
+    }
+    const std::uint64_t span = now.atMs - then.atMs;
+    const double encoder =
+        perSecond(static_cast<double>(now.live->fileSize - then.live->fileSize), span);
+    const double device = perSecond(static_cast<double>(now.deviceBytes - then.deviceBytes), span);
+    const double difference = (encoder - device) / device;
+    Verdict verdict = Verdict::None;
+    if (difference < -kTolerance) {
+        verdict = Verdict::EncoderSlower;
+    } else if (difference > kTolerance) {
+        verdict = Verdict::EncoderFaster;
+    }
+    if (verdict == verdict_) {
+        return;
+    }
+    verdict_ = verdict;
+    const double percent = std::fabs(difference) * 100.0;
+    if (verdict == Verdict::EncoderSlower) {
+        out_.print(
+            "iqfeeder: over the last %.0f s the encoder was %.1f %% slower than the device "
+            "(%s against %s): the reader will keep stepping back and sending data again; "
+            "raise the encoder's rate to the device's, or lower the device's\n",
+            static_cast<double>(span) / 1000.0, percent, formatRate(encoder).c_str(),
+            formatRate(device).c_str());
+    } else if (verdict == Verdict::EncoderFaster) {
+        out_.print(
+            "iqfeeder: over the last %.0f s the encoder was %.1f %% faster than the device "
+            "(%s against %s): the reader will keep jumping ahead and dropping data; "
+            "lower the encoder's rate to the device's, or raise the device's\n",
+            static_cast<double>(span) / 1000.0, percent, formatRate(encoder).c_str(),
+            formatRate(device).c_str());
+    }
+}
+
+void RunStatistics::printCounts(const char* lead, const DeviceCounters& device, double deviceRate,
+                                double averageRate, const char* liveText) const {
+    out_.print(
+        "%s %s (average %s)%s; step-backs %llu, jump-aheads %llu, failed writes %llu, "
+        "short writes %llu, reconnects %llu\n",
+        lead, formatRate(deviceRate).c_str(), formatRate(averageRate).c_str(), liveText,
+        static_cast<unsigned long long>(stepBacks_), static_cast<unsigned long long>(jumps_),
+        static_cast<unsigned long long>(device.failedWrites),
+        static_cast<unsigned long long>(device.shortWrites),
+        static_cast<unsigned long long>(device.reconnects));
+}
+
+void RunStatistics::summary(std::uint64_t nowMs, const DeviceCounters& device) const {
+    std::array<char, 96> lead{};
+    (void)std::snprintf(lead.data(), lead.size(), "iqfeeder: in all, %llu bytes in %.1f s: device",
+                        static_cast<unsigned long long>(device.bytesAccepted),
+                        static_cast<double>(nowMs - startMs_) / 1000.0);
+    const double average = perSecond(static_cast<double>(device.bytesAccepted), nowMs - startMs_);
+    printCounts(lead.data(), device, average, average, "");
+}
+
+}  // namespace iqfeeder

@@ -1,0 +1,57 @@
+// With --stats: once a second, one line on standard error with the rate the device takes data
+// at (in the last second and on average) and, for a live file, the encoder's rate (the file's
+// growth) and the backlog as time at the device's rate, with the counts of what the run had to
+// do. When over the last 10 s the two rates of a live run differ by more than 1 %, a line says
+// which side is faster, what follows and what to change. All times come from the run's clock.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "common/Console.h"
+#include "device/DeviceLink.h"
+
+namespace iqfeeder {
+
+// What a live pass saw of its file.
+struct LiveFigures {
+    std::int64_t fileSize = 0;
+    std::int64_t backlog = 0;  // bytes written but not yet read
+};
+
+class RunStatistics {
+  public:
+    static constexpr std::uint64_t kLineEveryMs = 1000;
+    static constexpr std::uint64_t kAdviceWindowMs = 10000;
+
+    RunStatistics(Console& out, std::uint64_t startMs) : out_(out), startMs_(startMs) {}
+
+    void countStepBack() { ++stepBacks_; }
+    void countJump() { ++jumps_; }
+    // After every pass and every wait; prints when a second has passed since the last line.
+    void update(std::uint64_t nowMs, const DeviceCounters& device, const LiveFigures* live);
+    // The same figures over the whole run, once at its end.
+    void summary(std::uint64_t nowMs, const DeviceCounters& device) const;
+
+  private:
+    struct Sample {
+        std::uint64_t atMs;
+        std::uint64_t deviceBytes;
+        std::optional<LiveFigures> live;
+    };
+    enum class Verdict { None, EncoderSlower, EncoderFaster };
+
+    void advise(const Sample& now);
+    void printCounts(const char* lead, const DeviceCounters& device, double deviceRate,
+                     double averageRate, const char* liveText) const;
+
+    Console& out_;
+    std::uint64_t startMs_;
+    std::uint64_t stepBacks_ = 0;
+    std::uint64_t jumps_ = 0;
+    std::deque<Sample> samples_;  // one a line, as far back as the advice looks
+    Verdict verdict_ = Verdict::None;
+};
+
+}  // namespace iqfeeder
