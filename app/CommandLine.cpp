@@ -49,22 +49,18 @@ constexpr OptionSpec kOptions[] = {
 constexpr std::size_t kHelpColumn = 24;
 constexpr std::uint64_t kMostRepeats = 999999999999;
 
+template <typename Matches>
+const OptionSpec* findOption(Matches matches) {
+    const auto* found = std::find_if(std::begin(kOptions), std::end(kOptions), matches);
+    return found == std::end(kOptions) ? nullptr : found;
+}
+
 const OptionSpec* findShort(char name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (spec.shortName == name) {
-            return &spec;
-        }
-    }
-    return nullptr;
+    return findOption([name](const OptionSpec& spec) { return spec.shortName == name; });
 }
 
 const OptionSpec* findLong(const std::string& name) {
-    for (const OptionSpec& spec : kOptions) {
-        if (name == spec.longName) {
-            return &spec;
-        }
-    }
-    return nullptr;
+    return findOption([&name](const OptionSpec& spec) { return name == spec.longName; });
 }
 
 // Digits only, no sign, up to `most`.

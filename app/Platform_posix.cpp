@@ -45,7 +45,7 @@ UnicodeConsole::UnicodeConsole() = default;
 UnicodeConsole::~UnicodeConsole() = default;
 
 bool UnicodeConsole::routesStandardOutput() const {
-    return false;
+    return streams_ != nullptr;  // never here: a POSIX terminal takes UTF-8 as it is
 }
 
 }  // namespace iqfeeder

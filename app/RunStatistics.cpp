@@ -1,5 +1,6 @@
 #include "app/RunStatistics.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -68,10 +69,9 @@ void RunStatistics::advise(const Sample& now) {
         now.live->fileSize < then.live->fileSize || now.deviceBytes == then.deviceBytes) {
         return;
     }
-    for (const Sample& sample : samples_) {
-        if (!sample.live) {
-            return;
-        }
+    if (std::any_of(samples_.begin(), samples_.end(),
+                    [](const Sample& sample) { return !sample.live; })) {
+        return;
     }
     const std::uint64_t span = now.atMs - then.atMs;
     const double encoder =

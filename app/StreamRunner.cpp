@@ -220,8 +220,8 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
         // Resumed where the device stopped, two slices early: a driver that keeps two writes
         // in flight tells of a failed one up to two slices late, and nothing of a recording may
         // be skipped.
-        state_.readPosition =
-            std::max<std::int64_t>(0, state_.readPosition + sent.offered - 2 * (bufferSize / 5));
+        state_.readPosition = std::max<std::int64_t>(
+            0, state_.readPosition + sent.offered - 2 * static_cast<std::int64_t>(bufferSize / 5));
         return PassOutcome::Continue;
     }
     const LiveFigures figures{state_.fileSize, state_.fileSize - state_.readPosition};

@@ -52,6 +52,7 @@ void DeviceLink::listDevices() {
 std::string DeviceLink::describeByIndex(std::uint32_t index, DWORD what) {
     char text[kDescriptionBytes] = {};
     // The listing call takes the index in place of a pointer, as the D2XX interface defines.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): that is the interface, not a real address
     void* indexArgument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
     if (driver_.listDevices(driver_.context, indexArgument, text, FT_LIST_BY_INDEX | what) !=
         FT_OK) {
