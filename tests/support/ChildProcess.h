@@ -26,8 +26,11 @@ struct ChildOptions {
     // (or `stopSignal`) on POSIX, Ctrl-Break to its own process group on Windows.
     std::optional<std::uint32_t> stopAfterMs;
     int stopSignal = 0;
-    // Standard input from this descriptor (POSIX), instead of the test's own.
+    // Standard input from this descriptor (POSIX), instead of the test's own; or from this
+    // HANDLE (Windows), instead of NUL: the child gets an inheritable duplicate, and the caller
+    // keeps and closes its own. Not HANDLE, which the POSIX build lacks.
     int stdinFd = -1;
+    void* stdinHandle = nullptr;
     // Standard output, instead of a pipe read to its end (POSIX): a pipe closed once this many
     // bytes came, as `| head -c N` does; closed altogether; or this file.
     std::optional<std::size_t> stdoutReadLimit;

@@ -7,9 +7,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <thread>
 
 #include "device/DeviceLink.h"
 #include "device/MakerLibraryDriver.h"
@@ -262,6 +267,189 @@ INSTANTIATE_TEST_SUITE_P(
                        [](const TempDir& d) { return d.file(kNameOutsideTheAnsiCodePage); }},
         DeploymentCase{"PathLongerThanMaxPath", copyOf(fakeLibrary), true, noLine,
                        pathLongerThanMaxPath}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An encoder's output as iqfeeder.exe meets it on standard input or a named pipe: written from a
+// thread of the test in odd-sized chunks with pauses, and ended by closing the writing end.
+class StreamFeed {
+  public:
+    // Standard input a pipe.
+    static std::unique_ptr<StreamFeed> pipe(const TempDir&,
+                                            const std::vector<std::uint8_t>& bytes) {
+        auto feed = std::make_unique<StreamFeed>("-");
+        HANDLE writeEnd = nullptr;
+        if (::CreatePipe(&feed->standardInput_, &writeEnd, nullptr, 0)) {
+            feed->writer_ = std::thread([&self = *feed, writeEnd, bytes] {
+                self.wroteAll_ = writeInChunks(writeEnd, bytes);
+                ::CloseHandle(writeEnd);
+            });
+        }
+        return feed;
+    }
+    // Standard input a file, as `iqfeeder - < FILE` gives it.
+    static std::unique_ptr<StreamFeed> file(const TempDir& dir,
+                                            const std::vector<std::uint8_t>& bytes) {
+        auto feed = std::make_unique<StreamFeed>("-");
+        const std::string path = dir.file("redirected.iq");
+        testing::writeFile(path, bytes);
+        feed->standardInput_ =
+            ::CreateFileW(testing::pathFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        feed->wroteAll_ = feed->standardInput_ != INVALID_HANDLE_VALUE;
+        return feed;
+    }
+    // A named pipe that the test serves, under a name no ANSI code page holds: its one instance
+    // made before the program starts, the writing begun once the program has connected.
+    static std::unique_ptr<StreamFeed> namedPipe(const TempDir&,
+                                                 const std::vector<std::uint8_t>& bytes) {
+        auto feed = std::make_unique<StreamFeed>("\\\\.\\pipe\\iqfeeder-" +
+                                                 std::to_string(::GetCurrentProcessId()) + "-" +
+                                                 kNameOutsideTheAnsiCodePage);
+        const HANDLE server =
+            ::CreateNamedPipeW(feed->wideArgument().c_str(), PIPE_ACCESS_OUTBOUND,
+                               PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+        if (server != INVALID_HANDLE_VALUE) {
+            feed->served_ = true;
+            feed->writer_ = std::thread([&self = *feed, server, bytes] {
+                if (::ConnectNamedPipe(server, nullptr) ||
+                    ::GetLastError() == ERROR_PIPE_CONNECTED) {
+                    // A writer that comes late: the program's first read waits for it.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    // Until all is read: closing the pipe then can't drop any of it.
+                    self.wroteAll_ = writeInChunks(server, bytes) && ::FlushFileBuffers(server);
+                }
+                ::CloseHandle(server);
+            });
+        }
+        return feed;
+    }
+
+    explicit StreamFeed(std::string argument) : argument_(std::move(argument)) {}
+    ~StreamFeed() { finish(); }
+    StreamFeed(const StreamFeed&) = delete;
+    StreamFeed& operator=(const StreamFeed&) = delete;
+
+    const std::string& argument() const { return argument_; }
+    void* standardInput() const { return served_ ? nullptr : standardInput_; }
+
+    // Once the program has gone: whether everything was written and, for a named pipe, read. A
+    // writer still waiting for the program to connect is let go by a client of our own, and one
+    // blocked on a full pipe by closing our read end.
+    bool finish() {
+        if (standardInput_ != INVALID_HANDLE_VALUE && standardInput_ != nullptr) {
+            ::CloseHandle(standardInput_);
+            standardInput_ = INVALID_HANDLE_VALUE;
+        }
+        if (served_ && writer_.joinable()) {
+            const HANDLE client = ::CreateFileW(wideArgument().c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (client != INVALID_HANDLE_VALUE) {
+                ::CloseHandle(client);
+            }
+        }
+        if (writer_.joinable()) {
+            writer_.join();
+        }
+        return wroteAll_;
+    }
+
+  private:
+    std::wstring wideArgument() const { return testing::pathFromUtf8(argument_).wstring(); }
+
+    static bool writeInChunks(HANDLE end, const std::vector<std::uint8_t>& bytes) {
+        const std::size_t chunks[] = {1, 6999, 33001, 12345, 20000, 777};
+        for (std::size_t at = 0, i = 0; at < bytes.size(); ++i) {
+            const auto size =
+                static_cast<::DWORD>(std::min(chunks[i % std::size(chunks)], bytes.size() - at));
+            ::DWORD written = 0;
+            if (!::WriteFile(end, bytes.data() + at, size, &written, nullptr) || written != size) {
+                return false;
+            }
+            at += size;
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        return true;
+    }
+
+    std::string argument_;
+    HANDLE standardInput_ = INVALID_HANDLE_VALUE;
+    bool served_ = false;
+    std::atomic<bool> wroteAll_ = false;
+    std::thread writer_;
+};
+
+// The pattern with what text mode would change: a Ctrl-Z (its end of file) first and last, and
+// CR LF pairs (its line end), one across the first buffer's end.
+std::vector<std::uint8_t> bytesTextModeWouldMangle(std::size_t size) {
+    auto bytes = patternBytes(size);
+    for (const std::size_t at : {std::size_t{1000}, std::size_t{31999}, std::size_t{50000}}) {
+        bytes[at] = '\r';
+        bytes[at + 1] = '\n';
+    }
+    bytes.front() = 0x1A;
+    bytes.back() = 0x1A;
+    return bytes;
+}
+
+struct StreamCase {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::function<std::unique_ptr<StreamFeed>(const TempDir&, const std::vector<std::uint8_t>&)>
+        feed;
+    std::vector<int> kilobytesRead;  // on the progress line after each buffer
+};
+
+void PrintTo(const StreamCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StreamTest : public MakerLibraryTest, public ::testing::WithParamInterface<StreamCase> {};
+
+TEST_P(StreamTest, StreamGoesOutInOrderInWholeBuffersAndAPaddedTail) {
+    const fs::path folder = dir_.path() / "program folder";
+    fs::create_directory(folder);
+    fs::copy_file(program(), folder / "iqfeeder.exe");
+    fs::copy_file(fakeLibrary(), folder / "ftd2xx.dll");
+    const std::vector<std::uint8_t>& bytes = GetParam().bytes;
+    const auto feed = GetParam().feed(dir_, bytes);
+    testing::ChildOptions options;
+    options.stdinHandle = feed->standardInput();
+
+    const auto result = testing::runChild({(folder / "iqfeeder.exe").string(), feed->argument()},
+                                          environment_, options);
+
+    std::string out =
+        "\nDevices connected:\n0: Fake Transmitter 0\n1: Fake Transmitter 1\n\n"
+        "Input file is " +
+        feed->argument() + "\nSending IQ data to FTDI USB device.....\n\n";
+    if (feed->argument() != "-") {
+        out += "Waiting for a writer on " + feed->argument() + ".....\n";
+    }
+    for (const int kilobytes : GetParam().kilobytesRead) {
+        out += "Using input stream, Read " + std::to_string(kilobytes) + "KB\r";
+    }
+    out += "Input stream ended after " + std::to_string(bytes.size()) + " bytes.\n";
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, windowsText(out));
+    auto expected = bytes;
+    expected.resize((bytes.size() + 31999) / 32000 * 32000, 0);
+    EXPECT_EQ(readFile(capture_), expected);
+    EXPECT_EQ(text(log_), "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n");
+    EXPECT_TRUE(feed->finish());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, StreamTest,
+    ::testing::Values(
+        StreamCase{
+            "PipedStandardInput", patternBytes(150000), StreamFeed::pipe, {32, 64, 96, 128, 150}},
+        StreamCase{"EmptyPipe", {}, StreamFeed::pipe, {}},
+        StreamCase{"RedirectedStandardInput",
+                   bytesTextModeWouldMangle(70000),
+                   StreamFeed::file,
+                   {32, 64, 70}},
+        StreamCase{"NamedPipe", patternBytes(70000), StreamFeed::namedPipe, {32, 64, 70}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Device names as an operator might type them, run through the real program: refused before

@@ -91,6 +91,20 @@ Handle inheritableFile(const std::string& path, ::DWORD access, ::DWORD disposit
                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// The child's standard input: NUL, or an inheritable duplicate of the caller's handle.
+Handle standardInputFor(const ChildOptions& options) {
+    if (options.stdinHandle == nullptr) {
+        return inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+    }
+    HANDLE copy = nullptr;
+    const HANDLE self = ::GetCurrentProcess();
+    if (!::DuplicateHandle(self, options.stdinHandle, self, &copy, 0, TRUE,
+                           DUPLICATE_SAME_ACCESS)) {
+        copy = nullptr;
+    }
+    return Handle(copy);
+}
+
 std::string contents(const std::string& path) {
     const auto bytes = readFile(path);
     return {bytes.begin(), bytes.end()};
@@ -169,7 +183,7 @@ ChildResult runChild(const std::vector<std::string>& argv,
     const std::string errPath = scratch.file("err");
     ChildResult result;
     {
-        const Handle in = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+        const Handle in = standardInputFor(options);
         const Handle out = inheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
         const Handle err = inheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
         if (!in.valid() || !out.valid() || !err.valid()) {
