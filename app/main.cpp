@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         iqfeeder::isStreamPath(commandLine.run.inputPath)) {
         commandLine.action = iqfeeder::CommandLine::Action::UsageError;
         commandLine.error = "--repeat needs a recording: " + commandLine.run.inputPath +
-                            " is a FIFO, which can't be sent again";
+                            " is a FIFO or pipe, which can't be sent again";
     }
     switch (commandLine.action) {
         case iqfeeder::CommandLine::Action::UsageError:
