@@ -88,22 +88,18 @@ void RunStatistics::advise(const Sample& now) {
         return;
     }
     verdict_ = verdict;
-    const double percent = std::fabs(difference) * 100.0;
-    if (verdict == Verdict::EncoderSlower) {
-        out_.print(
-            "iqfeeder: over the last %.0f s the encoder was %.1f %% slower than the device "
-            "(%s against %s): the reader will keep stepping back and sending data again; "
-            "raise the encoder's rate to the device's, or lower the device's\n",
-            static_cast<double>(span) / 1000.0, percent, formatRate(encoder).c_str(),
-            formatRate(device).c_str());
-    } else if (verdict == Verdict::EncoderFaster) {
-        out_.print(
-            "iqfeeder: over the last %.0f s the encoder was %.1f %% faster than the device "
-            "(%s against %s): the reader will keep jumping ahead and dropping data; "
-            "lower the encoder's rate to the device's, or raise the device's\n",
-            static_cast<double>(span) / 1000.0, percent, formatRate(encoder).c_str(),
-            formatRate(device).c_str());
+    if (verdict == Verdict::None) {
+        return;
     }
+    const bool slower = verdict == Verdict::EncoderSlower;
+    out_.print(
+        "iqfeeder: over the last %.0f s the encoder was %.1f %% %s than the device (%s "
+        "against %s): the reader will keep %s; %s the encoder's rate to the device's, or "
+        "%s the device's\n",
+        static_cast<double>(span) / 1000.0, std::fabs(difference) * 100.0,
+        slower ? "slower" : "faster", formatRate(encoder).c_str(), formatRate(device).c_str(),
+        slower ? "stepping back and sending data again" : "jumping ahead and dropping data",
+        slower ? "raise" : "lower", slower ? "lower" : "raise");
 }
 
 void RunStatistics::printCounts(const char* lead, const DeviceCounters& device, double deviceRate,

@@ -48,8 +48,6 @@ class StreamRunner {
           sleep_(std::move(seams.sleep)),
           stopRequested_(std::move(seams.stopRequested)),
           clock_(std::move(seams.clock)) {}
-    StreamRunner(DeviceLink& device, Console& console, SleepFunction sleep)
-        : StreamRunner(device, RunSeams{console, console, std::move(sleep)}) {}
 
     // Returns the process exit status: 0 when the run ends normally or is stopped, 1 when the
     // input is refused.

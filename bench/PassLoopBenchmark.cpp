@@ -110,7 +110,7 @@ void passLoop(benchmark::State& state, const std::string& path) {
     for (auto _ : state) {
         DeviceLink device(driver, console);
         // The probe's two-second wait is the only sleep; it is not the loop's cost.
-        StreamRunner runner(device, console, [](std::uint32_t) {});
+        StreamRunner runner(device, {console, console, [](std::uint32_t) {}});
         if (runner.run(path) != 0) {
             state.SkipWithError("the run refused the input");
             return;
@@ -156,7 +156,7 @@ double allocationsPerPass(const std::string& path) {
     std::uint64_t writes = 0;
     const DriverTable driver = zeroCostDriver(writes);
     DeviceLink device(driver, console);
-    StreamRunner runner(device, console, [](std::uint32_t) {});
+    StreamRunner runner(device, {console, console, [](std::uint32_t) {}});
     const std::uint64_t before = allocations;
     runner.run(path);
     return static_cast<double>(allocations - before) / static_cast<double>(writes / 5);

@@ -24,70 +24,55 @@ struct LibFtdiDevice {
 constexpr int kDescriptionLength = static_cast<int>(kDescriptionBytes);
 
 FT_STATUS countDevices(DWORD* count) {
-    const FtdiContext context(ftdi_new());
-    if (!context) {
-        return FT_OTHER_ERROR;  // libusb could not start: no USB subsystem
-    }
-    const FtdiDevices devices = findFtdiDevices(*context);
-    if (devices.count < 0) {
+    const FtdiBus bus = scanFtdiBus();
+    if (!bus.listed()) {
         return FT_OTHER_ERROR;
     }
-    if (devices.count == 0) {
+    if (bus.devices.count == 0) {
         return FT_DEVICE_NOT_FOUND;
     }
-    *count = static_cast<DWORD>(devices.count);
+    *count = static_cast<DWORD>(bus.devices.count);
     return FT_OK;
 }
 
 // Fills one product string per device into the caller's null-terminated array of 64-byte
 // buffers, never more than the array holds.
 FT_STATUS describeDevices(char** descriptions, DWORD* count) {
-    const FtdiContext context(ftdi_new());
-    if (!context) {
+    const FtdiBus bus = scanFtdiBus();
+    if (!bus.listed()) {
         return FT_OTHER_ERROR;
     }
-    const FtdiDevices devices = findFtdiDevices(*context);
-    if (devices.count < 0) {
-        return FT_OTHER_ERROR;
-    }
-    if (devices.count == 0) {
+    if (bus.devices.count == 0) {
         return FT_DEVICE_NOT_FOUND;
     }
     std::size_t index = 0;
-    for (const ftdi_device_list* entry = devices.list.get();
+    for (const ftdi_device_list* entry = bus.devices.list.get();
          entry != nullptr && descriptions[index] != nullptr; entry = entry->next, ++index) {
         char* description = descriptions[index];
         // A device we may not open (no access rights, say) is still listed, without a name:
         // the open that follows then reports what is wrong.
-        if (ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0, description,
+        if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, description,
                                   kDescriptionLength, nullptr, 0) != 0) {
             description[0] = '\0';
         }
     }
-    *count = static_cast<DWORD>(devices.count);
+    *count = static_cast<DWORD>(bus.devices.count);
     return FT_OK;
 }
 
 // Fills one device's serial number or product string, by its index in the listing, into a
 // 64-byte buffer.
 FT_STATUS describeDevice(std::uintptr_t index, char* text, DWORD what) {
-    const FtdiContext context(ftdi_new());
-    if (!context) {
+    const FtdiBus bus = scanFtdiBus();
+    if (!bus.listed()) {
         return FT_OTHER_ERROR;
     }
-    const FtdiDevices devices = findFtdiDevices(*context);
-    if (devices.count < 0) {
-        return FT_OTHER_ERROR;
-    }
-    const ftdi_device_list* entry = devices.list.get();
-    for (std::uintptr_t i = 0; entry != nullptr && i < index; ++i) {
-        entry = entry->next;
-    }
+    const ftdi_device_list* entry = bus.at(index);
     if (entry == nullptr) {
         return FT_DEVICE_NOT_FOUND;
     }
     const bool serial = what == FT_OPEN_BY_SERIAL_NUMBER;
-    if (ftdi_usb_get_strings2(context.get(), entry->dev, nullptr, 0, serial ? nullptr : text,
+    if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, serial ? nullptr : text,
                               serial ? 0 : kDescriptionLength, serial ? text : nullptr,
                               serial ? kDescriptionLength : 0) != 0) {
         return FT_DEVICE_NOT_OPENED;
@@ -135,29 +120,22 @@ FT_STATUS LibFtdiDriver::open(int deviceIndex, FT_HANDLE* handle) const {
     if (handle == nullptr || deviceIndex < 0) {
         return FT_OTHER_ERROR;
     }
-    FtdiContext context(ftdi_new());
-    if (!context) {
+    FtdiBus bus = scanFtdiBus();
+    if (!bus.listed()) {
         return FT_OTHER_ERROR;
     }
-    const FtdiDevices devices = findFtdiDevices(*context);
-    if (devices.count < 0) {
-        return FT_OTHER_ERROR;
-    }
-    const ftdi_device_list* entry = devices.list.get();
-    for (int i = 0; entry != nullptr && i < deviceIndex; ++i) {
-        entry = entry->next;
-    }
+    const ftdi_device_list* entry = bus.at(static_cast<std::size_t>(deviceIndex));
     if (entry == nullptr) {
         return FT_DEVICE_NOT_FOUND;
     }
     // libftdi1 detaches the kernel's serial driver, claims the interface and resets the chip;
     // nothing else is set on the device. The serial driver is attached again at close, so the
     // chip's serial port comes back when the run ends.
-    context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    if (ftdi_usb_open_dev(context.get(), entry->dev) != 0) {
+    bus.context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+    if (ftdi_usb_open_dev(bus.context.get(), entry->dev) != 0) {
         return FT_DEVICE_NOT_OPENED;
     }
-    auto device = std::make_unique<LibFtdiDevice>(std::move(context), clock_);
+    auto device = std::make_unique<LibFtdiDevice>(std::move(bus.context), clock_);
     if (!device->queue.ready()) {
         ftdi_usb_close(device->context.get());
         return FT_OTHER_ERROR;

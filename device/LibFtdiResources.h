@@ -31,4 +31,31 @@ inline FtdiDevices findFtdiDevices(ftdi_context& context) {
     return found;
 }
 
+// A context of its own and the FTDI devices it found, for one listing or open. The list goes
+// before the context.
+struct FtdiBus {
+    FtdiContext context;
+    FtdiDevices devices;
+
+    // False when libusb could not start (no USB subsystem) or could not list the bus.
+    bool listed() const { return context && devices.count >= 0; }
+    // The device at this index of the listing, or null past its end.
+    const ftdi_device_list* at(std::size_t index) const {
+        const ftdi_device_list* entry = devices.list.get();
+        for (std::size_t i = 0; entry != nullptr && i < index; ++i) {
+            entry = entry->next;
+        }
+        return entry;
+    }
+};
+
+inline FtdiBus scanFtdiBus() {
+    FtdiBus bus{FtdiContext(ftdi_new()), {}};
+    bus.devices.count = -1;
+    if (bus.context) {
+        bus.devices = findFtdiDevices(*bus.context);
+    }
+    return bus;
+}
+
 }  // namespace iqfeeder

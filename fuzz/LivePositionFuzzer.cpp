@@ -346,13 +346,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Device device(plan, file, length);
     std::ostringstream out;
     iqfeeder::Console console(out);
+    // What goes to standard error: that the cap ended a live run.
+    std::ostringstream errors;
+    iqfeeder::Console diagnostics(errors);
     iqfeeder::DeviceLink link(device.table(), console);
-    iqfeeder::StreamRunner runner(link, console, [&device](std::uint32_t ms) {
-        if (ms != iqfeeder::kProbeWaitMs) {
-            fail("a wait of " + std::to_string(ms) + " ms; the file never went away");
-        }
-        device.producerMoves();
-    });
+    iqfeeder::StreamRunner runner(
+        link, {console, diagnostics, [&device](std::uint32_t ms) {
+                   if (ms != iqfeeder::kProbeWaitMs) {
+                       fail("a wait of " + std::to_string(ms) + " ms; the file never went away");
+                   }
+                   device.producerMoves();
+               }});
     if (runner.run(file.path()) != 0) {
         fail("the run did not end with status 0");
     }

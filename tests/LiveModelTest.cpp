@@ -102,8 +102,11 @@ class ModelRun {
         append(initialLength_);
 
         Console console(out_);
+        std::ostringstream errors;
+        Console diagnostics(errors);
         DeviceLink link(driver_.table(), console);
-        StreamRunner runner(link, console, [this](std::uint32_t ms) { probeWait(ms); });
+        StreamRunner runner(link,
+                            {console, diagnostics, [this](std::uint32_t ms) { probeWait(ms); }});
         driver_.afterWrite = [this](std::size_t writeIndex) {
             if (writeIndex % 5 == 4) {
                 checkPass();
