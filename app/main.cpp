@@ -23,34 +23,10 @@ std::uint64_t monotonicMilliseconds() {
                                           .count());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    iqfeeder::prepareStandardStreams();
-    const iqfeeder::UnicodeConsole unicodeConsole;
-    iqfeeder::CommandLine commandLine = iqfeeder::parseCommandLine(
-        iqfeeder::commandLineArguments(argc, argv), iqfeeder::DriverSelection::haveLibFtdi());
-    // Known only by looking at the path: a FIFO can't be sent again either.
-    if (commandLine.action == iqfeeder::CommandLine::Action::Run && commandLine.run.repeat &&
-        iqfeeder::isStreamPath(commandLine.run.inputPath)) {
-        commandLine.action = iqfeeder::CommandLine::Action::UsageError;
-        commandLine.error = "--repeat needs a recording: " + commandLine.run.inputPath +
-                            " is a FIFO or pipe, which can't be sent again";
-    }
-    switch (commandLine.action) {
-        case iqfeeder::CommandLine::Action::UsageError:
-            std::cerr << iqfeeder::usageErrorText(commandLine);
-            return 2;
-        case iqfeeder::CommandLine::Action::Help:
-            std::cout << iqfeeder::helpText();
-            return 0;
-        case iqfeeder::CommandLine::Action::Version:
-            std::cout << iqfeeder::versionText();
-            return 0;
-        case iqfeeder::CommandLine::Action::List:
-        case iqfeeder::CommandLine::Action::Run:
-            break;
-    }
+// Lists or streams, with everything it holds (the device, the driver library, the console)
+// released by the time it returns, also when a stop signal ended the run.
+int listOrStream(const iqfeeder::CommandLine& commandLine,
+                 const iqfeeder::UnicodeConsole& unicodeConsole) {
     // On a terminal each line goes out as it is printed, so the carriage-return lines show in
     // place; redirected output is written in blocks and all of it by the end of the run.
     const bool onTerminal = iqfeeder::standardOutputIsTerminal();
@@ -86,6 +62,40 @@ int main(int argc, char** argv) {
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
             "%s", iqfeeder::runSummary(device.counters(), monotonicMilliseconds() - start).c_str());
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    iqfeeder::prepareStandardStreams();
+    const iqfeeder::UnicodeConsole unicodeConsole;
+    iqfeeder::CommandLine commandLine = iqfeeder::parseCommandLine(
+        iqfeeder::commandLineArguments(argc, argv), iqfeeder::DriverSelection::haveLibFtdi());
+    // Known only by looking at the path: a FIFO can't be sent again either.
+    if (commandLine.action == iqfeeder::CommandLine::Action::Run && commandLine.run.repeat &&
+        iqfeeder::isStreamPath(commandLine.run.inputPath)) {
+        commandLine.action = iqfeeder::CommandLine::Action::UsageError;
+        commandLine.error = "--repeat needs a recording: " + commandLine.run.inputPath +
+                            " is a FIFO or pipe, which can't be sent again";
+    }
+    switch (commandLine.action) {
+        case iqfeeder::CommandLine::Action::UsageError:
+            std::cerr << iqfeeder::usageErrorText(commandLine);
+            return 2;
+        case iqfeeder::CommandLine::Action::Help:
+            std::cout << iqfeeder::helpText();
+            return 0;
+        case iqfeeder::CommandLine::Action::Version:
+            std::cout << iqfeeder::versionText();
+            return 0;
+        case iqfeeder::CommandLine::Action::List:
+        case iqfeeder::CommandLine::Action::Run:
+            break;
+    }
+    const int status = listOrStream(commandLine, unicodeConsole);
+    if (iqfeeder::stopRequested()) {
         std::cerr.flush();
         iqfeeder::endByStopSignal();
     }

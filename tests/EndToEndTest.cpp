@@ -13,6 +13,7 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ExpectedLines.h"
+#include "tests/support/PtyChild.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
@@ -268,24 +269,30 @@ TEST_F(EndToEndTest, FileFarShorterThanABufferIsRepeatedWithoutGaps) {
     EXPECT_EQ(readFile(capture_), expected);
 }
 
+// Looped until the operator's Ctrl-C on its terminal, once the fourth repetition is on its way.
 TEST_F(EndToEndTest, RepeatingUntilStoppedEndsCleanlyOnCtrlC) {
     auto environment = this->environment(kFakeLibraryDir);
     environment["FAKE_FTD2XX_BYTES_PER_SECOND"] = "320000";
-    testing::ChildOptions options;
-    options.stopAfterMs = 3000;  // the probe, then about 300000 bytes: four repetitions
-    options.stopSignal = SIGINT;
-    const auto result = runChild({kProgram, "--repeat=0", input_}, environment, options);
-    EXPECT_EQ(result.signal, SIGINT);
-    EXPECT_EQ(result.out.find("File sent."), std::string::npos);
-    EXPECT_TRUE(result.out.find("KB, repetition 3\r") != std::string::npos) << result.out;
+    const std::string errors = dir_.file("stderr.txt");
+    testing::PtyChild program({kProgram, "--repeat=0", input_}, environment, errors);
+    const bool sawIt = program.readUntil(
+        [](const std::string& out) { return out.find("KB, repetition 4\r") != std::string::npos; },
+        std::chrono::seconds(60));
+    program.interrupt();
+    const int waitStatus = program.waitForEnd(std::chrono::seconds(10));
+    ASSERT_TRUE(sawIt) << program.output();
+
+    EXPECT_TRUE(WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGINT) << waitStatus;
+    EXPECT_EQ(program.output().find("File sent."), std::string::npos);
     const auto sent = readFile(capture_);
-    EXPECT_GT(sent.size(), 140000U);
+    EXPECT_GT(sent.size(), 3 * 70000U);
     EXPECT_EQ(sent.size() % 6400, 0U);
     for (std::size_t i = 0; i < sent.size(); ++i) {
         ASSERT_EQ(sent[i], testing::patternByteAt(i % 70000)) << i;
     }
-    EXPECT_TRUE(result.err.starts_with("iqfeeder: " + std::to_string(sent.size()) + " bytes sent"))
-        << result.err;
+    const auto summary = readFile(errors);
+    EXPECT_TRUE(std::string(summary.begin(), summary.end())
+                    .starts_with("iqfeeder: " + std::to_string(sent.size()) + " bytes sent"));
     EXPECT_EQ(calls(), "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n");
 }
 
