@@ -299,13 +299,15 @@ TEST_P(RatesTest, SaysWhichSideIsFasterAndWhatFollows) {
     const RatesCase& c = GetParam();
     const std::string path = dir.file("live.iq");
     writeFile(path, patternBytes(400000));
-    onSleep = [&](std::uint32_t ms) { appendPattern(path, c.encoderBytesPerSecond * ms / 1000); };
+    onSleep = [&](std::uint32_t ms) {
+        appendPattern(path, static_cast<std::size_t>(c.encoderBytesPerSecond * ms / 1000));
+    };
     // Each slice takes the device its time at 160000 bytes a second (40 ms for 6400), while the
     // encoder goes on writing.
     driver.afterWrite = [&](std::size_t) {
         const std::uint64_t ms = driver.writeSizes.back() / 160;
         clockMs += ms;
-        appendPattern(path, c.encoderBytesPerSecond * ms / 1000);
+        appendPattern(path, static_cast<std::size_t>(c.encoderBytesPerSecond * ms / 1000));
         stopAsked = clockMs >= 16000;
     };
     RunOptions options;
