@@ -21,7 +21,7 @@ enum class OptionId {
     Unlimited
 };
 
-struct OptionSpec {
+struct Option {
     char shortName;
     const char* longName;
     const char* valueName;  // null for an option that takes no value
@@ -29,7 +29,7 @@ struct OptionSpec {
     const char* help;  // its one line of --help
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr Option kOptions[] = {
     {'d', "device", "N", OptionId::Device, "open the device with index N (see --list), not 0"},
     {'s', "serial", "SERIAL", OptionId::Serial, "open the device with this exact serial number"},
     {'l', "list", nullptr, OptionId::List, "list the attached devices: index, serial, description"},
@@ -50,17 +50,17 @@ constexpr std::size_t kHelpColumn = 24;
 constexpr std::uint64_t kMostRepeats = 999999999999;
 
 template <typename Matches>
-const OptionSpec* findOption(Matches matches) {
+const Option* findOption(Matches matches) {
     const auto* found = std::find_if(std::begin(kOptions), std::end(kOptions), matches);
     return found == std::end(kOptions) ? nullptr : found;
 }
 
-const OptionSpec* findShort(char name) {
-    return findOption([name](const OptionSpec& spec) { return spec.shortName == name; });
+const Option* findShort(char name) {
+    return findOption([name](const Option& option) { return option.shortName == name; });
 }
 
-const OptionSpec* findLong(const std::string& name) {
-    return findOption([&name](const OptionSpec& spec) { return name == spec.longName; });
+const Option* findLong(const std::string& name) {
+    return findOption([&name](const Option& option) { return name == option.longName; });
 }
 
 // Digits only, no sign, up to `most`.
@@ -85,8 +85,8 @@ struct Parser {
     bool sawSerial = false;
 
     // Returns false once the command line is refused, or when help or version ends it.
-    bool apply(const OptionSpec& spec, const std::string& value) {
-        switch (spec.id) {
+    bool apply(const Option& option, const std::string& value) {
+        switch (option.id) {
             case OptionId::Help:
                 line.action = CommandLine::Action::Help;
                 return false;
@@ -159,21 +159,21 @@ struct Parser {
         const std::string& arg = args[i];
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(2, equals == std::string::npos ? equals : equals - 2);
-        const OptionSpec* spec = findLong(name);
-        if (spec == nullptr) {
+        const Option* option = findLong(name);
+        if (option == nullptr) {
             return refuse("unknown option '--" + name + "'");
         }
-        if (spec->valueName == nullptr) {
-            return equals == std::string::npos ? apply(*spec, {})
+        if (option->valueName == nullptr) {
+            return equals == std::string::npos ? apply(*option, {})
                                                : refuse("option '--" + name + "' takes no value");
         }
         if (equals != std::string::npos) {
-            return apply(*spec, arg.substr(equals + 1));
+            return apply(*option, arg.substr(equals + 1));
         }
         if (i + 1 >= args.size()) {
             return refuse("option '--" + name + "' needs a value");
         }
-        return apply(*spec, args[++i]);
+        return apply(*option, args[++i]);
     }
 
     // One argument of short options, grouped as "-lV"; the one that takes a value takes the
@@ -181,23 +181,23 @@ struct Parser {
     bool shortOptions(const std::vector<std::string>& args, std::size_t& i) {
         const std::string& arg = args[i];
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const OptionSpec* spec = findShort(arg[k]);
-            if (spec == nullptr) {
+            const Option* option = findShort(arg[k]);
+            if (option == nullptr) {
                 return refuse(std::string("unknown option '-") + arg[k] + "'");
             }
-            if (spec->valueName == nullptr) {
-                if (!apply(*spec, {})) {
+            if (option->valueName == nullptr) {
+                if (!apply(*option, {})) {
                     return false;
                 }
                 continue;
             }
             if (k + 1 < arg.size()) {
-                return apply(*spec, arg.substr(k + 1));
+                return apply(*option, arg.substr(k + 1));
             }
             if (i + 1 >= args.size()) {
                 return refuse(std::string("option '-") + arg[k] + "' needs a value");
             }
-            return apply(*spec, args[++i]);
+            return apply(*option, args[++i]);
         }
         return true;
     }
@@ -250,13 +250,13 @@ std::string helpText() {
         "standard input (\"-\") or a FIFO is read to its end.\n"
         "\n"
         "Options, only before FILE (\"--\" ends them):\n";
-    for (const OptionSpec& spec : kOptions) {
-        std::string names = std::string("  -") + spec.shortName + ", --" + spec.longName;
-        if (spec.valueName != nullptr) {
-            names += std::string("=") + spec.valueName;
+    for (const Option& option : kOptions) {
+        std::string names = std::string("  -") + option.shortName + ", --" + option.longName;
+        if (option.valueName != nullptr) {
+            names += std::string("=") + option.valueName;
         }
         names.resize(std::max(names.size() + 1, kHelpColumn), ' ');
-        text += names + spec.help + "\n";
+        text += names + option.help + "\n";
     }
     return text;
 }
