@@ -18,10 +18,23 @@ std::string boundedText(const char* text) {
 
 }  // namespace
 
-void DeviceLink::listDevices() {
+DWORD DeviceLink::countDevices() {
     DWORD count = 0;
-    FT_STATUS status = driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY);
-    if (status == FT_OK && count > 0 && count <= kMostDevices) {
+    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
+        count > kMostDevices) {
+        return 0;
+    }
+    return count;
+}
+
+void DeviceLink::sayNoDevices() {
+    console_.print("Failed to find any FTDI devices.....!\n");
+    console_.print("Please exit.............\n");
+}
+
+void DeviceLink::listDevices() {
+    DWORD count = countDevices();
+    if (count > 0) {
         const std::uint32_t slots = count + kSpareDescriptions;
         std::vector<char> descriptions(static_cast<std::size_t>(slots) * kDescriptionBytes, '\0');
         std::vector<char*> pointers(static_cast<std::size_t>(slots) + 1, nullptr);
@@ -29,8 +42,8 @@ void DeviceLink::listDevices() {
             pointers[i] = descriptions.data() + static_cast<std::size_t>(i) * kDescriptionBytes;
         }
         count = 0;
-        status = driver_.listDevices(driver_.context, pointers.data(), &count,
-                                     FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION);
+        const FT_STATUS status = driver_.listDevices(driver_.context, pointers.data(), &count,
+                                                     FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION);
         if (status == FT_OK && count > 0) {
             listed_ = true;
             for (std::uint32_t i = 0; i < count && i < slots; ++i) {
@@ -45,8 +58,7 @@ void DeviceLink::listDevices() {
             return;
         }
     }
-    console_.print("Failed to find any FTDI devices.....!\n");
-    console_.print("Please exit.............\n");
+    sayNoDevices();
 }
 
 std::string DeviceLink::describeByIndex(std::uint32_t index, DWORD what) {
@@ -124,9 +136,8 @@ void DeviceLink::loseDevice() {
 }
 
 bool DeviceLink::reconnect() {
-    DWORD count = 0;
-    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
-        count == 0 || count > kMostDevices) {
+    const DWORD count = countDevices();
+    if (count == 0) {
         return false;
     }
     int index = openedIndex_;
@@ -150,11 +161,9 @@ bool DeviceLink::reconnect() {
 }
 
 std::uint32_t DeviceLink::printDeviceTable() {
-    DWORD count = 0;
-    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
-        count == 0 || count > kMostDevices) {
-        console_.print("Failed to find any FTDI devices.....!\n");
-        console_.print("Please exit.............\n");
+    const DWORD count = countDevices();
+    if (count == 0) {
+        sayNoDevices();
         return 0;
     }
     for (std::uint32_t i = 0; i < count; ++i) {

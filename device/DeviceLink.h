@@ -80,6 +80,9 @@ class DeviceLink {
     // The index of the listed device with this serial number, or -1 (after saying so).
     int findSerial(const std::string& serial);
     bool stopping() const { return stopRequested_ && stopRequested_(); }
+    // How many devices the driver counts; 0 when the count fails or is beyond belief.
+    DWORD countDevices();
+    void sayNoDevices();
     bool open(int index);
     void loseDevice();
 
