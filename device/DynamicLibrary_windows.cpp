@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "common/SystemError.h"
 #include "common/Utf16.h"
 #include "device/DynamicLibrary.h"
 
@@ -72,17 +73,9 @@ Utf16String searchedCopy(const Utf16String& name) {
     return found != std::end(folders) ? *found + name : Utf16String();
 }
 
-// The system's text for an error, on one line, with the library's name where it has a "%1".
+// The system's text for an error, with the library's name where it has a "%1".
 std::string errorText(::DWORD error, const std::string& name) {
-    wchar_t* buffer = nullptr;
-    const ::DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length > 0 ? utf8FromUtf16(Utf16View(buffer, length)) : "";
-    ::LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
+    std::string text = systemErrorText(static_cast<int>(error));
     for (std::size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1", at)) {
         text.replace(at, 2, name);
         at += name.size();
