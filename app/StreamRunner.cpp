@@ -32,6 +32,7 @@ int StreamRunner::run(const RunOptions& options) {
     }
     statistics_.reset();
     lastReconnectMs_.reset();
+    lastOpenError_.clear();
     device_.setReconnecting(options.reconnect);
     device_.listDevices();
     device_.openDevice(options.device);
@@ -134,13 +135,17 @@ StreamRunner::PassOutcome StreamRunner::openInput(InputFile& file) {
         case InputFile::OpenStatus::CannotOpen:
             break;
     }
+    sayCannotOpen(file.openErrorText());
+    // Once streaming, a missing file is most likely a producer replacing it: wait and retry.
+    return state_.anythingSent ? PassOutcome::RetryAfterPause : PassOutcome::InputRefused;
+}
+
+void StreamRunner::sayCannotOpen(const std::string& why) {
     console_.print("Error opening %s, Check file exists!\n", state_.inputPath.c_str());
-    if (const std::string why = file.openErrorText(); why != lastOpenError_) {
+    if (why != lastOpenError_) {
         diagnostics_.print("iqfeeder: %s: %s\n", state_.inputPath.c_str(), why.c_str());
         lastOpenError_ = why;
     }
-    // Once streaming, a missing file is most likely a producer replacing it: wait and retry.
-    return state_.anythingSent ? PassOutcome::RetryAfterPause : PassOutcome::InputRefused;
 }
 
 StreamRunner::PassOutcome StreamRunner::probe(InputFile& file) {
@@ -300,9 +305,7 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
 int StreamRunner::runStream() {
     StreamInput input;
     if (!input.open(state_.inputPath)) {
-        console_.print("Error opening %s, Check file exists!\n", state_.inputPath.c_str());
-        diagnostics_.print("iqfeeder: %s: %s\n", state_.inputPath.c_str(),
-                           input.errorText().c_str());
+        sayCannotOpen(input.errorText());
         device_.closeDevice();
         return 1;
     }

@@ -17,8 +17,9 @@
 namespace iqfeeder {
 
 using SleepFunction = std::function<void(std::uint32_t milliseconds)>;
-// Asked between passes and after every wait: once it holds, the run closes the device and ends.
-using StopQuery = std::function<bool()>;
+// Asked between passes and after every wait (and by the device link between slices): once it
+// holds, the run closes the device and ends.
+using StopQuery = DeviceLink::StopQuery;
 // Milliseconds on a monotonic clock, for the rates and the pace of reconnecting.
 using ClockFunction = std::function<std::uint64_t()>;
 
@@ -66,6 +67,8 @@ class StreamRunner {
     int runFile();
     PassOutcome runPass();
     PassOutcome openInput(InputFile& file);
+    // The fixed line, and the system's reason on standard error when it is a new one.
+    void sayCannotOpen(const std::string& why);
     PassOutcome probe(InputFile& file);
     // A recording sent again and again, end to end.
     PassOutcome runRepeatPass(InputFile& file);
