@@ -27,12 +27,12 @@ std::uint64_t monotonicMilliseconds() {
 // released by the time it returns, also when a stop signal ended the run.
 int listOrStream(const iqfeeder::CommandLine& commandLine,
                  const iqfeeder::UnicodeConsole& unicodeConsole) {
-    // On a terminal each line goes out as it is printed, so the carriage-return lines show in
-    // place; redirected output is written in blocks and all of it by the end of the run.
+    // Each line goes out as it is printed: on a terminal the carriage-return lines show in
+    // place, and a log file holds everything up to a run that hangs and is ended.
     const bool onTerminal = iqfeeder::standardOutputIsTerminal();
     const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
     iqfeeder::Console diagnostics(std::cerr, sharedScreen);
-    iqfeeder::ConsoleOutput output(1, !onTerminal, [&diagnostics](const std::string& reason) {
+    iqfeeder::ConsoleOutput output(1, [&diagnostics](const std::string& reason) {
         diagnostics.print(
             "iqfeeder: standard output: %s; console output is dropped from here "
             "on, the transmission goes on\n",
@@ -57,7 +57,6 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
                                            iqfeeder::stopRequested, monotonicMilliseconds});
     const int status = runner.run(commandLine.run);
-    output.flush();
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
