@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,11 +15,14 @@
 namespace iqfeeder {
 namespace {
 
-// The process's one piece of global state: what the handlers tell the run, and where.
+// The process's one piece of global state: what the handlers tell the run, and what they need
+// to reach it.
 volatile std::sig_atomic_t stopSignal = 0;
 // The thread the run waits on. The driver libraries start threads of their own, and the kernel
 // may give a signal to any of them: the run's thread must get it too, or its wait goes on.
 pthread_t runThread;
+std::atomic<const StopReport*> stopReport{nullptr};
+static_assert(std::atomic<const StopReport*>::is_always_lock_free, "read in a signal handler");
 
 [[noreturn]] void endNow(int signal) {
     struct sigaction defaultAction {};
@@ -48,6 +53,18 @@ void onStopSignal(int signal) {
 }
 
 void onDeadline(int) {
+    if (const StopReport* report = stopReport.load(); report != nullptr) {
+        std::array<char, 256> text{};
+        const std::size_t length = report->format(report->context, text.data(), text.size());
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t written = ::write(STDERR_FILENO, text.data() + done, length - done);
+            if (written <= 0 && errno != EINTR) {
+                break;
+            }
+            done += written > 0 ? static_cast<std::size_t>(written) : 0;
+        }
+    }
     endNow(stopSignal != 0 ? static_cast<int>(stopSignal) : SIGTERM);
 }
 
@@ -92,6 +109,10 @@ void sleepUnlessStopped(std::uint32_t milliseconds) {
 
 void endByStopSignal() {
     endNow(static_cast<int>(stopSignal));
+}
+
+void setStopReport(const StopReport* report) {
+    stopReport.store(report);
 }
 
 }  // namespace iqfeeder

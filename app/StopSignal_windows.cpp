@@ -2,6 +2,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <array>
+#include <atomic>
+
 #include "app/StopSignal.h"
 
 namespace iqfeeder {
@@ -14,6 +17,19 @@ constexpr UINT kControlCExit = 0xC000013AU;
 // a thread the system starts for each console event.
 volatile LONG stopping = 0;
 HANDLE stopEvent = nullptr;
+std::atomic<const StopReport*> stopReport{nullptr};
+
+void sayReport() {
+    const StopReport* report = stopReport.load();
+    if (report == nullptr) {
+        return;
+    }
+    std::array<char, 256> text{};
+    const std::size_t length = report->format(report->context, text.data(), text.size());
+    ::DWORD written = 0;
+    (void)::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<::DWORD>(length),
+                      &written, nullptr);
+}
 
 BOOL WINAPI onConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
@@ -24,8 +40,9 @@ BOOL WINAPI onConsoleControl(DWORD event) {
     }
     ::SetEvent(stopEvent);
     // The run ends the process itself once the device is closed; if it has not within the
-    // deadline, the default handler does.
+    // deadline, it is stuck in a write, and the default handler ends it after the report.
     ::Sleep(kStopDeadlineMs);
+    sayReport();
     return FALSE;
 }
 
@@ -52,6 +69,10 @@ void sleepUnlessStopped(std::uint32_t milliseconds) {
 
 void endByStopSignal() {
     ::ExitProcess(kControlCExit);
+}
+
+void setStopReport(const StopReport* report) {
+    stopReport.store(report);
 }
 
 }  // namespace iqfeeder

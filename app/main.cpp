@@ -23,6 +23,18 @@ std::uint64_t monotonicMilliseconds() {
                                           .count());
 }
 
+struct SummarySource {
+    const iqfeeder::DeviceLink* device;
+    std::uint64_t startMs;
+};
+
+// The stop summary as the run stands, for the deadline: formatted without allocating.
+std::size_t summaryNow(const void* context, char* text, std::size_t size) {
+    const auto& source = *static_cast<const SummarySource*>(context);
+    return iqfeeder::formatRunSummary(text, size, source.device->counters(),
+                                      monotonicMilliseconds() - source.startMs);
+}
+
 // Lists or streams, with everything it holds (the device, the driver library, the console)
 // released by the time it returns, also when a stop signal ended the run.
 int listOrStream(const iqfeeder::CommandLine& commandLine,
@@ -54,9 +66,16 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
 
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
+    const SummarySource source{&device, start};
+    const iqfeeder::StopReport report{summaryNow, &source};
     iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
                                            iqfeeder::stopRequested, monotonicMilliseconds});
-    const int status = runner.run(commandLine.run);
+    int status = 0;
+    {
+        // Until the run ends: after, the summary below says it.
+        const iqfeeder::StopReportScope reportAtDeadline(report);
+        status = runner.run(commandLine.run);
+    }
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
