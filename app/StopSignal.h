@@ -1,9 +1,9 @@
-// The operator's stop: SIGINT and SIGTERM (Ctrl-C, Ctrl-Break and the console's control
-// events on Windows). The first asks the run to stop after the slice being written; the
-// program then closes the device, reports, and ends by the same signal, so whoever started it
-// sees what it would have seen without the handler. A second signal ends the process at once.
-// A run that has not stopped within 2 s of the first (a write that never returns) is ended
-// then, with its report said first.
+// The operator's stop: SIGINT, SIGTERM and SIGHUP (on Windows, Ctrl-C, Ctrl-Break, and the
+// console closed, the user logging off or the system shutting down). The first asks the run to
+// stop after the slice being written; the program then closes the device, reports, and ends by
+// the same signal, so whoever started it sees what it would have seen without the handler. A
+// second signal ends the process at once. A run that has not stopped within 2 s of the first
+// (a write that never returns) is ended then, with its report said first.
 #pragma once
 
 #include <cstddef>

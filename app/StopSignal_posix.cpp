@@ -88,6 +88,8 @@ void installStopHandlers() {
     runThread = ::pthread_self();
     install(SIGINT, onStopSignal, true);
     install(SIGTERM, onStopSignal, true);
+    // The terminal gone, as when the ssh session of a foreground run closes.
+    install(SIGHUP, onStopSignal, true);
     install(SIGALRM, onDeadline, false);
 }
 

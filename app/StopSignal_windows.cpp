@@ -32,8 +32,17 @@ void sayReport() {
 }
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        return FALSE;
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        // The console closed, the user logging off, the system shutting down: the process ends
+        // once this returns, and Windows waits some 5 s for it, more than the deadline.
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            break;
+        default:
+            return FALSE;
     }
     if (::InterlockedExchange(&stopping, 1) != 0) {
         return FALSE;  // the second one: the default handler ends the process now
