@@ -1,11 +1,11 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "app/StreamInput.h"
+#include "common/StopAwareWait.h"
 #include "common/SystemError.h"
 
 namespace iqfeeder {
@@ -52,17 +52,18 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
                                           const std::function<bool()>& stopping) {
     delivered = 0;
     while (delivered < size) {
-        // Wait for data first: a signal ends poll at once, whatever the handler's flags.
-        pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, -1) < 0) {
-            if (errno != EINTR) {
+        // Wait for data first; a stop ends the wait, however close to its start it came.
+        switch (waitUnlessStopped(fd_, std::nullopt, stopping)) {
+            case WaitOutcome::Stopped:
+                return ReadStatus::Stopped;
+            case WaitOutcome::Failed:
                 error_ = errno;
                 return ReadStatus::Failed;
-            }
-            if (stopping && stopping()) {
-                return ReadStatus::Stopped;
-            }
-            continue;
+            case WaitOutcome::Interrupted:
+            case WaitOutcome::TimedOut:
+                continue;
+            case WaitOutcome::Ready:
+                break;
         }
         const ssize_t got = ::read(fd_, buffer + delivered, size - delivered);
         if (got > 0) {

@@ -23,16 +23,28 @@ std::uint64_t monotonicMilliseconds() {
                                           .count());
 }
 
+struct SummarySource {
+    const iqfeeder::DeviceLink* device;
+    std::uint64_t startMs;
+};
+
+// The stop summary as the run stands, for the deadline: formatted without allocating.
+std::size_t summaryNow(const void* context, char* text, std::size_t size) {
+    const auto& source = *static_cast<const SummarySource*>(context);
+    return iqfeeder::formatRunSummary(text, size, source.device->counters(),
+                                      monotonicMilliseconds() - source.startMs);
+}
+
 // Lists or streams, with everything it holds (the device, the driver library, the console)
 // released by the time it returns, also when a stop signal ended the run.
 int listOrStream(const iqfeeder::CommandLine& commandLine,
                  const iqfeeder::UnicodeConsole& unicodeConsole) {
-    // On a terminal each line goes out as it is printed, so the carriage-return lines show in
-    // place; redirected output is written in blocks and all of it by the end of the run.
+    // Each line goes out as it is printed: on a terminal the carriage-return lines show in
+    // place, and a log file holds everything up to a run that hangs and is ended.
     const bool onTerminal = iqfeeder::standardOutputIsTerminal();
     const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
     iqfeeder::Console diagnostics(std::cerr, sharedScreen);
-    iqfeeder::ConsoleOutput output(1, !onTerminal, [&diagnostics](const std::string& reason) {
+    iqfeeder::ConsoleOutput output(1, [&diagnostics](const std::string& reason) {
         diagnostics.print(
             "iqfeeder: standard output: %s; console output is dropped from here "
             "on, the transmission goes on\n",
@@ -54,10 +66,16 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
 
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
+    const SummarySource source{&device, start};
+    const iqfeeder::StopReport report{summaryNow, &source};
     iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
                                            iqfeeder::stopRequested, monotonicMilliseconds});
-    const int status = runner.run(commandLine.run);
-    output.flush();
+    int status = 0;
+    {
+        // Until the run ends: after, the summary below says it.
+        const iqfeeder::StopReportScope reportAtDeadline(report);
+        status = runner.run(commandLine.run);
+    }
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(
