@@ -9,6 +9,11 @@
 #include "common/SystemError.h"
 
 namespace iqfeeder {
+namespace {
+
+constexpr int kStopAskedEveryMs = 1000;
+
+}  // namespace
 
 bool isStreamPath(const std::string& path) {
     struct stat info {};
@@ -52,9 +57,17 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
                                           const std::function<bool()>& stopping) {
     delivered = 0;
     while (delivered < size) {
-        // Wait for data first: a signal ends poll at once, whatever the handler's flags.
+        // Wait for data first: a signal ends poll at once, whatever the handler's flags. The
+        // stop is asked every second too, which is also when a watchdog hears the run is alive.
         pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, -1) < 0) {
+        const int polled = ::poll(&ready, 1, kStopAskedEveryMs);
+        if (polled == 0) {
+            if (stopping && stopping()) {
+                return ReadStatus::Stopped;
+            }
+            continue;
+        }
+        if (polled < 0) {
             if (errno != EINTR) {
                 error_ = errno;
                 return ReadStatus::Failed;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/InputFile.h"
+#include "app/RunObserver.h"
 #include "app/RunOptions.h"
 #include "app/RunState.h"
 #include "app/RunStatistics.h"
@@ -38,6 +39,7 @@ struct RunSeams {
     SleepFunction sleep;
     StopQuery stopRequested = {};
     ClockFunction clock = {};
+    RunObserver* observer = nullptr;  // a service manager, when one listens
 };
 
 class StreamRunner {
@@ -48,7 +50,8 @@ class StreamRunner {
           diagnostics_(seams.diagnostics),
           sleep_(std::move(seams.sleep)),
           stopRequested_(std::move(seams.stopRequested)),
-          clock_(std::move(seams.clock)) {}
+          clock_(std::move(seams.clock)),
+          observer_(seams.observer) {}
 
     // Returns the process exit status: 0 when the run ends normally or is stopped, 1 when the
     // input is refused.
@@ -90,6 +93,7 @@ class StreamRunner {
     SleepFunction sleep_;
     StopQuery stopRequested_;
     ClockFunction clock_;
+    RunObserver* observer_;
     RunState state_;
     std::optional<RunStatistics> statistics_;
     std::optional<std::uint64_t> lastReconnectMs_;
