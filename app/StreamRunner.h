@@ -44,14 +44,15 @@ struct RunSeams {
 
 class StreamRunner {
   public:
+    // cppcheck-suppress passedByValue ; taken apart member by member, the functions moved
     StreamRunner(DeviceLink& device, RunSeams seams)
         : device_(device),
           console_(seams.console),
           diagnostics_(seams.diagnostics),
+          observer_(seams.observer),
           sleep_(std::move(seams.sleep)),
           stopRequested_(std::move(seams.stopRequested)),
-          clock_(std::move(seams.clock)),
-          observer_(seams.observer) {}
+          clock_(std::move(seams.clock)) {}
 
     // Returns the process exit status: 0 when the run ends normally or is stopped, 1 when the
     // input is refused.
@@ -90,10 +91,10 @@ class StreamRunner {
     DeviceLink& device_;
     Console& console_;
     Console& diagnostics_;
+    RunObserver* observer_;
     SleepFunction sleep_;
     StopQuery stopRequested_;
     ClockFunction clock_;
-    RunObserver* observer_;
     RunState state_;
     std::optional<RunStatistics> statistics_;
     std::optional<std::uint64_t> lastReconnectMs_;

@@ -22,10 +22,10 @@ if(IQFEEDER_WITH_SYSTEMD)
     endif()
 endif()
 
+target_sources(iqfeeder PRIVATE app/ServiceNotifier.cpp)
 if(IQFEEDER_HAVE_SYSTEMD)
-    target_sources(iqfeeder PRIVATE app/ServiceNotifier_systemd.cpp)
+    set_property(SOURCE app/ServiceNotifier.cpp APPEND PROPERTY
+        COMPILE_DEFINITIONS IQFEEDER_HAVE_SYSTEMD)
     target_link_libraries(iqfeeder PRIVATE PkgConfig::IQFEEDER_LIBSYSTEMD)
-else()
-    target_sources(iqfeeder PRIVATE app/ServiceNotifier_none.cpp)
 endif()
 message(STATUS "systemd notification: ${IQFEEDER_HAVE_SYSTEMD}")

@@ -1,10 +1,14 @@
+#include "app/ServiceNotifier.h"
+
+#ifdef IQFEEDER_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
 
 #include <cstdlib>
-
-#include "app/ServiceNotifier.h"
+#endif
 
 namespace iqfeeder {
+
+#ifdef IQFEEDER_HAVE_SYSTEMD
 namespace {
 
 class SystemdNotifier : public ServiceNotifier {
@@ -27,5 +31,15 @@ std::unique_ptr<ServiceNotifier> serviceManagerNotifier(std::uint64_t& watchdogM
     }
     return std::make_unique<SystemdNotifier>();
 }
+
+#else
+
+// Built without libsystemd, or for Windows: no service manager is told anything.
+std::unique_ptr<ServiceNotifier> serviceManagerNotifier(std::uint64_t& watchdogMs) {
+    watchdogMs = 0;
+    return nullptr;
+}
+
+#endif
 
 }  // namespace iqfeeder
