@@ -164,9 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "Failed\nFailed (2 more times)\nFailed (1 more time)\nOther\nOther\nFailed\n"
                    "Failed (1 more time)\n",
                    0,
-                   {0, 1000, 2000, 60000, 61000, 180000, 250000, 260000, 270000}},
-        ScreenCase{
-            "JournalNeverWritesACarriageReturn", true, {"a\rb\r", "c\n"}, "a\nc\n", 1, {0, 0}}),
+                   {0, 1000, 2000, 60000, 61000, 180000, 250000, 260000, 270000}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConsoleTest, AStandardErrorLineStartsBelowTheStatusLineOnTheSameScreen) {
