@@ -144,6 +144,9 @@ StreamRunner::PassOutcome StreamRunner::openInput(InputFile& file) {
     }
     if (state_.live) {
         waitForLiveFile(state_, console_);
+        if (observer_ != nullptr) {
+            observer_->status("waiting for " + state_.inputPath + " to be created");
+        }
         if (const std::string why = file.openErrorText(); why != lastOpenError_) {
             diagnostics_.print("iqfeeder: %s: %s\n", state_.inputPath.c_str(), why.c_str());
             lastOpenError_ = why;
@@ -205,8 +208,8 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
             }
             return PassOutcome::RetryAfterPause;
         }
-        // A recording never probes again, even back at its start (repeated, or resumed there).
     } else if (state_.readPosition != 0 || state_.isRecorded) {
+        // A recording never probes again, even back at its start (repeated, or resumed there).
         file.seekTo(state_.readPosition);
     } else if (const PassOutcome probed = probe(file); probed != PassOutcome::Continue) {
         return probed;

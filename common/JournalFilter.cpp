@@ -71,9 +71,9 @@ void JournalFilter::endMinutes(std::uint64_t nowMs, bool all) {
             it = folds_.erase(it);
             continue;
         }
+        // The journal's time stamps say when; the count says how often since it was last said.
         const std::string said = it->first + " (" + std::to_string(fold.count) +
-                                 (fold.count == 1 ? " more time" : " more times") + " in " +
-                                 std::to_string((nowMs - fold.sinceMs + 500) / 1000) + " s)";
+                                 (fold.count == 1 ? " more time)" : " more times)");
         emit(said);
         // Still coming: its next minute is counted the same way.
         fold = Fold{nowMs, 0};
