@@ -565,7 +565,11 @@ TEST_P(LiveOnlyTest, WaitsUntilTheFileGrowsAndNeverSendsWhatWasThere) {
 
     EXPECT_EQ(run(options), 0);
 
-    EXPECT_EQ(output(), preamble(path) + std::regex_replace(c.lines, std::regex("PATH"), path));
+    std::string lines = c.lines;
+    for (std::size_t at = lines.find("PATH"); at != std::string::npos; at = lines.find("PATH")) {
+        lines.replace(at, 4, path);
+    }
+    EXPECT_EQ(output(), preamble(path) + lines);
     EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
     EXPECT_EQ(sleeps, std::vector<std::uint32_t>(c.waits, 1000));
     EXPECT_EQ(driver.calls.back(), "close");
@@ -727,10 +731,8 @@ TEST_F(StreamRunnerTest, ServiceManagerHearsReadyStatusAliveAndStoppingInTurn) {
             streaming = message.text;
         }
     }
-    EXPECT_TRUE(std::regex_match(
-        streaming, std::regex("STATUS=streaming " + path +
-                              ": device 160.0 kB/s, encoder 160.0 kB/s, backlog 0.20 s")))
-        << streaming;
+    EXPECT_EQ(streaming, "STATUS=streaming " + path +
+                             ": device 160.0 kB/s, encoder 160.0 kB/s, backlog 0.20 s");
     EXPECT_GE(lastAlive.value_or(0), 8000U);
 }
 
