@@ -32,6 +32,15 @@ struct RunState {
     bool repeating = false;
     std::uint64_t repetition = 1;
     bool repeatsDone = false;
+
+    // --live: the file is waited on until it grows past `liveBaseline` (its length when the wait
+    // began; a missing file counts as empty), then followed; nothing before `liveFloor` is sent.
+    bool live = false;
+    bool liveWaiting = true;
+    bool liveWaitSaid = false;
+    std::int64_t liveBaseline = -1;  // -1: not measured yet
+    std::int64_t liveFloor = 0;
+    std::int64_t liveLastSize = 0;  // as the last pass measured it, to see it shrink
 };
 
 }  // namespace iqfeeder

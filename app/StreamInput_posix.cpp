@@ -9,6 +9,11 @@
 #include "common/SystemError.h"
 
 namespace iqfeeder {
+namespace {
+
+constexpr std::uint32_t kStopAskedEveryMs = 1000;
+
+}  // namespace
 
 bool isStreamPath(const std::string& path) {
     struct stat info {};
@@ -52,8 +57,9 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
                                           const std::function<bool()>& stopping) {
     delivered = 0;
     while (delivered < size) {
-        // Wait for data first; a stop ends the wait, however close to its start it came.
-        switch (waitUnlessStopped(fd_, std::nullopt, stopping)) {
+        // Wait for data first; a stop ends the wait, however close to its start it came. The wait
+        // ends every second too, which is also when a watchdog hears the run is alive.
+        switch (waitUnlessStopped(fd_, kStopAskedEveryMs, stopping)) {
             case WaitOutcome::Stopped:
                 return ReadStatus::Stopped;
             case WaitOutcome::Failed:

@@ -7,6 +7,7 @@
 
 #include "app/StreamInput.h"
 #include "stream/LivePositionControl.h"
+#include "stream/LiveStart.h"
 
 namespace iqfeeder {
 namespace {
@@ -26,6 +27,7 @@ int StreamRunner::run(const RunOptions& options) {
         state_.repeating = true;
         state_.repeatCount = *options.repeat;
     }
+    state_.live = options.live;
     if (options.unlimited) {
         state_.sizeLimit = std::numeric_limits<std::int64_t>::max();
         state_.positionCap = std::numeric_limits<std::int64_t>::max();
@@ -39,11 +41,16 @@ int StreamRunner::run(const RunOptions& options) {
     state_.bufferSize = kInitialBufferSize;
     console_.print("Input file is %s\n", state_.inputPath.c_str());
     console_.print("Sending IQ data to FTDI USB device.....\n\n");
-    if (options.stats) {
-        statistics_.emplace(diagnostics_, now());
+    if (options.stats || observer_ != nullptr) {
+        statistics_.emplace(diagnostics_, now(),
+                            RunStatistics::Settings{options.stats, options.statsSeconds * 1000ULL,
+                                                    observer_, state_.inputPath});
+    }
+    if (observer_ != nullptr) {
+        observer_->started();
     }
     const int status = isStreamPath(state_.inputPath) ? runStream() : runFile();
-    if (statistics_) {
+    if (statistics_ && options.stats) {
         statistics_->summary(now(), device_.counters());
     }
     return status;
@@ -117,7 +124,7 @@ void StreamRunner::waitForDevice() {
 
 void StreamRunner::updateStatistics(const LiveFigures* live) {
     if (statistics_) {
-        statistics_->update(now(), device_.counters(), live);
+        statistics_->update(now(), device_.counters(), live, device_.lost());
     }
 }
 
@@ -134,6 +141,17 @@ StreamRunner::PassOutcome StreamRunner::openInput(InputFile& file) {
             return PassOutcome::InputRefused;
         case InputFile::OpenStatus::CannotOpen:
             break;
+    }
+    if (state_.live) {
+        waitForLiveFile(state_, console_);
+        if (observer_ != nullptr) {
+            observer_->status("waiting for " + state_.inputPath + " to be created");
+        }
+        if (const std::string why = file.openErrorText(); why != lastOpenError_) {
+            diagnostics_.print("iqfeeder: %s: %s\n", state_.inputPath.c_str(), why.c_str());
+            lastOpenError_ = why;
+        }
+        return PassOutcome::RetryAfterPause;
     }
     sayCannotOpen(file.openErrorText());
     // Once streaming, a missing file is most likely a producer replacing it: wait and retry.
@@ -183,8 +201,15 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
     state_.fileSize = measure(file);
     state_.probeSize = state_.fileSize;
 
-    // A recording never probes again, even back at its start (repeated, or resumed there).
-    if (state_.readPosition != 0 || state_.isRecorded) {
+    if (state_.live) {
+        if (startLivePass(state_, file, console_) == LiveStart::Wait) {
+            if (observer_ != nullptr) {
+                observer_->status("waiting for " + state_.inputPath + " to grow");
+            }
+            return PassOutcome::RetryAfterPause;
+        }
+    } else if (state_.readPosition != 0 || state_.isRecorded) {
+        // A recording never probes again, even back at its start (repeated, or resumed there).
         file.seekTo(state_.readPosition);
     } else if (const PassOutcome probed = probe(file); probed != PassOutcome::Continue) {
         return probed;
@@ -205,6 +230,9 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
         }
     } else {
         const LiveAdjustment adjustment = adjustLivePosition(state_, file, console_);
+        if (state_.live) {
+            holdAboveLiveFloor(state_, file);
+        }
         if (statistics_ && adjustment.steppedBack) {
             statistics_->countStepBack();
         }

@@ -215,6 +215,37 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         2,
                         "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
+                        ""},
+        // The console for a log: no progress line, the event lines as ever.
+        CommandLineCase{"ProgressNever", {"-p", "0", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"ProgressNotANumber",
+                        {"--progress=1m", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --progress interval '1m': give seconds from 0 (never) "
+                        "to 86400",
+                        ""},
+        CommandLineCase{"StatsEveryZeroSeconds",
+                        {"--stats=0", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --stats interval '0': give seconds from 1 to 86400",
+                        ""},
+        CommandLineCase{"StatsWithAnEmptyValue",
+                        {"--stats=", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: option '--stats' needs a value after '='",
+                        ""},
+        // The interval goes only with the long name; "-S60" is -S, -6 and -0.
+        CommandLineCase{
+            "StatsShortTakesNoValue", {"-S60", "FILE"}, {}, 2, "iqfeeder: unknown option '-6'", ""},
+        CommandLineCase{"LiveAndRepeat",
+                        {"-L", "--repeat=2", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --repeat and --live can't be used together: a live file is "
+                        "never repeated",
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
