@@ -203,14 +203,14 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
                             "\nSending IQ data to FTDI USB device.....\n\n" + kProbeLine +
                             progressLine(0, 40) + failed + progressLine(32, 40) + failed +
                             progressLine(64, 40) + "File sent.\n");
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"count"}));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"list"}));
     // Each buffer that did not reach a device waits as long as one would have taken it.
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 250, 250}));
 }
 
 // With --reconnect: a device gone in the middle of a recording, and one not there at the start,
-// each back after a while. The recording waits for it and resumes two slices before where it
-// failed, so nothing of it is skipped.
+// each back after a while. The recording waits for it, and what the device did not take goes
+// out first, so nothing of it is skipped.
 struct ReconnectCase {
     const char* name;
     std::size_t failAtWrite;  // the write at which the device goes; SIZE_MAX: absent from the start
@@ -230,20 +230,15 @@ TEST_P(ReconnectTest, RecordingWaitsForTheDeviceAndSkipsNothing) {
     const std::string path = dir.file("recording.iq");
     writeFile(path, patternBytes(70000));
     const bool absentAtStart = c.failAtWrite == SIZE_MAX;
-    bool gone = absentAtStart;
-    driver.countStatus = absentAtStart ? FT_DEVICE_NOT_FOUND : FT_OK;
+    driver.unplugged = absentAtStart;
     driver.writeResult = [&](std::size_t index) {
-        if (index == c.failAtWrite) {
-            gone = true;
-            driver.countStatus = FT_DEVICE_NOT_FOUND;
-        }
-        return gone ? WriteResult{FT_IO_ERROR, 0} : WriteResult{};
+        driver.unplugged = driver.unplugged || index == c.failAtWrite;
+        return WriteResult{};
     };
     // Back once 1500 ms have gone by on the run's clock.
     onSleep = [&](std::uint32_t) {
-        if (gone && clockMs >= 3500) {
-            gone = false;
-            driver.countStatus = FT_OK;
+        if (driver.unplugged && clockMs >= 3500) {
+            driver.unplugged = false;
         }
     };
     RunOptions options;
@@ -266,13 +261,13 @@ using testing::zeros;
 INSTANTIATE_TEST_SUITE_P(
     Reconnect, ReconnectTest,
     ::testing::Values(
-        // The second slice of the second buffer fails: resumed at 25600, two slices before it.
+        // The second slice of the second buffer fails: it and the rest of its buffer go first.
         ReconnectCase{"LostMidRecording",
                       6,
                       progressLine(32, 70) + "FTDI device lost, looking for it.....\n" +
-                          "FTDI device back, streaming on.\n" + progressLine(25, 70),
-                      89,
-                      {fileBytes(0, 38400), fileBytes(25600, 70000), zeros(19600)},
+                          "FTDI device back, streaming on.\n" + progressLine(64, 70),
+                      96,
+                      {fileBytes(0, 70000), zeros(26000)},
                       {"write 6400", "write 6400", "close"}},
         ReconnectCase{"AbsentAtTheStart",
                       SIZE_MAX,
