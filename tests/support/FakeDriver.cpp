@@ -103,6 +103,17 @@ void FakeDriver::completeOldest() {
     }
 }
 
+void FakeDriver::loseInFlight() {
+    for (const Queued& arrived : queue_) {
+        if (inFlightArrives && arrived.result.status == FT_OK) {
+            record(arrived.bytes.data(), static_cast<std::uint32_t>(arrived.bytes.size()),
+                   arrived.result);
+        }
+    }
+    queue_.clear();
+    failure_.reset();
+}
+
 std::optional<FT_STATUS> FakeDriver::takeFailure(std::uint64_t& confirmed) {
     if (!failure_) {
         return std::nullopt;
@@ -137,8 +148,7 @@ FT_STATUS FakeDriver::write(FT_HANDLE handle, const std::uint8_t* data, std::uin
     }
     const WriteResult result = writeResult ? writeResult(index) : WriteResult{};
     if (unplugged) {
-        queue_.clear();  // what was on its way never arrives
-        failure_.reset();
+        loseInFlight();
         return FT_IO_ERROR;
     }
     if (confirmLag == 0) {
@@ -178,11 +188,10 @@ FT_STATUS FakeDriver::close(FT_HANDLE handle, std::uint64_t& confirmed) {
     handleOpen = false;
     if (unplugged) {
         const bool lostSome = !queue_.empty() || failure_;
-        queue_.clear();
         if (failure_) {
             confirmed = failedAt_;
-            failure_.reset();
         }
+        loseInFlight();
         return lostSome ? FT_IO_ERROR : FT_OK;
     }
     while (!queue_.empty()) {

@@ -36,9 +36,12 @@ class FakeDriver {
     std::function<void(std::size_t writeIndex)> afterWrite;
     // Slices on their way before the chip confirms one: 0 confirms each write at once.
     std::size_t confirmLag = 0;
-    // Gone: the listing finds nothing, the open fails, and every write fails, with the slices
+    // Gone: the listing finds nothing, the open fails, and every write fails, as do the slices
     // still on their way.
     bool unplugged = false;
+    // Whether the chip got those slices all the same, only unconfirmed (so they may arrive
+    // twice), or never.
+    bool inFlightArrives = false;
     // Keep the accepted bytes (off for runs that send hundreds of megabytes).
     bool keepBytes = true;
 
@@ -67,6 +70,7 @@ class FakeDriver {
     FT_STATUS close(FT_HANDLE handle, std::uint64_t& confirmed);
     void record(const std::uint8_t* data, std::uint32_t size, const WriteResult& result);
     void completeOldest();
+    void loseInFlight();
     // The failure a completion found, told once; the transfers behind it count as done.
     std::optional<FT_STATUS> takeFailure(std::uint64_t& confirmed);
 
