@@ -40,7 +40,7 @@ struct Ftd2xxCalls {
 // library gave up on it), so every byte of a successful write is confirmed at once.
 class Ftd2xxAdapter {
   public:
-    explicit Ftd2xxAdapter(Ftd2xxCalls calls) : calls_(calls) {}
+    explicit Ftd2xxAdapter(const Ftd2xxCalls& calls) : calls_(calls) {}
     DriverTable table();
 
   private:

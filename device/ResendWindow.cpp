@@ -1,5 +1,7 @@
 #include "device/ResendWindow.h"
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace iqfeeder {
@@ -28,9 +30,7 @@ std::optional<std::uint64_t> ResendWindow::oldestBuffer() const {
 }
 
 void ResendWindow::keepUnconfirmed() {
-    for (Slice& slice : inFlight_) {
-        resend_.push_back(std::move(slice));
-    }
+    std::move(inFlight_.begin(), inFlight_.end(), std::back_inserter(resend_));
     inFlight_.clear();
 }
 
