@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -260,6 +261,78 @@ TEST_F(DeviceLinkTest, WithReconnectingOnlyAGoneDeviceIsLost) {
         EXPECT_EQ(driver.calls.back(), lost ? "close" : "write 6400") << status;
         EXPECT_EQ(driver.writeSizes.size(), lost ? 2U : 7U) << status;
     }
+}
+
+// A lost device is looked for by the serial number listed before the open; one without a
+// serial number only at an index the operator named, which standard error says once.
+struct ReconnectRuleCase {
+    const char* name;
+    std::vector<std::string> serials;
+    DeviceChoice choice;
+    std::string diagnostics;
+    bool reconnects;  // with another chip, serial "OTHER" where there is one, moved to index 0
+};
+
+class ReconnectRuleTest : public DeviceLinkTest,
+                          public ::testing::WithParamInterface<ReconnectRuleCase> {};
+
+TEST_P(ReconnectRuleTest, GoesBackOnlyToTheSameChipOrTheNamedIndex) {
+    const ReconnectRuleCase& c = GetParam();
+    driver_.descriptions = {"A", "B"};
+    driver_.serials = c.serials;
+    DeviceLink link(driver_.table(), console_, diagnostics_);
+    link.setReconnecting(true);
+    link.listDevices();
+    link.openDevice(c.choice);
+    EXPECT_FALSE(driver_.serialsAskedWhileOpen);
+    driver_.unplugged = true;
+    std::vector<std::uint8_t> buffer(32000, 7);
+    EXPECT_TRUE(link.sendBuffer(buffer.data(), 32000).lost);
+    EXPECT_FALSE(link.reconnect());
+    // Back, with the chip at the operator's index and the one that went elsewhere.
+    driver_.unplugged = false;
+    if (c.serials.size() == 2) {
+        driver_.serials = {c.serials[1], "OTHER"};
+    }
+    const bool back = link.reconnect();
+    EXPECT_EQ(back, c.reconnects);
+    EXPECT_EQ(errors_.str(), c.diagnostics);
+    const std::string lastOpen = "open " + std::to_string(c.serials.size() == 2 ? 0 : 1);
+    EXPECT_EQ(driver_.calls.back() == "write 6400", c.reconnects);
+    EXPECT_EQ(std::count(driver_.calls.begin(), driver_.calls.end(), lastOpen) > 0, c.reconnects);
+    EXPECT_FALSE(driver_.serialsAskedWhileOpen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ReconnectRuleTest,
+    ::testing::Values(
+        // Opened at index 1 as S1; back at index 0 under the same serial.
+        ReconnectRuleCase{"BySerial", {"S0", "S1"}, {1, "", true}, "", true},
+        ReconnectRuleCase{
+            "NoSerialIndexNamed",
+            {},
+            {1, "", true},
+            "iqfeeder: device 1 has no serial number; if it is lost, it is looked for again at "
+            "index 1, whatever chip is there\n",
+            true},
+        ReconnectRuleCase{"NoSerialIndexNotNamed",
+                          {},
+                          {},
+                          "iqfeeder: device 0 has no serial number, so if it is lost it can't be "
+                          "told from another chip and is not looked for; name its index with -d "
+                          "to have it looked for there\n",
+                          false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DeviceLinkTest, ClosesTheDeviceWhenItGoes) {
+    {
+        DeviceLink link(driver_.table(), console_);
+        link.listDevices();
+        link.openFirstDevice();
+        EXPECT_TRUE(driver_.handleOpen);
+    }
+    EXPECT_FALSE(driver_.handleOpen);
+    EXPECT_EQ(driver_.calls.back(), "close");
 }
 
 TEST_F(SendTest, CloseHappensOnceWithTheOpenHandle) {
