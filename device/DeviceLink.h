@@ -43,8 +43,8 @@ class DeviceLink {
     // Asked before every slice: once it holds, no further slice is written.
     using StopQuery = std::function<bool()>;
 
-    // Diagnostics (a serial number no device has) go to their own console, standard error in
-    // the program.
+    // Diagnostics (a serial number no device has, how a device without one is looked for) go
+    // to their own console, standard error in the program.
     DeviceLink(const DriverTable& driver, Console& console, Console& diagnostics,
                StopQuery stopRequested = {})
         : driver_(driver),
