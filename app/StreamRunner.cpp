@@ -89,16 +89,29 @@ int StreamRunner::runFile() {
             "--unlimited follows a file past it\n",
             static_cast<long long>(state_.positionCap));
     }
-    device_.closeDevice();
+    closeDevice();
     return 0;
 }
 
 SendResult StreamRunner::send(std::uint8_t* buffer, std::uint32_t size) {
+    // A recording found only now (by the probe) waits for a lost device like any other pass.
+    if (state_.isRecorded && device_.lost()) {
+        waitForDevice();
+    }
     const SendResult result = device_.sendBuffer(buffer, size);
-    if (result.failed && !stopping()) {
-        sleep_((size - result.offered) / kNominalBytesPerMs);
+    if ((result.failed || result.shortWrite) && !stopping()) {
+        sleep_(result.unsent / kNominalBytesPerMs);
     }
     return result;
+}
+
+void StreamRunner::closeDevice() {
+    device_.closeDevice();
+    // The last slices, if the device went with them, go out once it is back.
+    while (device_.lost() && device_.holdsUnsent() && !stopping()) {
+        waitForDevice();
+        device_.closeDevice();
+    }
 }
 
 bool StreamRunner::deviceBack() {
@@ -225,7 +238,7 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
         if (state_.readPosition > state_.fileSize) {
             console_.print("File sent.\n");
             file.close();
-            device_.closeDevice();
+            closeDevice();
             return PassOutcome::FileSent;
         }
     } else {
@@ -245,18 +258,10 @@ StreamRunner::PassOutcome StreamRunner::runPass() {
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
     const std::size_t delivered = file.read(buffer.get(), bufferSize);
     clearTail(buffer.get(), delivered, bufferSize);
-    const SendResult sent = send(buffer.get(), bufferSize);
+    (void)send(buffer.get(), bufferSize);
     state_.anythingSent = true;
     file.close();
 
-    if (sent.lost && state_.isRecorded) {
-        // Resumed where the device stopped, two slices early: a driver that keeps two writes
-        // in flight tells of a failed one up to two slices late, and nothing of a recording may
-        // be skipped.
-        state_.readPosition = std::max<std::int64_t>(
-            0, state_.readPosition + sent.offered - 2 * static_cast<std::int64_t>(bufferSize / 5));
-        return PassOutcome::Continue;
-    }
     const LiveFigures figures{state_.fileSize, state_.fileSize - state_.readPosition};
     // Past the size limit the position would leave the range it is held in: held at its top,
     // it still ends the run at the cap.
@@ -280,7 +285,7 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
     if (state_.repeatsDone) {
         console_.print("File sent.\n");
         file.close();
-        device_.closeDevice();
+        closeDevice();
         return PassOutcome::FileSent;
     }
 
@@ -290,8 +295,6 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
     std::size_t delivered = 0;
     std::int64_t position = state_.readPosition;
-    const std::int64_t startLength = state_.fileSize;
-    const std::uint64_t startRepetition = state_.repetition;
     for (;;) {
         const std::size_t got = file.read(buffer.get() + delivered, bufferSize - delivered);
         delivered += got;
@@ -315,16 +318,11 @@ StreamRunner::PassOutcome StreamRunner::runRepeatPass(InputFile& file) {
         }
     }
     clearTail(buffer.get(), delivered, bufferSize);
-    const SendResult result = delivered > 0 ? send(buffer.get(), bufferSize) : SendResult{};
+    if (delivered > 0) {
+        (void)send(buffer.get(), bufferSize);
+    }
     state_.anythingSent = state_.anythingSent || delivered > 0;
     file.close();
-    if (result.lost) {
-        // The whole buffer again once the device is back: nothing of it is skipped.
-        state_.fileSize = startLength;
-        state_.repetition = startRepetition;
-        state_.repeatsDone = false;
-        return PassOutcome::Continue;
-    }
     state_.readPosition = position;
     updateStatistics(nullptr);
     return PassOutcome::Continue;
@@ -362,10 +360,7 @@ int StreamRunner::runStream() {
             console_.print("Using input stream, Read %lldKB\r",
                            static_cast<long long>(total / 1000));
             clearTail(buffer.get(), delivered, bufferSize);
-            // Sent again whole once a lost device is back: a stream can't be read again.
-            while (send(buffer.get(), bufferSize).lost && !stopping()) {
-                waitForDevice();
-            }
+            (void)send(buffer.get(), bufferSize);
             updateStatistics(nullptr);
         }
         if (status == StreamInput::ReadStatus::Ended) {
@@ -380,7 +375,7 @@ int StreamRunner::runStream() {
             return 1;
         }
     }
-    device_.closeDevice();
+    closeDevice();
     return 0;
 }
 

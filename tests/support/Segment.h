@@ -2,6 +2,7 @@
 // offset of the pattern file, or filler zeros.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -33,28 +34,24 @@ inline void appendSegment(std::vector<std::uint8_t>& bytes, const Segment& segme
     bytes.insert(bytes.end(), pattern.begin(), pattern.end());
 }
 
-// Whether `sent` is a recording of `length` pattern bytes sent to its end with one rewind: from
-// the start up to some slice, then again from no later than there to the end, padded with fewer
-// than `buffer` zeros. So nothing of it was skipped, and nothing else sent.
-inline bool sentWithOneRewind(const std::vector<std::uint8_t>& sent, std::size_t length,
-                              std::size_t slice, std::size_t buffer) {
-    std::size_t split = 0;
-    while (split < sent.size() && split < length && sent[split] == patternByteAt(split)) {
-        ++split;
+// Whether `sent` is `expected` sent to its end with at most one rewind at a slice boundary, of
+// at most `mostSlicesAgain` slices: so nothing of it was skipped, and nothing else sent.
+inline bool sentWithOneRewind(const std::vector<std::uint8_t>& sent,
+                              const std::vector<std::uint8_t>& expected, std::size_t slice,
+                              std::size_t mostSlicesAgain = SIZE_MAX) {
+    if (sent == expected) {
+        return true;
     }
-    split -= split % slice;  // the slices that went whole before the loss
-    for (std::size_t back = 0; back <= split; back += slice) {
-        const std::size_t resume = split - back;
-        const std::size_t data = length - resume;
-        if (sent.size() < split + data || sent.size() - split - data >= buffer) {
-            continue;
-        }
-        bool matches = true;
-        for (std::size_t i = split; matches && i < sent.size(); ++i) {
-            const std::size_t at = resume + (i - split);
-            matches = sent[i] == (at < length ? patternByteAt(at) : std::uint8_t{0});
-        }
-        if (matches) {
+    if (sent.size() <= expected.size() || (sent.size() - expected.size()) % slice != 0 ||
+        (sent.size() - expected.size()) / slice > mostSlicesAgain) {
+        return false;
+    }
+    const std::size_t again = sent.size() - expected.size();
+    for (std::size_t split = again; split <= expected.size(); split += slice) {
+        const auto resumed = sent.begin() + static_cast<std::ptrdiff_t>(split);
+        if (std::equal(sent.begin(), resumed, expected.begin()) &&
+            std::equal(resumed, sent.end(),
+                       expected.begin() + static_cast<std::ptrdiff_t>(split - again))) {
             return true;
         }
     }
