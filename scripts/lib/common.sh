@@ -61,7 +61,14 @@ ensure_packages() {
     done
     echo "Installing: ${missing[*]}" >&2
     # Another install may hold the package lock (a second build on the same machine): wait for it.
-    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq >&2
+    # A mirror caught mid-sync fails the update for a while: try again, then go on with the lists
+    # there are, so only a package that really can't be had fails the install.
+    local try
+    for try in 1 2 3; do
+        "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq >&2 && break
+        echo "Package lists not updated (try $try of 3)" >&2
+        [ "$try" -lt 3 ] && sleep 30
+    done
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
         --no-install-recommends "${missing[@]}" >&2
 }
