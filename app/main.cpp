@@ -8,7 +8,7 @@
 #include "app/Platform.h"
 #include "app/RunSummary.h"
 #include "app/StopSignal.h"
-#include "app/StreamInput.h"
+#include "stream/StreamInput.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"

@@ -412,11 +412,10 @@ TEST_F(FaultEndToEndTest, ReconnectWaitsForAnUnpluggedDeviceAndSkipsNothingOfThe
                               "Using pre-recorded file, Sent 32 of 70KB\r"
                               "FTDI device lost, looking for it.....\n"
                               "FTDI device back, streaming on.\n"
-                              "Using pre-recorded file, Sent 32 of 70KB\r"
                               "Using pre-recorded file, Sent 64 of 70KB\r"
                               "Using pre-recorded file, Sent 96 of 70KB\rFile sent.\n");
     EXPECT_TRUE(deviceBytes() ==
-                bytesOf({fileBytes(0, 44800), fileBytes(32000, 70000), zeros(26000)}))
+                bytesOf({fileBytes(0, 44800), fileBytes(64000, 70000), zeros(26000)}))
         << deviceBytes().size();
     // Found again by the serial number it had, with the listing and open calls.
     const std::string log = calls();

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/InputFile.h"
-#include "app/WindowsPaths.h"
+#include "stream/InputFile.h"
+#include "common/WindowsPaths.h"
 #include "common/Utf16.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"

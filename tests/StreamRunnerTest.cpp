@@ -209,8 +209,8 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
 }
 
 // With --reconnect: a device gone in the middle of a recording, and one not there at the start,
-// each back after a while. The recording waits for it and resumes two slices before where it
-// failed, so nothing of it is skipped.
+// each back after a while. The recording waits for it and goes on with the next buffer; what of
+// the lost buffer the device had not taken is the device link's to send again.
 struct ReconnectCase {
     const char* name;
     std::size_t failAtWrite;  // the write at which the device goes; SIZE_MAX: absent from the start
@@ -266,13 +266,14 @@ using testing::zeros;
 INSTANTIATE_TEST_SUITE_P(
     Reconnect, ReconnectTest,
     ::testing::Values(
-        // The second slice of the second buffer fails: resumed at 25600, two slices before it.
+        // The second slice of the second buffer fails: the recording waits, then goes on at
+        // 64000.
         ReconnectCase{"LostMidRecording",
                       6,
                       progressLine(32, 70) + "FTDI device lost, looking for it.....\n" +
-                          "FTDI device back, streaming on.\n" + progressLine(25, 70),
-                      89,
-                      {fileBytes(0, 38400), fileBytes(25600, 70000), zeros(19600)},
+                          "FTDI device back, streaming on.\n" + progressLine(64, 70),
+                      96,
+                      {fileBytes(0, 38400), fileBytes(64000, 70000), zeros(26000)},
                       {"write 6400", "write 6400", "close"}},
         ReconnectCase{"AbsentAtTheStart",
                       SIZE_MAX,

@@ -5,10 +5,15 @@
 
 #include <cerrno>
 
-#include "app/StreamInput.h"
 #include "common/SystemError.h"
+#include "stream/StreamInput.h"
 
 namespace iqfeeder {
+namespace {
+
+constexpr int kIdleEveryMs = 1000;
+
+}  // namespace
 
 bool isStreamPath(const std::string& path) {
     struct stat info {};
@@ -48,19 +53,25 @@ bool StreamInput::open(const std::string& path) {
 }
 
 StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
-                                          std::size_t& delivered,
-                                          const std::function<bool()>& stopping) {
+                                          std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
         // Wait for data first: a signal ends poll at once, whatever the handler's flags.
         pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, -1) < 0) {
+        const int polled = ::poll(&ready, 1, kIdleEveryMs);
+        if (polled < 0) {
             if (errno != EINTR) {
                 error_ = errno;
                 return ReadStatus::Failed;
             }
-            if (stopping && stopping()) {
+            if (hooks.stopping && hooks.stopping()) {
                 return ReadStatus::Stopped;
+            }
+            continue;
+        }
+        if (polled == 0) {
+            if (hooks.idle) {
+                hooks.idle();
             }
             continue;
         }
