@@ -8,12 +8,12 @@
 #include "app/Platform.h"
 #include "app/RunSummary.h"
 #include "app/StopSignal.h"
-#include "stream/StreamInput.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
+#include "stream/StreamInput.h"
 
 namespace {
 
@@ -21,6 +21,25 @@ std::uint64_t monotonicMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+// --help and --version: their text is all they do, so text that can't be written fails them.
+int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& unicodeConsole) {
+    if (unicodeConsole.routesStandardOutput()) {
+        std::cout << text << std::flush;
+        return std::cout ? 0 : 1;
+    }
+    std::string failure;
+    {
+        iqfeeder::ConsoleOutput output(1, true,
+                                       [&failure](const std::string& reason) { failure = reason; });
+        output.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    if (failure.empty()) {
+        return 0;
+    }
+    std::cerr << "iqfeeder: standard output: " << failure << "\n";
+    return 1;
 }
 
 // Lists or streams, with everything it holds (the device, the driver library, the console)
@@ -32,12 +51,20 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     const bool onTerminal = iqfeeder::standardOutputIsTerminal();
     const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
     iqfeeder::Console diagnostics(std::cerr, sharedScreen);
-    iqfeeder::ConsoleOutput output(1, !onTerminal, [&diagnostics](const std::string& reason) {
-        diagnostics.print(
-            "iqfeeder: standard output: %s; console output is dropped from here "
-            "on, the transmission goes on\n",
-            reason.c_str());
-    });
+    const bool listing = commandLine.action == iqfeeder::CommandLine::Action::List;
+    bool outputFailed = false;
+    iqfeeder::ConsoleOutput output(
+        1, !onTerminal, [&diagnostics, &outputFailed, listing](const std::string& reason) {
+            outputFailed = true;
+            if (listing) {
+                diagnostics.print("iqfeeder: standard output: %s\n", reason.c_str());
+                return;
+            }
+            diagnostics.print(
+                "iqfeeder: standard output: %s; console output is dropped from here "
+                "on, the transmission goes on\n",
+                reason.c_str());
+        });
     // A Windows console shows text written to it in UTF-16, through std::cout.
     std::ostream outputStream(&output);
     iqfeeder::Console console(unicodeConsole.routesStandardOutput() ? std::cout : outputStream,
@@ -45,11 +72,17 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     if (sharedScreen) {
         console.shareScreenWith(diagnostics);
     }
+    if (onTerminal) {
+        console.setColumns(iqfeeder::standardOutputColumns);
+    }
 
     const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console, diagnostics, iqfeeder::stopRequested);
-    if (commandLine.action == iqfeeder::CommandLine::Action::List) {
-        return device.printDeviceTable() > 0 ? 0 : 1;
+    if (listing) {
+        // The table is all a listing does: not shown, it failed.
+        const bool listed = device.printDeviceTable() > 0;
+        output.flush();
+        return listed && !outputFailed ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
@@ -85,11 +118,9 @@ int main(int argc, char** argv) {
             std::cerr << iqfeeder::usageErrorText(commandLine);
             return 2;
         case iqfeeder::CommandLine::Action::Help:
-            std::cout << iqfeeder::helpText();
-            return 0;
+            return printInformation(iqfeeder::helpText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::Version:
-            std::cout << iqfeeder::versionText();
-            return 0;
+            return printInformation(iqfeeder::versionText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::List:
         case iqfeeder::CommandLine::Action::Run:
             break;

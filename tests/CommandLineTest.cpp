@@ -217,6 +217,20 @@ INSTANTIATE_TEST_SUITE_P(
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32
+// Standard output on a full disk: an action whose output is all it does fails, and says why
+// without speaking of a transmission.
+TEST_F(ProgramTest, InformationThatCannotBeShownFailsWithTheReason) {
+    for (const char* action : {"--help", "--version", "--list"}) {
+        testing::ChildOptions options;
+        options.stdoutFile = "/dev/full";
+        const auto result = testing::runChild({program_, action}, environment_, options);
+        EXPECT_EQ(result.exitStatus, 1) << action;
+        EXPECT_EQ(result.err, "iqfeeder: standard output: No space left on device\n") << action;
+    }
+}
+#endif
+
 // Stopped as a service manager stops it (SIGTERM; Ctrl-Break on Windows) while the device takes
 // 64000 bytes a second: the slice on its way finishes, the device is closed, the summary names
 // what the device took, and the program ends as the signal would have ended it.

@@ -85,6 +85,7 @@ struct ScreenCase {
     bool onTerminal;
     std::vector<std::string> messages;
     std::string expected;
+    std::size_t columns = 0;  // the terminal's width; 0: not known
 };
 
 void PrintTo(const ScreenCase& c, std::ostream* out) {
@@ -96,6 +97,8 @@ class ConsoleScreenTest : public ::testing::TestWithParam<ScreenCase> {};
 TEST_P(ConsoleScreenTest, PadsOnlyWhatWouldLeaveAResidue) {
     std::ostringstream out;
     Console console(out, GetParam().onTerminal);
+    const std::size_t columns = GetParam().columns;
+    console.setColumns([columns] { return columns; });
     for (const std::string& message : GetParam().messages) {
         console.print("%s", message.c_str());
     }
@@ -124,7 +127,20 @@ INSTANTIATE_TEST_SUITE_P(
         ScreenCase{"RedirectedBytesAsPrinted",
                    false,
                    {kProgress, "File sent.\n"},
-                   kProgress + "File sent.\n"}),
+                   kProgress + "File sent.\n",
+                   20},
+        // 20 columns: each progress line keeps 19, so none wraps and the next covers it.
+        ScreenCase{
+            "NarrowTerminalCutsTheRepeatingLine",
+            true,
+            {kProgress, "Sent 1\r", "File sent, all of it.\n"},
+            "Using pre-recorded \rSent 1" + std::string(13, ' ') + "\rFile sent, all of it.\n",
+            20},
+        ScreenCase{"LinesFittingTheWidthStayWhole",
+                   true,
+                   {"Delay: 625ms\r", "Delay: 62ms\r"},
+                   "Delay: 625ms\rDelay: 62ms \r",
+                   13}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConsoleTest, AStandardErrorLineStartsBelowTheStatusLineOnTheSameScreen) {
