@@ -18,7 +18,9 @@ class RecordingInput final : public InputKind {
     RecordingInput(FileSource source, std::optional<std::uint64_t> repeat)
         : source_(std::move(source)),
           repeatCount_(repeat.value_or(1)),
-          repeating_(repeat.has_value()) {}
+          repeating_(repeat.has_value()) {
+        source_.state.isRecorded = true;
+    }
 
     Pass next() override;
     // Nothing of a recording is skipped: it waits where it is.

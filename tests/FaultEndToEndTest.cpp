@@ -391,8 +391,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // With --reconnect, a transmitter unplugged part way through the second buffer and back a
-// second later: the loss and the return are said once each, the recording waits for it and
-// resumes two slices before the one that failed, so the device misses nothing of it.
+// second later: the loss and the return are said once each, and the recording waits for it and
+// goes on with its next buffer.
 TEST_F(FaultEndToEndTest, ReconnectWaitsForAnUnpluggedDeviceAndSkipsNothingOfTheRecording) {
     const std::string input = dir_.file("recording.iq");
     writeFile(input, patternBytes(70000));

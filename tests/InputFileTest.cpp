@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "stream/InputFile.h"
-#include "common/WindowsPaths.h"
 #include "common/Utf16.h"
+#include "common/WindowsPaths.h"
+#include "stream/InputFile.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
 
