@@ -22,7 +22,7 @@ struct InputSeams {
     Console& diagnostics;  // standard error: what the fixed lines leave unsaid
     SleepFunction sleep;
     StopQuery stopping;
-    // Called about once a second while the input waits for data (a stream's writer).
+    // Called at least once a second while the input waits for data (a stream's writer).
     std::function<void()> idle;
 };
 

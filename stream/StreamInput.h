@@ -17,7 +17,7 @@ class StreamInput {
   public:
     enum class ReadStatus { Full, Ended, Failed, Stopped };
     // Asked while a read waits for data: whether the run is stopping (after any interruption),
-    // and `idle` about once a second with nothing come.
+    // and `idle` at least once a second until the buffer is whole.
     struct WaitHooks {
         std::function<bool()> stopping;
         std::function<void()> idle;

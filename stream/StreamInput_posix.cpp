@@ -69,10 +69,11 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
             }
             continue;
         }
+        // Nothing for a second, or some data but not yet a buffer: the run's clock goes on.
+        if (hooks.idle && (polled == 0 || delivered > 0)) {
+            hooks.idle();
+        }
         if (polled == 0) {
-            if (hooks.idle) {
-                hooks.idle();
-            }
             continue;
         }
         const ssize_t got = ::read(fd_, buffer + delivered, size - delivered);

@@ -114,7 +114,8 @@ TEST_F(EndToEndTest, MissingInputExitsWithStatusOneAfterClosingTheDevice) {
 // pattern in odd-sized chunks with pauses between them, and goes.
 class StreamWriter {
   public:
-    StreamWriter(const std::function<int()>& openEnd, std::size_t total) {
+    StreamWriter(const std::function<int()>& openEnd, std::size_t total,
+                 std::chrono::milliseconds pause = std::chrono::milliseconds(30)) {
         pid_ = ::fork();
         if (pid_ != 0) {
             return;
@@ -128,7 +129,7 @@ class StreamWriter {
                 ::_exit(1);
             }
             at += size;
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            std::this_thread::sleep_for(pause);
         }
         ::_exit(0);
     }
@@ -196,6 +197,22 @@ TEST_F(EndToEndTest, FifoIsReadOnceItsWriterComes) {
     auto expected = patternBytes(70000);
     expected.resize(96000, 0);
     EXPECT_EQ(readFile(capture_), expected);
+}
+
+// A writer that trickles, a chunk a second: the rates come every second while the reader waits
+// for a whole buffer, not only when one has gone out.
+TEST_F(EndToEndTest, StatisticsKeepComingWhileAFifoWaitsForItsWriter) {
+    const std::string fifo = dir_.file("encoder.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testing::ChildResult result;
+    {
+        const StreamWriter writer([&] { return ::open(fifo.c_str(), O_WRONLY); }, 70000,
+                                  std::chrono::milliseconds(1000));
+        result = runChild({kProgram, "--stats", fifo}, environment(kFakeLibraryDir));
+    }
+    EXPECT_EQ(result.exitStatus, 0);
+    // Five seconds of writing; sent buffers alone would give three lines.
+    EXPECT_GE(testing::countOf(result.err, "iqfeeder: device "), 4U) << result.err;
 }
 
 // An empty stream sends nothing; one that can't be read ends the run with status 1.
