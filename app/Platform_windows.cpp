@@ -53,7 +53,8 @@ std::size_t standardOutputColumns() {
     if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) {
         return 0;
     }
-    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<std::size_t>(columns) : 0;
 }
 
 bool standardStreamsShareATerminal() {
