@@ -23,7 +23,6 @@ using testing::kJumpedLines;
 using testing::kLengthThatEndsALiveRun;
 using testing::kProbeLine;
 using testing::patternBytes;
-using testing::progressLine;
 using testing::resizeFile;
 using testing::Segment;
 using testing::statusLine;
@@ -127,19 +126,6 @@ INSTANTIATE_TEST_SUITE_P(
                       {},
                       ""}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LiveFileInputTest, FileThatDoesNotGrowIsHandedOnAsARecording) {
-    const std::string path = dir.file("recording.iq");
-    writeFile(path, patternBytes(40000));
-
-    EXPECT_EQ(drive(std::make_unique<LiveFileInput>(source(path), LiveFileOptions{})),
-              Outcome::Ended);
-
-    EXPECT_EQ(outcomes.front(), Outcome::Handover);
-    EXPECT_EQ(output(), kProbeLine + progressLine(0, 40) + progressLine(32, 40) +
-                            progressLine(64, 40) + "File sent.\n");
-    EXPECT_EQ(sent, bytesOf({fileBytes(0, 40000), zeros(24000)}));
-}
 
 TEST_F(LiveFileInputTest, InputVanishingDuringTheFirstProbeIsRefused) {
     const std::string path = dir.file("live.iq");
