@@ -2,6 +2,7 @@
 // in how long, and what failed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,9 +10,16 @@
 
 namespace iqfeeder {
 
+// Room for the summary with every figure at its largest.
+inline constexpr std::size_t kRunSummaryBytes = 160;
+
 // "2.00 MB/s", "31.2 kB/s" or "0 B/s", whichever reads best.
 std::string formatRate(double bytesPerSecond);
 
 std::string runSummary(const DeviceCounters& counters, std::uint64_t elapsedMs);
+// The same into `text`, cut to fit `size`, without allocating: for the stop deadline, which
+// formats it in a signal handler. Returns its length.
+std::size_t formatRunSummary(char* text, std::size_t size, const DeviceCounters& counters,
+                             std::uint64_t elapsedMs);
 
 }  // namespace iqfeeder

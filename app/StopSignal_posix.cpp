@@ -1,17 +1,28 @@
-#include <time.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <cstdlib>
+#include <optional>
 
 #include "app/StopSignal.h"
+#include "common/StopAwareWait.h"
 
 namespace iqfeeder {
 namespace {
 
-// The process's one piece of global state: what the handlers tell the run.
+// The process's one piece of global state: what the handlers tell the run, and what they need
+// to reach it.
 volatile std::sig_atomic_t stopSignal = 0;
+// The thread the run waits on. The driver libraries start threads of their own, and the kernel
+// may give a signal to any of them: the run's thread must get it too, or its wait goes on.
+pthread_t runThread;
+std::atomic<const StopReport*> stopReport{nullptr};
+static_assert(std::atomic<const StopReport*>::is_always_lock_free, "read in a signal handler");
 
 [[noreturn]] void endNow(int signal) {
     struct sigaction defaultAction {};
@@ -21,22 +32,39 @@ volatile std::sig_atomic_t stopSignal = 0;
     sigset_t unblock;
     ::sigemptyset(&unblock);
     ::sigaddset(&unblock, signal);
-    ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
     (void)::raise(signal);  // no way to report from here, and _exit follows if it fails
     // cppcheck-suppress unreachableCode ; reached only if the raised signal did not end us
     ::_exit(128 + signal);
 }
 
 void onStopSignal(int signal) {
-    if (stopSignal != 0) {
+    const int savedErrno = errno;
+    if (::pthread_equal(::pthread_self(), runThread) == 0) {
+        (void)::pthread_kill(runThread, signal);  // the run's thread takes it from here
+    } else if (stopSignal != 0) {
         endNow(signal);
+    } else {
+        stopSignal = signal;
+        // A write that never returns must not hold the process: the alarm ends it.
+        ::alarm((kStopDeadlineMs + 999) / 1000);
     }
-    stopSignal = signal;
-    // A write that never returns must not hold the process: the alarm ends it.
-    ::alarm((kStopDeadlineMs + 999) / 1000);
+    errno = savedErrno;
 }
 
 void onDeadline(int) {
+    if (const StopReport* report = stopReport.load(); report != nullptr) {
+        std::array<char, 256> text{};
+        const std::size_t length = report->format(report->context, text.data(), text.size());
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t written = ::write(STDERR_FILENO, text.data() + done, length - done);
+            if (written <= 0 && errno != EINTR) {
+                break;
+            }
+            done += written > 0 ? static_cast<std::size_t>(written) : 0;
+        }
+    }
     endNow(stopSignal != 0 ? static_cast<int>(stopSignal) : SIGTERM);
 }
 
@@ -44,7 +72,7 @@ void install(int signal, void (*handler)(int), bool keepIgnored) {
     struct sigaction action {};
     action.sa_handler = handler;
     ::sigemptyset(&action.sa_mask);
-    // Console writes and reads go on where the signal met them; the sleep wakes up.
+    // Console writes and reads go on where the signal met them; the waits end.
     action.sa_flags = SA_RESTART;
     struct sigaction previous {};
     ::sigaction(signal, nullptr, &previous);
@@ -57,8 +85,11 @@ void install(int signal, void (*handler)(int), bool keepIgnored) {
 }  // namespace
 
 void installStopHandlers() {
+    runThread = ::pthread_self();
     install(SIGINT, onStopSignal, true);
     install(SIGTERM, onStopSignal, true);
+    // The terminal gone, as when the ssh session of a foreground run closes.
+    install(SIGHUP, onStopSignal, true);
     install(SIGALRM, onDeadline, false);
 }
 
@@ -67,14 +98,23 @@ bool stopRequested() {
 }
 
 void sleepUnlessStopped(std::uint32_t milliseconds) {
-    timespec remaining{static_cast<time_t>(milliseconds / 1000),
-                       static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (!stopRequested() && ::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0 || waitUnlessStopped(-1, static_cast<std::uint32_t>(left), stopRequested) !=
+                             WaitOutcome::Interrupted) {
+            return;
+        }
     }
 }
 
 void endByStopSignal() {
     endNow(static_cast<int>(stopSignal));
+}
+
+void setStopReport(const StopReport* report) {
+    stopReport.store(report);
 }
 
 }  // namespace iqfeeder

@@ -2,6 +2,9 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <array>
+#include <atomic>
+
 #include "app/StopSignal.h"
 
 namespace iqfeeder {
@@ -14,18 +17,41 @@ constexpr UINT kControlCExit = 0xC000013AU;
 // a thread the system starts for each console event.
 volatile LONG stopping = 0;
 HANDLE stopEvent = nullptr;
+std::atomic<const StopReport*> stopReport{nullptr};
+
+void sayReport() {
+    const StopReport* report = stopReport.load();
+    if (report == nullptr) {
+        return;
+    }
+    std::array<char, 256> text{};
+    const std::size_t length = report->format(report->context, text.data(), text.size());
+    ::DWORD written = 0;
+    (void)::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<::DWORD>(length),
+                      &written, nullptr);
+}
 
 BOOL WINAPI onConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        return FALSE;
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        // The console closed, the user logging off, the system shutting down: the process ends
+        // once this returns, and Windows waits some 5 s for it, more than the deadline.
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            break;
+        default:
+            return FALSE;
     }
     if (::InterlockedExchange(&stopping, 1) != 0) {
         return FALSE;  // the second one: the default handler ends the process now
     }
     ::SetEvent(stopEvent);
     // The run ends the process itself once the device is closed; if it has not within the
-    // deadline, the default handler does.
+    // deadline, it is stuck in a write, and the default handler ends it after the report.
     ::Sleep(kStopDeadlineMs);
+    sayReport();
     return FALSE;
 }
 
@@ -52,6 +78,10 @@ void sleepUnlessStopped(std::uint32_t milliseconds) {
 
 void endByStopSignal() {
     ::ExitProcess(kControlCExit);
+}
+
+void setStopReport(const StopReport* report) {
+    stopReport.store(report);
 }
 
 }  // namespace iqfeeder

@@ -19,11 +19,16 @@ int StreamRunner::run(const RunOptions& options) {
     device_.openDevice(options.device);
     console_.print(lines::kInputFileIs, options.inputPath.c_str());
     console_.print("%s", lines::kSending);
-    if (options.stats) {
-        statistics_.emplace(diagnostics_, now());
+    if (options.stats || observer_ != nullptr) {
+        statistics_.emplace(diagnostics_, now(),
+                            RunStatistics::Settings{options.stats, options.statsSeconds * 1000ULL,
+                                                    observer_, options.inputPath});
+    }
+    if (observer_ != nullptr) {
+        observer_->started();
     }
     const int status = loop(chooseInput(options));
-    if (statistics_) {
+    if (statistics_ && options.stats) {
         statistics_->summary(now(), device_.counters());
     }
     return status;
@@ -42,7 +47,9 @@ std::unique_ptr<InputKind> StreamRunner::chooseInput(const RunOptions& options) 
     }
     LiveFileOptions live;
     live.repeat = options.repeat;
-    // Every file starts with the probe, which tells a recording from a live file.
+    // Every file starts with the probe, which tells a recording from a live file, unless it is
+    // to be live whatever it does.
+    live.probe = !options.live;
     return std::make_unique<LiveFileInput>(FileSource(seams, options.inputPath, limits), live);
 }
 
@@ -67,6 +74,9 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
             case Pass::Outcome::Stopped:
                 break;
             case Pass::Outcome::Pause:
+                if (observer_ != nullptr && !pass.status.empty()) {
+                    observer_->status(pass.status);
+                }
                 pause(kReopenWaitMs);
                 break;
             case Pass::Outcome::Handover:
@@ -130,7 +140,7 @@ void StreamRunner::afterPass(const LiveFigures* live) {
     if (live != nullptr && live->jumped) {
         statistics_->countJump();
     }
-    statistics_->update(now(), device_.counters(), live);
+    statistics_->update(now(), device_.counters(), live, device_.lost());
 }
 
 }  // namespace iqfeeder

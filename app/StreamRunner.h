@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/RunObserver.h"
 #include "app/RunOptions.h"
 #include "app/RunStatistics.h"
 #include "common/Console.h"
@@ -38,14 +39,17 @@ struct RunSeams {
     SleepFunction sleep;
     StopQuery stopRequested = {};
     ClockFunction clock = {};
+    RunObserver* observer = nullptr;  // a service manager, when one listens
 };
 
 class StreamRunner {
   public:
+    // cppcheck-suppress passedByValue ; taken apart member by member, the functions moved
     StreamRunner(DeviceLink& device, RunSeams seams)
         : device_(device),
           console_(seams.console),
           diagnostics_(seams.diagnostics),
+          observer_(seams.observer),
           sleep_(std::move(seams.sleep)),
           stopRequested_(std::move(seams.stopRequested)),
           clock_(std::move(seams.clock)) {}
@@ -78,6 +82,7 @@ class StreamRunner {
     DeviceLink& device_;
     Console& console_;
     Console& diagnostics_;
+    RunObserver* observer_;
     SleepFunction sleep_;
     StopQuery stopRequested_;
     ClockFunction clock_;

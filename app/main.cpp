@@ -1,16 +1,20 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/Platform.h"
 #include "app/RunSummary.h"
+#include "app/ServiceMonitor.h"
+#include "app/ServiceNotifier.h"
 #include "app/StopSignal.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"
+#include "common/JournalFilter.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
 #include "stream/StreamInput.h"
@@ -31,7 +35,7 @@ int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& un
     }
     std::string failure;
     {
-        iqfeeder::ConsoleOutput output(1, true,
+        iqfeeder::ConsoleOutput output(1,
                                        [&failure](const std::string& reason) { failure = reason; });
         output.sputn(text.data(), static_cast<std::streamsize>(text.size()));
     }
@@ -42,19 +46,45 @@ int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& un
     return 1;
 }
 
+struct SummarySource {
+    const iqfeeder::DeviceLink* device;
+    std::uint64_t startMs;
+};
+
+// The stop summary as the run stands, for the deadline: formatted without allocating.
+std::size_t summaryNow(const void* context, char* text, std::size_t size) {
+    const auto& source = *static_cast<const SummarySource*>(context);
+    return iqfeeder::formatRunSummary(text, size, source.device->counters(),
+                                      monotonicMilliseconds() - source.startMs);
+}
+
+// A console's stream for a log: lines whole, paced and folded (see JournalFilter.h).
+struct JournalStream {
+    JournalStream(std::ostream& out, std::uint32_t progressSeconds)
+        : filter(out, monotonicMilliseconds, progressSeconds), stream(&filter) {}
+    iqfeeder::JournalFilter filter;
+    std::ostream stream;
+};
+
 // Lists or streams, with everything it holds (the device, the driver library, the console)
 // released by the time it returns, also when a stop signal ended the run.
 int listOrStream(const iqfeeder::CommandLine& commandLine,
                  const iqfeeder::UnicodeConsole& unicodeConsole) {
-    // On a terminal each line goes out as it is printed, so the carriage-return lines show in
-    // place; redirected output is written in blocks and all of it by the end of the run.
-    const bool onTerminal = iqfeeder::standardOutputIsTerminal();
-    const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
-    iqfeeder::Console diagnostics(std::cerr, sharedScreen);
+    // Each line goes out as it is printed: on a terminal the carriage-return lines show in
+    // place, and a log file holds everything up to a run that hangs and is ended. For a log
+    // (--progress), the lines are whole, paced and folded.
+    const std::optional<std::uint32_t> progress = commandLine.run.progressSeconds;
+    const bool onTerminal = !progress && iqfeeder::standardOutputIsTerminal();
+    const bool sharedScreen = !progress && iqfeeder::standardStreamsShareATerminal();
+    std::optional<JournalStream> errorJournal;
+    if (progress) {
+        errorJournal.emplace(std::cerr, *progress);
+    }
+    iqfeeder::Console diagnostics(progress ? errorJournal->stream : std::cerr, sharedScreen);
     const bool listing = commandLine.action == iqfeeder::CommandLine::Action::List;
     bool outputFailed = false;
     iqfeeder::ConsoleOutput output(
-        1, !onTerminal, [&diagnostics, &outputFailed, listing](const std::string& reason) {
+        1, [&diagnostics, &outputFailed, listing](const std::string& reason) {
             outputFailed = true;
             if (listing) {
                 diagnostics.print("iqfeeder: standard output: %s\n", reason.c_str());
@@ -67,8 +97,12 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         });
     // A Windows console shows text written to it in UTF-16, through std::cout.
     std::ostream outputStream(&output);
-    iqfeeder::Console console(unicodeConsole.routesStandardOutput() ? std::cout : outputStream,
-                              onTerminal);
+    std::ostream& standardOutput = unicodeConsole.routesStandardOutput() ? std::cout : outputStream;
+    std::optional<JournalStream> outputJournal;
+    if (progress) {
+        outputJournal.emplace(standardOutput, *progress);
+    }
+    iqfeeder::Console console(progress ? outputJournal->stream : standardOutput, onTerminal);
     if (sharedScreen) {
         console.shareScreenWith(diagnostics);
     }
@@ -76,21 +110,43 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         console.setColumns(iqfeeder::standardOutputColumns);
     }
 
+    // Under a service manager that listens: ready, status, and alive between driver calls and
+    // through every wait, so that only a call that hangs lets its watchdog end the process.
+    std::uint64_t watchdogMs = 0;
+    const auto notifier = iqfeeder::serviceManagerNotifier(watchdogMs);
+    std::optional<iqfeeder::ServiceMonitor> monitor;
+    iqfeeder::StopQuery stopQuery = iqfeeder::stopRequested;
+    iqfeeder::SleepFunction sleep = iqfeeder::sleepUnlessStopped;
+    if (notifier) {
+        monitor.emplace(*notifier, monotonicMilliseconds, watchdogMs);
+        stopQuery = monitor->watch(stopQuery);
+        sleep = monitor->watch(sleep);
+    }
+
     const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
-    iqfeeder::DeviceLink device(driver.table(), console, diagnostics, iqfeeder::stopRequested);
+    iqfeeder::DeviceLink device(driver.table(), console, diagnostics, stopQuery);
     if (listing) {
         // The table is all a listing does: not shown, it failed.
         const bool listed = device.printDeviceTable() > 0;
-        output.flush();
         return listed && !outputFailed ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
-    iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
-                                           iqfeeder::stopRequested, monotonicMilliseconds});
-    const int status = runner.run(commandLine.run);
-    output.flush();
+    const SummarySource source{&device, start};
+    const iqfeeder::StopReport report{summaryNow, &source};
+    iqfeeder::StreamRunner runner(device, {console, diagnostics, sleep, stopQuery,
+                                           monotonicMilliseconds, monitor ? &*monitor : nullptr});
+    int status = 0;
+    {
+        // Until the run ends: after, the summary below says it.
+        const iqfeeder::StopReportScope reportAtDeadline(report);
+        status = runner.run(commandLine.run);
+    }
+    if (progress) {
+        outputJournal->filter.flushFolded();
+        errorJournal->filter.flushFolded();
+    }
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
         diagnostics.print(

@@ -85,7 +85,7 @@ pid_t spawn(const std::vector<std::string>& args,
     const std::vector<char*> envp = nullTerminated(variables);
     std::vector<std::string> argsCopy(args);
     const std::vector<char*> argv = nullTerminated(argsCopy);
-    // Its console output would only cost us; the program block-buffers it when redirected.
+    // Its console output would only cost us: a write per line, to /dev/null.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);

@@ -25,14 +25,6 @@ long long writeSome(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-void ConsoleOutput::flush() {
-    if (used_ > 0) {
-        const std::size_t size = used_;
-        used_ = 0;
-        writeOut(block_.data(), size);
-    }
-}
-
 void ConsoleOutput::writeOut(const char* data, std::size_t size) {
     while (size > 0 && !failed_) {
         const long long written = writeSome(fd_, data, size);
@@ -60,20 +52,8 @@ void ConsoleOutput::writeOut(const char* data, std::size_t size) {
 }
 
 std::streamsize ConsoleOutput::xsputn(const char* text, std::streamsize count) {
-    const auto size = static_cast<std::size_t>(count);
-    if (failed_) {
-        return count;  // dropped: the stream above must stay good, whatever happens here
-    }
-    if (!blockBuffered_ || size > block_.size()) {
-        flush();
-        writeOut(text, size);
-        return count;
-    }
-    if (used_ + size > block_.size()) {
-        flush();
-    }
-    std::memcpy(block_.data() + used_, text, size);
-    used_ += size;
+    // Once failed, dropped: the stream above must stay good, whatever happens here.
+    writeOut(text, static_cast<std::size_t>(count));
     return count;
 }
 
@@ -83,11 +63,6 @@ ConsoleOutput::int_type ConsoleOutput::overflow(int_type c) {
         xsputn(&one, 1);
     }
     return traits_type::not_eof(c);
-}
-
-int ConsoleOutput::sync() {
-    flush();
-    return 0;
 }
 
 }  // namespace iqfeeder

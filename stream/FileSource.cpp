@@ -5,7 +5,7 @@
 
 namespace iqfeeder {
 
-std::optional<Pass::Outcome> FileSource::open(InputFile& file) {
+std::optional<Pass::Outcome> FileSource::open(InputFile& file, bool waitWhenMissing) {
     switch (file.open(state.inputPath)) {
         case InputFile::OpenStatus::Opened:
             return std::nullopt;
@@ -14,6 +14,10 @@ std::optional<Pass::Outcome> FileSource::open(InputFile& file) {
             return Pass::Outcome::Refused;
         case InputFile::OpenStatus::CannotOpen:
             break;
+    }
+    if (waitWhenMissing) {
+        errors.reason(file.openErrorText());
+        return Pass::Outcome::Pause;
     }
     errors.cannotOpen(file.openErrorText());
     return anythingSent ? Pass::Outcome::Pause : Pass::Outcome::Refused;

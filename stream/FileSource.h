@@ -23,8 +23,10 @@ struct FileSource {
     }
 
     // Opens the file for a pass; otherwise what the pass comes to: refused before anything was
-    // sent, tried again after a pause once streaming (a producer replacing its file).
-    std::optional<Pass::Outcome> open(InputFile& file);
+    // sent, tried again after a pause once streaming (a producer replacing its file). With
+    // `waitWhenMissing`, a file that can't be opened is always tried again, and only the reason
+    // is said: the caller says the wait.
+    std::optional<Pass::Outcome> open(InputFile& file, bool waitWhenMissing = false);
     // The file's length, held within the limit.
     std::int64_t measure(InputFile& file) const;
     bool stopping() const { return seams.stopping && seams.stopping(); }

@@ -16,10 +16,10 @@ class InputErrors {
     void cannotOpen(const std::string& why);
     void cannotRead(const std::string& why);
     void notRegularFile();
+    // The reason alone, for a failure the caller says in its own way.
+    void reason(const std::string& why);
 
   private:
-    void sayWhy(const std::string& why);
-
     Console& console_;
     Console& diagnostics_;
     std::string path_;

@@ -54,6 +54,7 @@ struct Pass {
     std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
     std::optional<LiveFigures> live;  // a live file's pass
+    std::string status;               // a pause's wait, as a service manager is told it
     std::unique_ptr<InputKind> successor;
 };
 

@@ -16,20 +16,25 @@ Pass LiveFileInput::next() {
         return std::move(*capped);
     }
     InputFile file;
-    if (const auto failed = source_.open(file)) {
-        return Pass{*failed};
+    if (std::optional<Pass> failed = open(file)) {
+        return std::move(*failed);
     }
     state.fileSize = source_.measure(file);
     state.probeSize = state.fileSize;
-    if (state.readPosition != 0) {
+    if (!options_.probe) {
+        if (std::optional<Pass> waiting = startLive(file)) {
+            return std::move(*waiting);
+        }
+    } else if (state.readPosition != 0) {
         file.seekTo(state.readPosition);
-    } else if (!options_.probe) {
-        startBehindTheEnd(file);
     } else if (std::optional<Pass> probed = probe(file)) {
         return std::move(*probed);
     }
 
     const LiveAdjustment adjustment = adjustLivePosition(state, file, source_.seams.console);
+    if (!options_.probe) {
+        holdAboveLiveFloor(state, wait_, file);
+    }
     const LiveFigures figures{state.fileSize, state.fileSize - state.readPosition,
                               adjustment.steppedBack, adjustment.jumped};
     Pass pass = source_.readAndSend(file, state.bufferSize);
@@ -40,6 +45,29 @@ Pass LiveFileInput::next() {
         state.readPosition =
             std::min(state.readPosition + state.bufferSize, source_.limits.sizeLimit);
     }
+    return pass;
+}
+
+std::optional<Pass> LiveFileInput::open(InputFile& file) {
+    const bool waitWhenMissing = !options_.probe;
+    const std::optional<Pass::Outcome> failed = source_.open(file, waitWhenMissing);
+    if (!failed) {
+        return std::nullopt;
+    }
+    Pass pass{*failed};
+    if (waitWhenMissing && *failed == Pass::Outcome::Pause) {
+        waitForLiveFile(source_.state, wait_, source_.seams.console);
+        pass.status = "waiting for " + source_.state.inputPath + " to be created";
+    }
+    return pass;
+}
+
+std::optional<Pass> LiveFileInput::startLive(InputFile& file) {
+    if (startLivePass(source_.state, wait_, file, source_.seams.console) == LiveStart::Follow) {
+        return std::nullopt;
+    }
+    Pass pass{Pass::Outcome::Pause};
+    pass.status = "waiting for " + source_.state.inputPath + " to grow";
     return pass;
 }
 

@@ -1,17 +1,17 @@
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "common/StopAwareWait.h"
 #include "common/SystemError.h"
 #include "stream/StreamInput.h"
 
 namespace iqfeeder {
 namespace {
 
-constexpr int kIdleEveryMs = 1000;
+constexpr std::uint32_t kIdleEveryMs = 1000;
 
 }  // namespace
 
@@ -56,25 +56,28 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
                                           std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
-        // Wait for data first: a signal ends poll at once, whatever the handler's flags.
-        pollfd ready{fd_, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, kIdleEveryMs);
-        if (polled < 0) {
-            if (errno != EINTR) {
+        // Wait for data first; a stop ends the wait, however close to its start it came. The wait
+        // ends every second too, which is also when a watchdog hears the run is alive.
+        switch (waitUnlessStopped(fd_, kIdleEveryMs, hooks.stopping)) {
+            case WaitOutcome::Stopped:
+                return ReadStatus::Stopped;
+            case WaitOutcome::Failed:
                 error_ = errno;
                 return ReadStatus::Failed;
-            }
-            if (hooks.stopping && hooks.stopping()) {
-                return ReadStatus::Stopped;
-            }
-            continue;
+            case WaitOutcome::Interrupted:
+                continue;
+            case WaitOutcome::TimedOut:
+                // Nothing for a second: the run's clock goes on.
+                if (hooks.idle) {
+                    hooks.idle();
+                }
+                continue;
+            case WaitOutcome::Ready:
+                break;
         }
-        // Nothing for a second, or some data but not yet a buffer: the run's clock goes on.
-        if (hooks.idle && (polled == 0 || delivered > 0)) {
+        // Some data but not yet a buffer: the run's clock goes on too.
+        if (hooks.idle && delivered > 0) {
             hooks.idle();
-        }
-        if (polled == 0) {
-            continue;
         }
         const ssize_t got = ::read(fd_, buffer + delivered, size - delivered);
         if (got > 0) {

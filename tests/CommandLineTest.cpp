@@ -3,6 +3,7 @@
 // and, deployed beside it, on Windows.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <map>
@@ -214,6 +215,37 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         2,
                         "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
+                        ""},
+        // The console for a log: no progress line, the event lines as ever.
+        CommandLineCase{"ProgressNever", {"-p", "0", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"ProgressNotANumber",
+                        {"--progress=1m", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --progress interval '1m': give seconds from 0 (never) "
+                        "to 86400",
+                        ""},
+        CommandLineCase{"StatsEveryZeroSeconds",
+                        {"--stats=0", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --stats interval '0': give seconds from 1 to 86400",
+                        ""},
+        CommandLineCase{"StatsWithAnEmptyValue",
+                        {"--stats=", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: option '--stats' needs a value after '='",
+                        ""},
+        // The interval goes only with the long name; "-S60" is -S, -6 and -0.
+        CommandLineCase{
+            "StatsShortTakesNoValue", {"-S60", "FILE"}, {}, 2, "iqfeeder: unknown option '-6'", ""},
+        CommandLineCase{"LiveAndRepeat",
+                        {"-L", "--repeat=2", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --repeat and --live can't be used together: a live file is "
+                        "never repeated",
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -231,19 +263,35 @@ TEST_F(ProgramTest, InformationThatCannotBeShownFailsWithTheReason) {
 }
 #endif
 
-// Stopped as a service manager stops it (SIGTERM; Ctrl-Break on Windows) while the device takes
-// 64000 bytes a second: the slice on its way finishes, the device is closed, the summary names
-// what the device took, and the program ends as the signal would have ended it.
-TEST_F(ProgramTest, StopClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
+struct StopCase {
+    const char* name;
+    int signal;  // on Windows, Ctrl-Break whatever this says
+    std::uint32_t stopAfterMs;
+};
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCase> {};
+
+// Stopped as a service manager stops it (SIGTERM; Ctrl-Break on Windows), or as a closed ssh
+// session does (SIGHUP), while the device takes 64000 bytes a second: the slice on its way
+// finishes, the device is closed, the summary names what the device took, and the program ends
+// as the signal would have ended it. Stopped in the 2 s probe, it ends then, having sent nothing.
+TEST_P(StopTest, ClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
+    const StopCase& c = GetParam();
     testing::writeFile(input_, patternBytes(200000));
     const std::string capture = dir_.file("device.bin");
     auto environment = environment_;
     environment["FAKE_FTD2XX_CAPTURE"] = capture;
     environment["FAKE_FTD2XX_BYTES_PER_SECOND"] = "64000";
     testing::ChildOptions options;
-    options.stopAfterMs = 3200;  // the probe's 2 s, then two buffers or so
+    options.stopAfterMs = c.stopAfterMs;
+    options.stopSignal = c.signal;
 
+    const auto started = std::chrono::steady_clock::now();
     const auto result = testing::runChild({program_, input_}, environment, options);
+    const auto took = std::chrono::steady_clock::now() - started;
     if (!result.stopSent) {
         // wine delivers no console event from one process to another.
         GTEST_SKIP() << "this console cannot deliver Ctrl-Break to the program";
@@ -253,14 +301,20 @@ TEST_F(ProgramTest, StopClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
     EXPECT_EQ(static_cast<unsigned>(result.exitStatus), 0xC000013AU);
     const auto asPrinted = [](const std::string& text) { return testing::windowsText(text); };
 #else
-    EXPECT_EQ(result.signal, SIGTERM);
+    EXPECT_EQ(result.signal, c.signal);
     const auto asPrinted = [](const std::string& text) { return text; };
 #endif
     const auto calls = readFile(log_);
     EXPECT_EQ(std::string(calls.begin(), calls.end()), kRunCalls);
     const std::size_t sent = readFile(capture).size();
-    EXPECT_GT(sent, 0U);
-    EXPECT_LT(sent, 200000U);
+    const bool inTheProbe = c.stopAfterMs < 2000;
+    if (inTheProbe) {
+        EXPECT_EQ(sent, 0U);
+        EXPECT_LT(took, std::chrono::milliseconds(c.stopAfterMs + 1000));
+    } else {
+        EXPECT_GT(sent, 0U);
+        EXPECT_LT(sent, 200000U);
+    }
     EXPECT_EQ(sent % 6400, 0U);  // whole slices only
     EXPECT_TRUE(result.err.starts_with("iqfeeder: " + std::to_string(sent) +
                                        " bytes sent to the device in "))
@@ -276,8 +330,39 @@ TEST_F(ProgramTest, StopClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
         whole += "Using pre-recorded file, Sent " + std::to_string(kb) + " of 200KB\r";
     }
     EXPECT_TRUE(asPrinted(whole).starts_with(result.out)) << result.out;
-    EXPECT_TRUE(result.out.ends_with("KB\r")) << result.out;
+    EXPECT_TRUE(result.out.ends_with(inTheProbe ? asPrinted("stream.....\n") : "KB\r"))
+        << result.out;
 }
+
+const std::vector<StopCase> kStopCases{
+    // The probe's 2 s, then two buffers or so.
+    {"Terminate", SIGTERM, 3200},
+#ifndef _WIN32
+    {"HangUp", SIGHUP, 3200},
+    // Part way through the probe's sleep, which must end with the stop.
+    {"TerminateInTheProbe", SIGTERM, 1200},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopTest, ::testing::ValuesIn(kStopCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Started as nohup starts it: the hang-up stays ignored, and the run goes on to its end.
+TEST_F(ProgramTest, HangUpIgnoredAtTheStartStaysIgnored) {
+    testing::ChildOptions options;
+    options.stopAfterMs = 1000;  // in the probe
+    options.stopSignal = SIGHUP;
+    options.stopSignalIgnored = true;
+    const auto result = testing::runChild({program_, input_}, environment_, options);
+    EXPECT_TRUE(result.stopSent);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(result.out.ends_with("File sent.\n")) << result.out;
+    EXPECT_EQ(result.err, "");
+    const auto calls = readFile(log_);
+    EXPECT_EQ(std::string(calls.begin(), calls.end()), kRunCalls);
+}
+#endif
 
 }  // namespace
 }  // namespace iqfeeder

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -8,16 +9,19 @@
 #endif
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "common/Utf16.h"
 #include "common/WindowsPaths.h"
 #include "stream/InputFile.h"
+#include "stream/StreamInput.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -180,6 +184,43 @@ const std::vector<OpenCase> kOpenCases{
 
 INSTANTIATE_TEST_SUITE_P(Paths, InputFileOpenTest, ::testing::ValuesIn(kOpenCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+volatile std::sig_atomic_t stopSignalCaught = 0;
+
+// The stop's signal lands after the stop check, before the wait for data starts: the wait ends
+// at once, rather than when data comes (here, a byte a second later).
+TEST(StreamInputTest, StopSignalLandingJustBeforeTheWaitEndsIt) {
+    TempDir dir;
+    const std::string fifo = dir.file("stream");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    StreamInput input;
+    ASSERT_TRUE(input.open(fifo));
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    std::thread late([writer] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        (void)::write(writer, "x", 1);
+    });
+    struct sigaction caught {};
+    caught.sa_handler = [](int) { stopSignalCaught = 1; };
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &caught, &previous);
+    const auto stopping = [] {
+        const bool stop = stopSignalCaught != 0;
+        if (!stop) {
+            ::raise(SIGUSR1);  // on this thread, between the check and the wait
+        }
+        return stop;
+    };
+    std::uint8_t byte = 0;
+    std::size_t delivered = 0;
+    EXPECT_EQ(input.read(&byte, 1, delivered, {stopping, {}}), StreamInput::ReadStatus::Stopped);
+    late.join();
+    ::close(writer);
+    ::sigaction(SIGUSR1, &previous, nullptr);
+}
+#endif
 
 // What Windows would open as a device, whichever platform runs the check.
 TEST(WindowsPathTest, DeviceNamesInEveryFormWindowsReadsThemAndNothingElse) {

@@ -9,6 +9,7 @@
 #include <regex>
 #include <thread>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/FileProducer.h"
 #include "tests/support/LiveRunAudit.h"
@@ -186,6 +187,31 @@ TEST(StopTest, CtrlCEndsARunStuckInAWriteWithinTheDeadline) {
     const auto calls = readFile(log);
     EXPECT_EQ(std::string(calls.begin(), calls.end()),
               "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\n");
+}
+
+// The same with standard output in a log file, as a service has it: every line printed before
+// the hang is in the file, and the summary, with nothing taken, on standard error.
+TEST(StopTest, RunStuckInAWriteLeavesItsLogWholeAndItsSummary) {
+    testing::TempDir dir;
+    const std::string input = dir.file("recording.iq");
+    testing::writeFile(input, patternBytes(70000));
+    testing::ChildOptions options;
+    options.stdoutFile = dir.file("out.txt");
+    options.stopAfterMs = 3500;  // past the probe's 2 s, into the first write
+    const auto result = testing::runChild(
+        {kProgram, input},
+        {{"LD_LIBRARY_PATH", kFakeLibraryDir}, {"FAKE_FTD2XX_BYTES_PER_SECOND", "1"}}, options);
+
+    EXPECT_EQ(result.signal, SIGTERM);
+    const auto out = readFile(options.stdoutFile);
+    EXPECT_EQ(std::string(out.begin(), out.end()),
+              "\nDevices connected:\n0: Fake Transmitter 0\n\nInput file is " + input +
+                  "\nSending IQ data to FTDI USB device.....\n\n" + testing::kProbeLine +
+                  testing::progressLine(0, 70));
+    EXPECT_TRUE(
+        std::regex_match(result.err, std::regex("iqfeeder: 0 bytes sent to the device in [0-9.]+ s "
+                                                "\\(0 B/s\\), 0 failed writes, 0 short writes\n")))
+        << result.err;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// A file on its own from its first pass: the probe that tells a live file from a recording (or
-// no probe, when the file is to be live whatever it does), and where the first live pass reads.
-// The live rules after that are LiveStreamTest's.
+// A file on its own from its first pass: the probe that tells a live file from a recording, and
+// where the first live pass reads. The live rules after that are LiveStreamTest's; a file that
+// is live whatever it does (--live) is StreamRunnerTest's LiveOnlyTest.
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -81,11 +81,6 @@ LiveFileOptions withRepeat(std::uint64_t times) {
     options.repeat = times;
     return options;
 }
-LiveFileOptions withoutTheProbe() {
-    LiveFileOptions options;
-    options.probe = false;
-    return options;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Live, FirstPassTest,
@@ -115,16 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {fileBytes(118000, 150000)},
                       {2000},
                       "iqfeeder: PATH grows, so it is followed as a live file and --repeat is "
-                      "ignored\n"},
-        // Live whatever it does: no probe, no wait, and the same place to start.
-        FirstPassCase{"WithoutTheProbe",
-                      100000,
-                      0,
-                      withoutTheProbe(),
-                      statusLine(100, 250),
-                      {fileBytes(68000, 100000)},
-                      {},
-                      ""}),
+                      "ignored\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LiveFileInputTest, InputVanishingDuringTheFirstProbeIsRefused) {

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <regex>
 
+#include "app/ServiceNotifier.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/Segment.h"
@@ -320,6 +323,221 @@ TEST_F(StreamRunnerTest, InputMissingMidRunIsRetriedAfterAPauseAtTheSamePosition
                             progressLine(64, 70) + progressLine(96, 70) + "File sent.\n");
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 1000}));
     EXPECT_EQ(driver.bytes, withZeros(patternBytes(70000), 26000));
+}
+
+// --live: whatever the file does at start it is waited on, with one line, until it grows; then
+// it is followed from 32000 bytes behind its end, and nothing it held before is ever sent. The
+// run is stopped after `stopAfterWrites` slices.
+struct LiveOnlyCase {
+    const char* name;
+    std::optional<std::size_t> length;  // none: missing at start
+    // At each wait (1-based), as the encoder would do meanwhile.
+    std::function<void(const std::string& path, std::size_t wait)> encoder;
+    // After a slice (0-based), as the encoder would do meanwhile.
+    std::function<void(const std::string& path, std::size_t write)> afterWrite;
+    std::size_t stopAfterWrites;
+    std::string lines;  // after the preamble; "PATH" stands for the file's path
+    std::vector<testing::Segment> sent;
+    std::size_t waits;
+};
+void PrintTo(const LiveOnlyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LiveOnlyTest : public RunFixture, public ::testing::WithParamInterface<LiveOnlyCase> {};
+
+TEST_P(LiveOnlyTest, WaitsUntilTheFileGrowsAndNeverSendsWhatWasThere) {
+    const LiveOnlyCase& c = GetParam();
+    const std::string path = dir.file("live.iq");
+    if (c.length) {
+        writeFile(path, patternBytes(*c.length));
+    }
+    onSleep = [&](std::uint32_t) {
+        if (c.encoder) {
+            c.encoder(path, sleeps.size());
+        }
+    };
+    driver.afterWrite = [&](std::size_t index) {
+        if (c.afterWrite) {
+            c.afterWrite(path, index);
+        }
+        stopAsked = index + 1 >= c.stopAfterWrites;
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    std::string lines = c.lines;
+    for (std::size_t at = lines.find("PATH"); at != std::string::npos; at = lines.find("PATH")) {
+        lines.replace(at, 4, path);
+    }
+    EXPECT_EQ(output(), preamble(path) + lines);
+    EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
+    EXPECT_EQ(sleeps, std::vector<std::uint32_t>(c.waits, 1000));
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+// The encoder appends `bytes` at wait `at`.
+std::function<void(const std::string&, std::size_t)> appendsAt(std::size_t at, std::size_t bytes) {
+    return [at, bytes](const std::string& path, std::size_t wait) {
+        if (wait == at) {
+            appendPattern(path, bytes);
+        }
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Live, LiveOnlyTest,
+    ::testing::Values(
+        // Yesterday's file, and an encoder that starts three waits later.
+        LiveOnlyCase{"LateEncoder",
+                     100000,
+                     appendsAt(3, 50000),
+                     {},
+                     5,
+                     "Waiting for PATH to grow.....\n"
+                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r",
+                     {fileBytes(118000, 150000)},
+                     3},
+        // Grown by less than a buffer: read from the old end, and a step back stops there too.
+        LiveOnlyCase{
+            "SmallGrowthStartsAtTheOldEnd",
+            100000,
+            appendsAt(2, 10000),
+            {},
+            10,
+            "Waiting for PATH to grow.....\n"
+            "Status: Size of pipe file is: 110 KBytes, Delay: 78ms\r"
+            "\nInput stream bitrate not high enough\n"
+            "Increasing buffer to 64000Bytes\n"
+            "Status: Size of pipe file is: 110 KBytes, Delay: 500ms\r",
+            {fileBytes(100000, 110000), zeros(22000), fileBytes(100000, 110000), zeros(54000)},
+            2},
+        LiveOnlyCase{"MissingThenCreated",
+                     std::nullopt,
+                     appendsAt(2, 50000),
+                     {},
+                     5,
+                     "Waiting for PATH to be created.....\n"
+                     "Status: Size of pipe file is: 50 KBytes, Delay: 250ms\r",
+                     {fileBytes(18000, 50000)},
+                     2},
+        LiveOnlyCase{"EmptyThenGrows",
+                     0,
+                     appendsAt(2, 40000),
+                     {},
+                     5,
+                     "Waiting for PATH to grow.....\n"
+                     "Status: Size of pipe file is: 40 KBytes, Delay: 250ms\r",
+                     {fileBytes(8000, 40000)},
+                     2},
+        // Growing at once, then cut to nothing by an encoder's restart that stays quiet for
+        // three waits: followed from its new end, never sent as a recording.
+        LiveOnlyCase{"TruncatedAndPaused",
+                     100000,
+                     [](const std::string& path, std::size_t wait) {
+                         appendsAt(1, 50000)(path, wait);
+                         appendsAt(4, 40000)(path, wait);
+                     },
+                     [](const std::string& path, std::size_t write) {
+                         if (write == 4) {
+                             resizeFile(path, 0);
+                         }
+                     },
+                     10,
+                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"
+                     "Input file PATH shrank: waiting for it to grow.....\n"
+                     "Status: Size of pipe file is: 40 KBytes, Delay: 250ms\r",
+                     {fileBytes(118000, 150000), fileBytes(8000, 40000)},
+                     4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StreamRunnerTest, LiveFileThatNeverAppearsIsWaitedOnWithOneLineAndOneReason) {
+    const std::string path = dir.file("live.iq");
+    onSleep = [&](std::uint32_t) { stopAsked = sleeps.size() == 5; };
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    EXPECT_EQ(output(), preamble(path) + "Waiting for " + path + " to be created.....\n");
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + path + ": No such file or directory\n");
+    EXPECT_TRUE(driver.bytes.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+// Under a service manager with a 4 s watchdog, as systemd's socket would hear it: ready before
+// anything is sent, the status at most once a second, alive every 2 s through the waits and the
+// writes, and stopping last.
+class RecordingNotifier : public ServiceNotifier {
+  public:
+    explicit RecordingNotifier(const std::uint64_t& clockMs) : clockMs_(clockMs) {}
+    void notify(const std::string& message) override { heard.push_back({clockMs_, message}); }
+
+    struct Message {
+        std::uint64_t atMs;
+        std::string text;
+    };
+    std::vector<Message> heard;
+
+  private:
+    const std::uint64_t& clockMs_;
+};
+
+TEST_F(StreamRunnerTest, ServiceManagerHearsReadyStatusAliveAndStoppingInTurn) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(100000));
+    onSleep = [&](std::uint32_t) {
+        if (sleeps.size() == 3) {
+            appendPattern(path, 200000);
+        }
+    };
+    // A device taking 160000 bytes a second, and an encoder keeping up with it.
+    driver.afterWrite = [&](std::size_t) {
+        clockMs += 40;
+        appendPattern(path, 6400);
+        stopAsked = clockMs >= 9000;
+    };
+    RecordingNotifier notifier(clockMs);
+    ServiceMonitor service(
+        notifier, [this] { return clockMs; }, 4000);
+    monitor = &service;
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    const auto& heard = notifier.heard;
+    ASSERT_GE(heard.size(), 4U);
+    EXPECT_EQ(heard.front().text, "READY=1");
+    EXPECT_EQ(heard.back().text, "STOPPING=1");
+    EXPECT_EQ(heard[1].text, "WATCHDOG=1");
+    EXPECT_EQ(heard[2].text, "STATUS=waiting for " + path + " to grow");
+    std::optional<std::uint64_t> lastStatus;
+    std::optional<std::uint64_t> lastAlive;
+    std::string streaming;  // the last streaming status: an unchanged status is not said again
+    for (const auto& message : heard) {
+        if (message.text.starts_with("STATUS=")) {
+            EXPECT_TRUE(!lastStatus || message.atMs >= *lastStatus + 1000) << message.atMs;
+            lastStatus = message.atMs;
+        }
+        if (message.text == "WATCHDOG=1") {
+            EXPECT_TRUE(!lastAlive ||
+                        (message.atMs >= *lastAlive + 2000 && message.atMs <= *lastAlive + 2040))
+                << message.atMs;
+            lastAlive = message.atMs;
+        }
+        if (message.text.starts_with("STATUS=streaming")) {
+            streaming = message.text;
+        }
+    }
+    EXPECT_EQ(streaming, "STATUS=streaming " + path +
+                             ": device 160.0 kB/s, encoder 160.0 kB/s, backlog 0.20 s");
+    EXPECT_GE(lastAlive.value_or(0), 8000U);
 }
 
 }  // namespace

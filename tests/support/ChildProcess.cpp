@@ -64,6 +64,9 @@ ChildResult runChild(const std::vector<std::string>& argv,
             ::dup2(outPipe[1], STDOUT_FILENO);
         }
         ::dup2(errPipe[1], STDERR_FILENO);
+        if (options.stopSignalIgnored) {
+            ::signal(options.stopSignal, SIG_IGN);  // kept by exec
+        }
         if (options.stdinFd >= 0) {
             ::dup2(options.stdinFd, STDIN_FILENO);
         }

@@ -26,6 +26,8 @@ struct ChildOptions {
     // (or `stopSignal`) on POSIX, Ctrl-Break to its own process group on Windows.
     std::optional<std::uint32_t> stopAfterMs;
     int stopSignal = 0;
+    // The child starts with `stopSignal` ignored, as nohup starts a program with SIGHUP (POSIX).
+    bool stopSignalIgnored = false;
     // Standard input from this descriptor (POSIX), instead of the test's own; or from this
     // HANDLE (Windows), instead of NUL: the child gets an inheritable duplicate, and the caller
     // keeps and closes its own. Not HANDLE, which the POSIX build lacks.

@@ -1,0 +1,20 @@
+// A wait that a stop always ends, even one whose signal lands just before the wait begins:
+// signals are held from the stop check until the wait starts, and the wait lets them in, so
+// one that came in between ends it at once rather than after it (POSIX).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace iqfeeder {
+
+enum class WaitOutcome { Ready, TimedOut, Interrupted, Stopped, Failed };
+
+// Waits until `fd` has data (with fd < 0, for nothing), `timeoutMs` has passed (without one,
+// for as long as it takes) or a signal is handled; returns Stopped without waiting when
+// `stopping()` holds. Failed leaves errno set.
+WaitOutcome waitUnlessStopped(int fd, std::optional<std::uint32_t> timeoutMs,
+                              const std::function<bool()>& stopping);
+
+}  // namespace iqfeeder
