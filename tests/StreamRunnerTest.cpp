@@ -3,6 +3,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <regex>
 
 #include "app/ServiceNotifier.h"
+#include "common/SystemError.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/Segment.h"
@@ -464,7 +466,8 @@ TEST_F(StreamRunnerTest, LiveFileThatNeverAppearsIsWaitedOnWithOneLineAndOneReas
     EXPECT_EQ(run(options), 0);
 
     EXPECT_EQ(output(), preamble(path) + "Waiting for " + path + " to be created.....\n");
-    EXPECT_EQ(errorOutput(), "iqfeeder: " + path + ": No such file or directory\n");
+    // The system's words for a missing file; ENOENT is also Windows's ERROR_FILE_NOT_FOUND, 2.
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + path + ": " + systemErrorText(ENOENT) + "\n");
     EXPECT_TRUE(driver.bytes.empty());
     EXPECT_EQ(driver.calls.back(), "close");
 }
