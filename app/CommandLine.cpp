@@ -64,6 +64,7 @@ struct Parser {
             case OptionId::Device:
                 if (const auto index = parseNumber(value, std::numeric_limits<int>::max())) {
                     line.run.device.index = static_cast<int>(*index);
+                    line.run.device.indexNamed = true;
                     sawDevice = true;
                     return true;
                 }

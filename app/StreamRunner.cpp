@@ -98,14 +98,23 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
                 break;
         }
     }
-    device_.closeDevice();
+    closeDevice();
     return status;
 }
 
 void StreamRunner::send(std::uint8_t* buffer, std::uint32_t size) {
     const SendResult result = device_.sendBuffer(buffer, size);
-    if (result.failed && !stopping()) {
-        pause((size - result.offered) / kNominalBytesPerMs);
+    if ((result.failed || result.shortWrite) && !stopping()) {
+        pause(result.unsent / kNominalBytesPerMs);
+    }
+}
+
+void StreamRunner::closeDevice() {
+    device_.closeDevice();
+    // The last slices, if the device went with them, go out once it is back.
+    while (device_.lost() && device_.holdsUnsent() && !stopping()) {
+        waitForDevice();
+        device_.closeDevice();
     }
 }
 

@@ -68,8 +68,12 @@ class StreamRunner {
     std::unique_ptr<InputKind> chooseInput(const RunOptions& options);
     int loop(std::unique_ptr<InputKind> input);
     std::uint64_t now() const { return clock_ ? clock_() : 0; }
-    // Sends a pass buffer; one that did not reach the device waits its nominal time.
+    // Sends a pass buffer; what of it did not reach the device (failed or cut short) waits its
+    // nominal time.
     void send(std::uint8_t* buffer, std::uint32_t size);
+    // Closes the device at the end of a run; the tail it did not confirm before it went waits
+    // for it to come back.
+    void closeDevice();
     // With the device lost: one attempt to get it back, at most once a second.
     bool deviceBack();
     // Waits until the lost device is back or the run is stopped.

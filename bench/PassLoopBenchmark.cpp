@@ -74,26 +74,24 @@ class DiscardingBuffer : public std::streambuf {
 };
 
 // One attached device that accepts every slice at once; the context counts the writes.
-FT_STATUS listOneDevice(void*, void* arg1, void* arg2, DWORD flags) {
-    if (flags == FT_LIST_NUMBER_ONLY) {
-        *static_cast<DWORD*>(arg1) = 1;
-        return FT_OK;
-    }
-    auto** descriptions = static_cast<char**>(arg1);
-    std::snprintf(descriptions[0], kDescriptionBytes, "Bench device");
-    *static_cast<DWORD*>(arg2) = 1;
+FT_STATUS listOneDevice(void*, bool, std::vector<ListedDevice>& devices) {
+    devices.assign(1, ListedDevice{"Bench device", ""});
     return FT_OK;
 }
 FT_STATUS openDevice(void* context, int, FT_HANDLE* handle) {
     *handle = context;
     return FT_OK;
 }
-FT_STATUS acceptAll(void* context, FT_HANDLE, void*, DWORD size, DWORD* written) {
-    ++*static_cast<std::uint64_t*>(context);
-    *written = size;
+FT_STATUS acceptAll(void* context, FT_HANDLE, const std::uint8_t*, std::uint32_t size,
+                    WriteReport& report) {
+    auto& writes = *static_cast<std::uint64_t*>(context);
+    ++writes;
+    report.taken = size;
+    report.confirmed = writes * size;
     return FT_OK;
 }
-FT_STATUS closeDevice(void*, FT_HANDLE) {
+FT_STATUS closeDevice(void* context, FT_HANDLE, std::uint64_t& confirmed) {
+    confirmed = *static_cast<std::uint64_t*>(context);
     return FT_OK;
 }
 

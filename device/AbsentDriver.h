@@ -1,7 +1,7 @@
 // The table used when no driver library could be loaded: every call fails.
 #pragma once
 
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 
 namespace iqfeeder {
 

@@ -1,107 +1,28 @@
 #include "device/DeviceLink.h"
 
-#include <cstring>
-
 #include "common/ConsoleLines.h"
 
 namespace iqfeeder {
-namespace {
-
-// Room for devices plugged in between counting and listing.
-constexpr std::uint32_t kSpareDescriptions = 4;
-// More than USB can attach to one machine: a count beyond it is garbage, and making room for it
-// could wrap the slot count or exhaust memory.
-constexpr std::uint32_t kMostDevices = 4096;
-
-// The library's text need not be terminated within its 64 bytes; never read past them.
-std::string boundedText(const char* text) {
-    return {text, strnlen(text, kDescriptionBytes)};
-}
-
-}  // namespace
-
-DWORD DeviceLink::countDevices() {
-    DWORD count = 0;
-    if (driver_.listDevices(driver_.context, &count, nullptr, FT_LIST_NUMBER_ONLY) != FT_OK ||
-        count > kMostDevices) {
-        return 0;
-    }
-    return count;
-}
-
-void DeviceLink::sayNoDevices() {
-    console_.print("%s", lines::kNoDevices);
-    console_.print("%s", lines::kPleaseExit);
-}
-
-void DeviceLink::listDevices() {
-    DWORD count = countDevices();
-    if (count > 0) {
-        const std::uint32_t slots = count + kSpareDescriptions;
-        std::vector<char> descriptions(static_cast<std::size_t>(slots) * kDescriptionBytes, '\0');
-        std::vector<char*> pointers(static_cast<std::size_t>(slots) + 1, nullptr);
-        for (std::uint32_t i = 0; i < slots; ++i) {
-            pointers[i] = descriptions.data() + static_cast<std::size_t>(i) * kDescriptionBytes;
-        }
-        count = 0;
-        const FT_STATUS status = driver_.listDevices(driver_.context, pointers.data(), &count,
-                                                     FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION);
-        if (status == FT_OK && count > 0) {
-            listed_ = true;
-            for (std::uint32_t i = 0; i < count && i < slots; ++i) {
-                descriptions_.push_back(boundedText(pointers[i]));
-            }
-            console_.print("%s", lines::kDevicesConnected);
-            console_.print(lines::kFirstDevice, descriptions_[0].c_str());
-            if (count > 1) {
-                console_.print(lines::kSecondDevice, descriptions_[1].c_str());
-            }
-            console_.print("%s", lines::kDevicesEnd);
-            return;
-        }
-    }
-    sayNoDevices();
-}
-
-std::string DeviceLink::describeByIndex(std::uint32_t index, DWORD what) {
-    char text[kDescriptionBytes] = {};
-    // The listing call takes the index in place of a pointer, as the D2XX interface defines.
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): that is the interface, not a real address
-    void* indexArgument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(index));
-    if (driver_.listDevices(driver_.context, indexArgument, text, FT_LIST_BY_INDEX | what) !=
-        FT_OK) {
-        return {};
-    }
-    return boundedText(text);
-}
-
-int DeviceLink::findSerial(const std::string& serial) {
-    std::string attached;
-    for (std::uint32_t i = 0; i < descriptions_.size(); ++i) {
-        const std::string candidate = describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER);
-        if (candidate == serial) {
-            return static_cast<int>(i);
-        }
-        attached += (attached.empty() ? "\"" : ", \"") + candidate + "\"";
-    }
-    diagnostics_.print(
-        "iqfeeder: no attached device has the serial number \"%s\"; %s\n", serial.c_str(),
-        attached.empty() ? "no device is attached" : ("attached: " + attached).c_str());
-    return -1;
-}
 
 void DeviceLink::openDevice(const DeviceChoice& choice) {
+    choice_ = choice;
     const int index = choice.serial.empty() ? choice.index : findSerial(choice.serial);
     if (listed_ && index > 0) {
         const auto listedAt = static_cast<std::size_t>(index);
-        if (listedAt < descriptions_.size()) {
-            console_.print("Using device %i: %s\n", index, descriptions_[listedAt].c_str());
+        if (listedAt < listing_.size()) {
+            console_.print("Using device %i: %s\n", index, listing_[listedAt].description.c_str());
         } else {
             console_.print("Using device %i\n", index);
         }
     }
     // Some drivers crash inside their open when the listing failed; don't ask them to open.
     if (listed_ && index >= 0 && open(index)) {
+        openedSerial_ = choice.serial;
+        if (reconnecting_ && openedSerial_.empty() &&
+            static_cast<std::size_t>(index) < listing_.size()) {
+            openedSerial_ = listing_[static_cast<std::size_t>(index)].serial;
+        }
+        sayHowItReconnects();
         return;
     }
     console_.print("%s", lines::kCantOpenDevice);
@@ -114,6 +35,24 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
     }
 }
 
+void DeviceLink::sayHowItReconnects() {
+    if (!reconnecting_ || !openedSerial_.empty()) {
+        return;
+    }
+    if (choice_.indexNamed) {
+        diagnostics_.print(
+            "iqfeeder: device %i has no serial number; if it is lost, it is looked for again "
+            "at index %i, whatever chip is there\n",
+            openedIndex_, openedIndex_);
+    } else {
+        diagnostics_.print(
+            "iqfeeder: device %i has no serial number, so if it is lost it can't be told from "
+            "another chip and is not looked for; name its index with -d to have it looked for "
+            "there\n",
+            openedIndex_);
+    }
+}
+
 bool DeviceLink::open(int index) {
     if (driver_.open(driver_.context, index, &deviceHandle_) != FT_OK) {
         deviceHandle_ = nullptr;
@@ -121,67 +60,127 @@ bool DeviceLink::open(int index) {
     }
     open_ = true;
     everOpen_ = true;
-    if (reconnecting_) {
-        openedIndex_ = index;
-        openedSerial_ =
-            describeByIndex(static_cast<std::uint32_t>(index), FT_OPEN_BY_SERIAL_NUMBER);
-    }
+    openedIndex_ = index;
+    window_.opened();
     return true;
 }
 
 void DeviceLink::loseDevice() {
-    driver_.close(driver_.context, deviceHandle_);
+    std::uint64_t confirmed = 0;
+    (void)driver_.close(driver_.context, deviceHandle_, confirmed);
     open_ = false;
     deviceHandle_ = nullptr;
     lost_ = true;
     console_.print("FTDI device lost, looking for it.....\n");
 }
 
-bool DeviceLink::reconnect() {
-    const DWORD count = countDevices();
-    if (count == 0) {
-        return false;
-    }
-    int index = openedIndex_;
+int DeviceLink::whereToReconnect(const std::vector<ListedDevice>& devices) const {
     if (!openedSerial_.empty()) {
-        index = -1;
-        for (std::uint32_t i = 0; i < count && index < 0; ++i) {
-            if (describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER) == openedSerial_) {
-                index = static_cast<int>(i);
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i].serial == openedSerial_) {
+                return static_cast<int>(i);
             }
         }
+        return -1;
     }
-    const bool wasOpen = everOpen_;
-    if (index < 0 || static_cast<std::uint32_t>(index) >= count || !open(index)) {
+    // Without a serial number, a chip once open is only looked for where the operator said.
+    if (everOpen_ && !choice_.indexNamed) {
+        return -1;
+    }
+    return static_cast<std::size_t>(openedIndex_) < devices.size() ? openedIndex_ : -1;
+}
+
+bool DeviceLink::reconnect() {
+    if (!lost_) {
+        return true;  // and never list serial numbers with the device open
+    }
+    std::vector<ListedDevice> devices;
+    if (driver_.list(driver_.context, true, devices) != FT_OK) {
         return false;
+    }
+    const int index = whereToReconnect(devices);
+    const bool wasOpen = everOpen_;
+    if (index < 0 || !open(index)) {
+        return false;
+    }
+    if (openedSerial_.empty()) {
+        openedSerial_ = devices[static_cast<std::size_t>(index)].serial;
+        if (!wasOpen) {
+            sayHowItReconnects();
+        }
     }
     lost_ = false;
     ++counters_.reconnects;
     console_.print(wasOpen ? "FTDI device back, streaming on.\n"
                            : "FTDI device found, streaming.\n");
+    return resendKept();
+}
+
+// What the device had not confirmed when it went, in order, before anything new.
+bool DeviceLink::resendKept() {
+    const std::uint64_t buffer = ++buffers_;
+    std::deque<ResendWindow::Slice> slices = window_.takeResend();
+    while (!slices.empty()) {
+        ResendWindow::Slice& slice = slices.front();
+        const auto size = static_cast<std::uint32_t>(slice.bytes.size());
+        std::uint32_t taken = 0;
+        switch (writeSlice(slice.bytes.data(), size, buffer, taken)) {
+            case SliceOutcome::Taken:
+                break;
+            case SliceOutcome::FailedHere:
+            case SliceOutcome::FailedEarlier:
+                return true;  // said; the rest of what was kept is dropped with it
+            case SliceOutcome::Lost:
+                // Kept again, behind what the device had not confirmed of the resend.
+                for (auto rest = slices.begin() + 1; rest != slices.end(); ++rest) {
+                    window_.keep(rest->bytes.data(), static_cast<std::uint32_t>(rest->bytes.size()),
+                                 buffer);
+                }
+                return false;
+        }
+        slices.pop_front();
+    }
     return true;
 }
 
-std::uint32_t DeviceLink::printDeviceTable() {
-    const DWORD count = countDevices();
-    if (count == 0) {
-        sayNoDevices();
-        return 0;
+// Hands one slice to the driver. A failure is charged to the buffer of the oldest slice the
+// chip has not confirmed: this one, or with a queued driver one still on its way (and then the
+// slice in hand did not go).
+DeviceLink::SliceOutcome DeviceLink::writeSlice(const std::uint8_t* bytes, std::uint32_t size,
+                                                std::uint64_t buffer, std::uint32_t& taken) {
+    WriteReport report;
+    const FT_STATUS status = driver_.write(driver_.context, deviceHandle_, bytes, size, report);
+    taken = 0;
+    if (status == FT_OK) {
+        window_.handed(bytes, size, buffer, report.confirmed);
+        taken = report.taken < size ? report.taken : size;
+        counters_.bytesAccepted += taken;
+        if (taken != size) {
+            ++counters_.shortWrites;
+            console_.print("%s", lines::kWriteTimedOut);
+        }
+        return SliceOutcome::Taken;
     }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::string serial = describeByIndex(i, FT_OPEN_BY_SERIAL_NUMBER);
-        const std::string description = describeByIndex(i, FT_OPEN_BY_DESCRIPTION);
-        console_.print("%u: serial \"%s\", description \"%s\"\n", static_cast<unsigned>(i),
-                       serial.c_str(), description.c_str());
+    ++counters_.failedWrites;
+    window_.confirm(report.confirmed);
+    const std::uint64_t failedBuffer = window_.oldestBuffer().value_or(buffer);
+    if (gone(status)) {
+        window_.keepUnconfirmed();
+        window_.keep(bytes, size, buffer);
+        loseDevice();
+        return SliceOutcome::Lost;
     }
-    return count;
+    window_.giveUp();
+    console_.print("%s", lines::kWriteFailed);
+    return failedBuffer == buffer ? SliceOutcome::FailedHere : SliceOutcome::FailedEarlier;
 }
 
-SendResult DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize) {
+SendResult DeviceLink::sendBuffer(const std::uint8_t* buffer, std::uint32_t bufferSize) {
     SendResult result;
     if (stopping()) {
         return result;
     }
+    result.unsent = bufferSize;
     if (lost_) {
         result.failed = true;
         result.lost = true;
@@ -195,44 +194,73 @@ SendResult DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize
     }
     const std::uint32_t chunkSize = bufferSize / 5;
     if (chunkSize == 0) {
+        result.unsent = 0;
         return result;
     }
-    for (std::uint32_t offset = 0; offset <= bufferSize - chunkSize; offset += chunkSize) {
-        result.offered = offset;
+    const std::uint64_t id = ++buffers_;
+    bool retried = false;
+    std::uint32_t offset = 0;
+    while (offset <= bufferSize - chunkSize) {
         // A stop asked for while the last slice was on its way: nothing more goes out.
         if (offset > 0 && stopping()) {
             return result;
         }
-        DWORD written = 0;
-        const FT_STATUS status =
-            driver_.write(driver_.context, deviceHandle_, buffer + offset, chunkSize, &written);
-        if (status != FT_OK) {
-            ++counters_.failedWrites;
-            result.failed = true;
-            if (reconnecting_ && (status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND)) {
+        std::uint32_t taken = 0;
+        switch (writeSlice(buffer + offset, chunkSize, id, taken)) {
+            case SliceOutcome::Taken:
+                result.unsent -= taken;
+                result.shortWrite = result.shortWrite || taken != chunkSize;
+                offset += chunkSize;
+                retried = false;
+                break;
+            case SliceOutcome::FailedEarlier:
+                // Not this buffer's failure: the slice in hand goes again, once.
+                if (!retried) {
+                    retried = true;
+                    break;
+                }
+                [[fallthrough]];
+            case SliceOutcome::FailedHere:
+                result.failed = true;
+                return result;
+            case SliceOutcome::Lost:
+                // What this buffer had left goes out once the device is back.
+                for (offset += chunkSize; offset <= bufferSize - chunkSize; offset += chunkSize) {
+                    window_.keep(buffer + offset, chunkSize, id);
+                }
+                result.unsent = 0;
                 result.lost = true;
-                loseDevice();
-            } else {
-                console_.print("%s", lines::kWriteFailed);
-            }
-            return result;
-        }
-        counters_.bytesAccepted += written < chunkSize ? written : chunkSize;
-        if (written != chunkSize) {
-            ++counters_.shortWrites;
-            console_.print("%s", lines::kWriteTimedOut);
+                return result;
         }
     }
-    result.offered = bufferSize;
+    // The remainder of a size that five does not divide never goes out, as it never did.
+    result.unsent -= bufferSize - offset;
     return result;
 }
 
 void DeviceLink::closeDevice() {
-    if (open_) {
-        driver_.close(driver_.context, deviceHandle_);
-        open_ = false;
-        deviceHandle_ = nullptr;
+    if (!open_) {
+        return;
     }
+    std::uint64_t confirmed = 0;
+    const FT_STATUS status = driver_.close(driver_.context, deviceHandle_, confirmed);
+    open_ = false;
+    deviceHandle_ = nullptr;
+    if (status == FT_OK) {
+        window_.giveUp();
+        return;
+    }
+    // The last slices did not reach the chip.
+    ++counters_.failedWrites;
+    window_.confirm(confirmed);
+    if (gone(status)) {
+        window_.keepUnconfirmed();
+        lost_ = true;
+        console_.print("FTDI device lost, looking for it.....\n");
+        return;
+    }
+    window_.giveUp();
+    console_.print("%s", lines::kWriteFailed);
 }
 
 }  // namespace iqfeeder

@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "common/Console.h"
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
+#include "device/ResendWindow.h"
 
 namespace iqfeeder {
 
 // Which device to open: by index, or by exact serial number when one is given.
 struct DeviceChoice {
     int index = 0;
-    std::string serial;  // empty: open by index
+    std::string serial;       // empty: open by index
+    bool indexNamed = false;  // the operator named the index
 };
 
 // What the device took over the run, for the summary at its end.
@@ -29,9 +31,11 @@ struct DeviceCounters {
 
 // What became of one buffer.
 struct SendResult {
-    std::uint32_t offered = 0;  // bytes handed over before the slice that failed (or stop)
-    bool failed = false;        // a slice failed, or no device was open: the rest did not go
-    bool lost = false;          // the device is gone (only with reconnecting on)
+    std::uint32_t unsent = 0;  // bytes of it the device did not take and will not get
+    bool failed = false;       // a slice failed, or no device was open: the rest did not go
+    bool shortWrite = false;   // the device took less than a whole slice
+    bool lost = false;         // the device is gone (only with reconnecting on): what it had
+                               // not confirmed goes out first once it is back
 };
 
 class DeviceLink {
@@ -39,8 +43,8 @@ class DeviceLink {
     // Asked before every slice: once it holds, no further slice is written.
     using StopQuery = std::function<bool()>;
 
-    // Diagnostics (a serial number no device has) go to their own console, standard error in
-    // the program.
+    // Diagnostics (a serial number no device has, how a device without one is looked for) go
+    // to their own console, standard error in the program.
     DeviceLink(const DriverTable& driver, Console& console, Console& diagnostics,
                StopQuery stopRequested = {})
         : driver_(driver),
@@ -49,23 +53,32 @@ class DeviceLink {
           stopRequested_(std::move(stopRequested)) {}
     DeviceLink(const DriverTable& driver, Console& console)
         : DeviceLink(driver, console, console) {}
+    ~DeviceLink() { closeDevice(); }
     DeviceLink(const DeviceLink&) = delete;
     DeviceLink& operator=(const DeviceLink&) = delete;
+    DeviceLink(DeviceLink&&) = delete;
+    DeviceLink& operator=(DeviceLink&&) = delete;
 
-    // With reconnecting on, a device that is gone (a write fails with FT_IO_ERROR or
-    // FT_DEVICE_NOT_FOUND, or the open at start fails) is closed and looked for again by
-    // reconnect(), by the serial number it had or else by its index.
+    // With reconnecting on, a device that is gone (a write or the close fails with FT_IO_ERROR
+    // or FT_DEVICE_NOT_FOUND, or the open at start fails) is closed and looked for again by
+    // reconnect(): by the serial number it was listed with, or else only at an index the
+    // operator named.
     void setReconnecting(bool on) { reconnecting_ = on; }
 
     void listDevices();
     void openFirstDevice() { openDevice(DeviceChoice{}); }
     void openDevice(const DeviceChoice& choice);
-    SendResult sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize);
+    SendResult sendBuffer(const std::uint8_t* buffer, std::uint32_t bufferSize);
+    // Waits for what is on its way, then closes. A device found gone here with reconnecting
+    // on is lost, with what it did not confirm kept for reconnect().
     void closeDevice();
 
     // Gone and being looked for.
     bool lost() const { return lost_; }
-    // One attempt to find the lost device and open it; true when it is back.
+    // Bytes kept to go out once the device is back.
+    bool holdsUnsent() const { return window_.holdsResend(); }
+    // One attempt to find the lost device, open it and send what was kept; true when it is
+    // back and took that.
     bool reconnect();
 
     // One line per attached device with its index, serial number and description; returns how
@@ -75,16 +88,24 @@ class DeviceLink {
     const DeviceCounters& counters() const { return counters_; }
 
   private:
-    // The text the driver gives for one device in FT_LIST_BY_INDEX mode; empty when it fails.
-    std::string describeByIndex(std::uint32_t index, DWORD what);
+    // How one handed-over slice went.
+    enum class SliceOutcome { Taken, FailedHere, FailedEarlier, Lost };
+
     // The index of the listed device with this serial number, or -1 (after saying so).
     int findSerial(const std::string& serial);
     bool stopping() const { return stopRequested_ && stopRequested_(); }
-    // How many devices the driver counts; 0 when the count fails or is beyond belief.
-    DWORD countDevices();
     void sayNoDevices();
     bool open(int index);
+    // The index to look at for the lost device, or -1 when it is not (yet) attached.
+    int whereToReconnect(const std::vector<ListedDevice>& devices) const;
+    void sayHowItReconnects();
+    SliceOutcome writeSlice(const std::uint8_t* bytes, std::uint32_t size, std::uint64_t buffer,
+                            std::uint32_t& taken);
+    bool gone(FT_STATUS status) const {
+        return reconnecting_ && (status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND);
+    }
     void loseDevice();
+    bool resendKept();
 
     DriverTable driver_;
     Console& console_;
@@ -96,9 +117,12 @@ class DeviceLink {
     bool reconnecting_ = false;
     bool lost_ = false;
     bool everOpen_ = false;
+    DeviceChoice choice_;  // what the operator asked for
     int openedIndex_ = 0;
-    std::string openedSerial_;               // of the device opened, when reconnecting is on
-    std::vector<std::string> descriptions_;  // as listed, one per attached device
+    std::string openedSerial_;           // as listed before the open, when reconnecting
+    std::vector<ListedDevice> listing_;  // as listed at start
+    std::uint64_t buffers_ = 0;          // pass buffers handed in so far
+    ResendWindow window_;
     DeviceCounters counters_;
 };
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "device/DriverChoice.h"
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 #include "device/LibFtdiDriver.h"
 #include "device/MakerLibraryDriver.h"
 

@@ -1,6 +1,6 @@
-// The four calls of the FTDI D2XX driver API this program uses, declared from the maker's
-// public documentation, and the table through which DeviceLink reaches whichever driver fills
-// them (the maker's library, libftdi1, or a test double).
+// The types, status codes and listing flags of the FTDI D2XX driver API this program uses,
+// declared from the maker's public documentation. The status codes are also what every driver
+// of the table reports in.
 #pragma once
 
 #include <cstdint>
@@ -28,16 +28,5 @@ inline constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2U;
 // Each description or serial number the library fills in gets 64 bytes, in FT_LIST_ALL mode as
 // in FT_LIST_BY_INDEX mode (where the first argument is the device index, cast to a pointer).
 inline constexpr std::uint32_t kDescriptionBytes = 64;
-
-// The four operations, each with the context of the driver that fills the table.
-struct DriverTable {
-    void* context = nullptr;
-    FT_STATUS (*listDevices)(void* context, void* arg1, void* arg2, DWORD flags) = nullptr;
-    FT_STATUS (*open)(void* context, int deviceIndex, FT_HANDLE* handle) = nullptr;
-    FT_STATUS(*write)
-    (void* context, FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
-     DWORD* bytesWritten) = nullptr;
-    FT_STATUS (*close)(void* context, FT_HANDLE handle) = nullptr;
-};
 
 }  // namespace iqfeeder

@@ -1,12 +1,12 @@
-// The four calls on libftdi1, for Linux operators without the maker's library. Each listing
-// and each open works on its own libftdi1 context; an open device's handle holds that context
-// and the two transfers its writes keep in flight.
+// The driver operations on libftdi1, for Linux operators without the maker's library. Each
+// listing scans the bus once and each open works on a libftdi1 context of its own; an open
+// device's handle holds that context and the two transfers its writes keep in flight.
 #pragma once
 
 #include <chrono>
 #include <functional>
 
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 
 namespace iqfeeder {
 
@@ -21,10 +21,11 @@ class LibFtdiDriver {
     DriverTable table();
 
   private:
-    static FT_STATUS listDevices(void* arg1, void* arg2, DWORD flags);
+    static FT_STATUS list(bool withSerials, std::vector<ListedDevice>& devices);
     FT_STATUS open(int deviceIndex, FT_HANDLE* handle) const;
-    static FT_STATUS write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
-    static FT_STATUS close(FT_HANDLE handle);
+    static FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
+                           WriteReport& report);
+    static FT_STATUS close(FT_HANDLE handle, std::uint64_t& confirmed);
 
     Clock clock_;
 };

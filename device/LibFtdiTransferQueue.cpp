@@ -36,12 +36,36 @@ LibFtdiTransferQueue::LibFtdiTransferQueue(ftdi_context& device, Clock clock)
 }
 
 LibFtdiTransferQueue::~LibFtdiTransferQueue() {
-    // A transfer libusb never gave back is still in its hands: leave it to libusb's close.
-    for (Slot& slot : slots_) {
-        if (slot.busy) {
-            (void)slot.transfer.release();
+    // libusb's close does not free a transfer it still has, and freeing one it has would let it
+    // write into freed memory: take every one back first. Only if libusb can't handle events at
+    // all is one left to it.
+    if (!takeBackAll()) {
+        for (Slot& slot : slots_) {
+            if (slot.busy) {
+                (void)slot.transfer.release();
+            }
         }
     }
+}
+
+bool LibFtdiTransferQueue::takeBackAll() {
+    for (Slot& slot : slots_) {
+        if (slot.busy && slot.done == 0) {
+            (void)libusb_cancel_transfer(slot.transfer.get());
+        }
+    }
+    for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
+        // A cancelled transfer always comes back; the wait is only bounded so a stuck libusb
+        // is seen.
+        timeval wait = toTimeval(kCancelGrace);
+        const int result =
+            libusb_handle_events_timeout_completed(device_.usb_ctx, &wait, &slot->done);
+        if (result != 0 && result != LIBUSB_ERROR_INTERRUPTED) {
+            return false;
+        }
+        finishDone();
+    }
+    return true;
 }
 
 bool LibFtdiTransferQueue::ready() const {
@@ -49,13 +73,16 @@ bool LibFtdiTransferQueue::ready() const {
                        [](const Slot& slot) { return slot.transfer != nullptr; });
 }
 
-FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, DWORD* written) {
+FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, DWORD* written,
+                                      std::uint64_t* confirmed) {
     *written = 0;
+    *confirmed = confirmed_;
     if (count == 0) {
         return FT_OK;  // nothing to send, as before: not a zero-length packet
     }
     handleEventsNow();
     if (const std::optional<Report> failure = takeFailure()) {
+        *confirmed = failure->confirmed;
         return failure->status;
     }
     Slot* slot = freeSlot();
@@ -64,6 +91,7 @@ FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, D
             cancelAll();
         }
         if (const std::optional<Report> failure = takeFailure()) {
+            *confirmed = failure->confirmed;
             return failure->status;
         }
         slot = freeSlot();
@@ -72,6 +100,7 @@ FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, D
         }
     }
     const FT_STATUS status = submit(*slot, bytes, count);
+    *confirmed = confirmed_;
     if (status != FT_OK) {
         return status;
     }
@@ -83,7 +112,7 @@ FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, D
     return FT_OK;
 }
 
-FT_STATUS LibFtdiTransferQueue::drain() {
+FT_STATUS LibFtdiTransferQueue::drain(std::uint64_t* confirmed) {
     const TimePoint deadline = clock_() + timeout_;
     for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
         if (!waitFor(*slot, deadline)) {
@@ -93,6 +122,7 @@ FT_STATUS LibFtdiTransferQueue::drain() {
     }
     const std::optional<Report> failure = takeFailure();
     pending_.reset();
+    *confirmed = failure ? failure->confirmed : confirmed_;
     return failure ? failure->status : FT_OK;
 }
 
@@ -180,7 +210,7 @@ void LibFtdiTransferQueue::cancelAll() {
     }
     // A transfer that was taken back failed, whatever libusb made of its cancellation.
     if (!pending_ || pending_->status == FT_OK) {
-        pending_ = Report{FT_IO_ERROR, 0};
+        pending_ = Report{FT_IO_ERROR, 0, confirmed_};
     }
 }
 
@@ -194,14 +224,24 @@ void LibFtdiTransferQueue::finishDone() {
 void LibFtdiTransferQueue::finish(Slot& slot) {
     slot.busy = false;
     headSince_ = clock_();  // the transfer behind it, if any, has the bus from now
-    if (slot.sequence <= reportedThrough_ || (pending_ && pending_->status != FT_OK)) {
-        return;  // covered by a failure reported or waiting to be
+    const auto length = static_cast<std::uint64_t>(slot.transfer->length);
+    if (slot.sequence <= reportedThrough_) {
+        confirmed_ += length;  // its outcome went with the failure reported
+        return;
+    }
+    if (pending_ && pending_->status != FT_OK) {
+        heldBack_ += length;  // covered by the failure waiting to be reported
+        return;
     }
     const libusb_transfer& transfer = *slot.transfer;
     if (transfer.status != LIBUSB_TRANSFER_COMPLETED) {
-        pending_ = Report{statusOfTransfer(transfer.status), 0};
-    } else if (transfer.actual_length < transfer.length && !pending_) {
-        pending_ = Report{FT_OK, static_cast<DWORD>(transfer.actual_length)};
+        pending_ = Report{statusOfTransfer(transfer.status), 0, confirmed_};
+        heldBack_ = length;
+        return;
+    }
+    confirmed_ += length;
+    if (transfer.actual_length < transfer.length && !pending_) {
+        pending_ = Report{FT_OK, static_cast<DWORD>(transfer.actual_length), 0};
     }
 }
 
@@ -212,6 +252,8 @@ std::optional<LibFtdiTransferQueue::Report> LibFtdiTransferQueue::takeFailure() 
     std::optional<Report> failure = pending_;
     pending_.reset();
     reportedThrough_ = submitted_;
+    confirmed_ += heldBack_;
+    heldBack_ = 0;
     return failure;
 }
 

@@ -1,6 +1,7 @@
 // Two bulk OUT transfers kept in flight on an open libftdi1 device, so the chip already holds
 // the next slice while it sends the current one and never waits for the host to turn round.
-// A write returns once its slice is queued; what became of a transfer is told by a later write.
+// A write returns once its slice is queued; what became of a transfer is told by a later write,
+// and how many of the bytes handed over the chip has confirmed, by every write.
 #pragma once
 
 #include <ftdi.h>
@@ -34,11 +35,14 @@ class LibFtdiTransferQueue {
     bool ready() const;
     // Queues a copy of the slice, waiting only while both transfers are on the bus. Returns the
     // failure of an earlier transfer instead, if one is known and not yet reported; a short
-    // one comes back as FT_OK with its count in `written`.
-    FT_STATUS write(const unsigned char* bytes, DWORD count, DWORD* written);
+    // one comes back as FT_OK with its count in `written`. `confirmed`: the bytes handed over
+    // in order up to the first transfer not known to be done (on a failure, up to the failed
+    // one); a short transfer counts whole, as it is reported and never sent again.
+    FT_STATUS write(const unsigned char* bytes, DWORD count, DWORD* written,
+                    std::uint64_t* confirmed);
     // Waits for what is still queued, at most the write time-out, then takes the rest back.
-    // Returns a failure not yet reported.
-    FT_STATUS drain();
+    // Returns a failure not yet reported, and what was confirmed as for a write.
+    FT_STATUS drain(std::uint64_t* confirmed);
 
   private:
     struct TransferDeleter {
@@ -54,6 +58,7 @@ class LibFtdiTransferQueue {
     struct Report {
         FT_STATUS status = FT_OK;
         DWORD written = 0;
+        std::uint64_t confirmed = 0;  // of a failure: up to the transfer that failed
     };
     using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -64,6 +69,8 @@ class LibFtdiTransferQueue {
     void handleEventsNow();
     bool waitFor(Slot& slot, TimePoint deadline);
     void cancelAll();
+    // Until libusb has given back every transfer it still has; false if its event handling fails.
+    bool takeBackAll();
     void finishDone();
     void finish(Slot& slot);
     std::optional<Report> takeFailure();
@@ -80,6 +87,10 @@ class LibFtdiTransferQueue {
     // as it would for a write made only once the one before it was done.
     TimePoint headSince_;
     std::optional<Report> pending_;
+    // Bytes of the transfers done in order; those done behind a failure not yet reported wait in
+    // `heldBack_`, as the report says the failure's place.
+    std::uint64_t confirmed_ = 0;
+    std::uint64_t heldBack_ = 0;
 };
 
 }  // namespace iqfeeder

@@ -1,12 +1,14 @@
-// The maker's D2XX library, loaded at run time. A library that lacks any of the four calls
-// counts as absent; so does one that is there but does not load, and for both a line to the
-// diagnostics stream says why.
+// The maker's D2XX library, loaded at run time, and the adapter that speaks D2XX for the driver
+// table: the only code that knows FT_ListDevices' flags. A library that lacks any of the four
+// calls counts as absent; so does one that is there but does not load, and for both a line to
+// the diagnostics stream says why.
 #pragma once
 
 #include <iosfwd>
 #include <memory>
 #include <optional>
 
+#include "device/DriverTable.h"
 #include "device/DynamicLibrary.h"
 #include "device/Ftd2xx.h"
 
@@ -26,6 +28,30 @@ using FT_WriteFn = FT_STATUS(IQFEEDER_FTAPI*)(FT_HANDLE handle, void* buffer, DW
 using FT_CloseFn = FT_STATUS(IQFEEDER_FTAPI*)(FT_HANDLE handle);
 }
 
+// The four D2XX calls, wherever they come from.
+struct Ftd2xxCalls {
+    FT_ListDevicesFn listDevices = nullptr;
+    FT_OpenFn open = nullptr;
+    FT_WriteFn write = nullptr;
+    FT_CloseFn close = nullptr;
+};
+
+// The driver table over D2XX calls. FT_Write returns only once the chip has the slice (or the
+// library gave up on it), so every byte of a successful write is confirmed at once.
+class Ftd2xxAdapter {
+  public:
+    explicit Ftd2xxAdapter(const Ftd2xxCalls& calls) : calls_(calls) {}
+    DriverTable table();
+
+  private:
+    FT_STATUS list(bool withSerials, std::vector<ListedDevice>& devices) const;
+    FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
+                    WriteReport& report);
+
+    Ftd2xxCalls calls_;
+    std::uint64_t confirmed_ = 0;  // since the open
+};
+
 // The library's file name on this platform.
 const char* makerLibraryName();
 
@@ -36,16 +62,13 @@ class MakerLibraryDriver {
     static std::unique_ptr<MakerLibraryDriver> load(std::ostream& diagnostics,
                                                     const char* libraryName = makerLibraryName());
 
-    DriverTable table();
+    DriverTable table() { return adapter_->table(); }
 
   private:
     explicit MakerLibraryDriver(const char* libraryName) : library_(libraryName) {}
 
     DynamicLibrary library_;
-    FT_ListDevicesFn listDevices_ = nullptr;
-    FT_OpenFn open_ = nullptr;
-    FT_WriteFn write_ = nullptr;
-    FT_CloseFn close_ = nullptr;
+    std::optional<Ftd2xxAdapter> adapter_;
 };
 
 }  // namespace iqfeeder

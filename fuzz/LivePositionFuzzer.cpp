@@ -20,7 +20,7 @@
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "device/DeviceLink.h"
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 #include "stream/LiveFileInput.h"
 
 namespace {
@@ -249,26 +249,27 @@ class Device {
     iqfeeder::DriverTable table() {
         iqfeeder::DriverTable table;
         table.context = this;
-        table.listDevices = [](void*, void* arg1, void* arg2, DWORD flags) -> FT_STATUS {
-            if (flags == iqfeeder::FT_LIST_NUMBER_ONLY) {
-                *static_cast<DWORD*>(arg1) = 1;
-                return FT_OK;
-            }
-            std::snprintf(static_cast<char**>(arg1)[0], iqfeeder::kDescriptionBytes, "Fuzz");
-            *static_cast<DWORD*>(arg2) = 1;
+        table.list = [](void*, bool, std::vector<iqfeeder::ListedDevice>& devices) {
+            devices.assign(1, iqfeeder::ListedDevice{"Fuzz", ""});
             return FT_OK;
         };
         table.open = [](void* self, int, FT_HANDLE* handle) -> FT_STATUS {
             *handle = self;
             return FT_OK;
         };
-        table.write = [](void* self, FT_HANDLE, void* buffer, DWORD size,
-                         DWORD* written) -> FT_STATUS {
-            static_cast<Device*>(self)->write(static_cast<const std::uint8_t*>(buffer), size);
-            *written = size;
+        table.write = [](void* self, FT_HANDLE, const std::uint8_t* bytes, std::uint32_t size,
+                         iqfeeder::WriteReport& report) -> FT_STATUS {
+            auto* device = static_cast<Device*>(self);
+            device->write(bytes, size);
+            device->confirmed_ += size;
+            report.taken = size;
+            report.confirmed = device->confirmed_;
             return FT_OK;
         };
-        table.close = [](void*, FT_HANDLE) -> FT_STATUS { return FT_OK; };
+        table.close = [](void* self, FT_HANDLE, std::uint64_t& confirmed) -> FT_STATUS {
+            confirmed = static_cast<Device*>(self)->confirmed_;
+            return FT_OK;
+        };
         return table;
     }
 
@@ -320,6 +321,7 @@ class Device {
     std::size_t slices_ = 0;
     std::size_t pass_ = 0;
     std::size_t event_ = 0;
+    std::uint64_t confirmed_ = 0;
 };
 
 }  // namespace

@@ -114,15 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
                         ""},
         CommandLineCase{"Version", {"--version"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
         CommandLineCase{"VersionShort", {"-V"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
-        CommandLineCase{
-            "List",
-            {"--list"},
-            {},
-            0,
-            "2: serial \"FAKE0002\", description \"Fake Transmitter 2\"",
-            "FT_ListDevices count\nFT_ListDevices serial 0\nFT_ListDevices description 0\n"
-            "FT_ListDevices serial 1\nFT_ListDevices description 1\n"
-            "FT_ListDevices serial 2\nFT_ListDevices description 2\n"},
+        CommandLineCase{"List",
+                        {"--list"},
+                        {},
+                        0,
+                        "2: serial \"FAKE0002\", description \"Fake Transmitter 2\"",
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices serial 0\n"
+                        "FT_ListDevices serial 1\nFT_ListDevices serial 2\n"},
         CommandLineCase{"ListWithoutDevices",
                         {"-l"},
                         {{"FAKE_FTD2XX_DEVICES", "0"}},
@@ -146,16 +144,17 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         0,
                         "Using device 1: Fake Transmitter 1",
-                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices serial 0\n"
-                        "FT_ListDevices serial 1\nFT_Open 1\nFT_Close\n"},
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices count\n"
+                        "FT_ListDevices all\nFT_ListDevices serial 0\nFT_ListDevices serial 1\n"
+                        "FT_ListDevices serial 2\nFT_Open 1\nFT_Close\n"},
         CommandLineCase{"AbsentSerial",
                         {"-s", "NOPE", "FILE"},
                         {{"FAKE_FTD2XX_DEVICES", "2"}},
                         0,
                         "iqfeeder: no attached device has the serial number \"NOPE\"; attached: "
                         "\"FAKE0000\", \"FAKE0001\"",
-                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices serial 0\n"
-                        "FT_ListDevices serial 1\n"},
+                        "FT_ListDevices count\nFT_ListDevices all\nFT_ListDevices count\n"
+                        "FT_ListDevices all\nFT_ListDevices serial 0\nFT_ListDevices serial 1\n"},
         CommandLineCase{"NoDriver",
                         {"--driver=none", "FILE"},
                         {},

@@ -1,5 +1,7 @@
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "app/ServiceNotifier.h"
 #include "common/SystemError.h"
@@ -20,6 +23,7 @@ namespace iqfeeder {
 namespace {
 
 using testing::appendPattern;
+using testing::FakeDriver;
 using testing::kNoDeviceLines;
 using testing::patternBytes;
 using testing::progressLine;
@@ -74,14 +78,33 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
                             "\nSending IQ data to FTDI USB device.....\n\n" + kProbeLine +
                             progressLine(0, 40) + failed + progressLine(32, 40) + failed +
                             progressLine(64, 40) + "File sent.\n");
-    EXPECT_EQ(driver.calls, (std::vector<std::string>{"count"}));
+    EXPECT_EQ(driver.calls, (std::vector<std::string>{"list"}));
     // Each buffer that did not reach a device waits as long as one would have taken it.
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 250, 250}));
 }
 
+// A device that takes only part of every slice: each short slice said, and each buffer paced
+// as one that failed, by what did not go, so a driver that returns at once can't flood.
+TEST_F(StreamRunnerTest, ShortWritesArePacedByWhatTheDeviceDidNotTake) {
+    driver.writeResult = [](std::size_t) { return WriteResult{FT_OK, 100}; };
+    const std::string path = dir.file("recording.iq");
+    writeFile(path, patternBytes(40000));
+
+    EXPECT_EQ(run(path), 0);
+
+    std::string timeOuts;
+    for (int i = 0; i < 5; ++i) {
+        timeOuts += "FT_W32_WriteFile TimeOut\n";
+    }
+    EXPECT_EQ(output(), preamble(path) + kProbeLine + progressLine(0, 40) + timeOuts +
+                            progressLine(32, 40) + timeOuts + progressLine(64, 40) +
+                            "File sent.\n");
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{2000, 31500 / 128, 31500 / 128}));
+}
+
 // With --reconnect: a device gone in the middle of a recording, and one not there at the start,
-// each back after a while. The recording waits for it and goes on with the next buffer; what of
-// the lost buffer the device had not taken is the device link's to send again.
+// each back after a while. The recording waits for it, and what the device did not take goes
+// out first, so nothing of it is skipped.
 struct ReconnectCase {
     const char* name;
     std::size_t failAtWrite;  // the write at which the device goes; SIZE_MAX: absent from the start
@@ -101,20 +124,15 @@ TEST_P(ReconnectTest, RecordingWaitsForTheDeviceAndSkipsNothing) {
     const std::string path = dir.file("recording.iq");
     writeFile(path, patternBytes(70000));
     const bool absentAtStart = c.failAtWrite == SIZE_MAX;
-    bool gone = absentAtStart;
-    driver.countStatus = absentAtStart ? FT_DEVICE_NOT_FOUND : FT_OK;
+    driver.unplugged = absentAtStart;
     driver.writeResult = [&](std::size_t index) {
-        if (index == c.failAtWrite) {
-            gone = true;
-            driver.countStatus = FT_DEVICE_NOT_FOUND;
-        }
-        return gone ? WriteResult{FT_IO_ERROR, 0} : WriteResult{};
+        driver.unplugged = driver.unplugged || index == c.failAtWrite;
+        return WriteResult{};
     };
     // Back once 1500 ms have gone by on the run's clock.
     onSleep = [&](std::uint32_t) {
-        if (gone && clockMs >= 3500) {
-            gone = false;
-            driver.countStatus = FT_OK;
+        if (driver.unplugged && clockMs >= 3500) {
+            driver.unplugged = false;
         }
     };
     RunOptions options;
@@ -137,14 +155,13 @@ using testing::zeros;
 INSTANTIATE_TEST_SUITE_P(
     Reconnect, ReconnectTest,
     ::testing::Values(
-        // The second slice of the second buffer fails: the recording waits, then goes on at
-        // 64000.
+        // The second slice of the second buffer fails: it and the rest of its buffer go first.
         ReconnectCase{"LostMidRecording",
                       6,
                       progressLine(32, 70) + "FTDI device lost, looking for it.....\n" +
                           "FTDI device back, streaming on.\n" + progressLine(64, 70),
                       96,
-                      {fileBytes(0, 38400), fileBytes(64000, 70000), zeros(26000)},
+                      {fileBytes(0, 70000), zeros(26000)},
                       {"write 6400", "write 6400", "close"}},
         ReconnectCase{"AbsentAtTheStart",
                       SIZE_MAX,
@@ -153,6 +170,151 @@ INSTANTIATE_TEST_SUITE_P(
                       {fileBytes(0, 70000), zeros(26000)},
                       {"write 6400", "write 6400", "close"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// With --reconnect, the device unplugged at each slice of the second buffer, for each input kind
+// that must reach it whole, with a driver that confirms each slice at once and with one that
+// confirms two slices late (the chip never got those two, or got them unconfirmed). Every byte
+// reaches the device in order; at most the two unconfirmed slices go twice.
+std::size_t countOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+enum class LossInput { Recording, Repeat, Stream };
+enum class Confirms { AtOnce, TwoLateLost, TwoLateArrived };
+struct LossCase {
+    LossInput kind;
+    std::size_t slice;  // of the second buffer
+    Confirms confirms;
+};
+void PrintTo(const LossCase& c, std::ostream* out) {
+    *out << static_cast<int>(c.kind) << "/" << c.slice << "/" << static_cast<int>(c.confirms);
+}
+
+class LossTest : public RunFixture, public ::testing::WithParamInterface<LossCase> {};
+
+TEST_P(LossTest, EveryByteReachesTheDeviceInOrderWithAtMostTwoSlicesTwice) {
+    const LossCase& c = GetParam();
+    std::string path = dir.file("recording.iq");
+    RunOptions options;
+    options.reconnect = true;
+    std::vector<std::uint8_t> expected = patternBytes(70000);
+    if (c.kind == LossInput::Repeat) {
+        options.repeat = 2;
+        const auto again = patternBytes(70000);
+        expected.insert(expected.end(), again.begin(), again.end());
+    }
+    expected.resize(expected.size() + 32000 - expected.size() % 32000, 0);
+#ifndef _WIN32
+    std::thread writer;
+    if (c.kind == LossInput::Stream) {
+        path = dir.file("encoder.fifo");
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        writer = std::thread([&path] {
+            const int fd = ::open(path.c_str(), O_WRONLY);
+            const auto bytes = patternBytes(70000);
+            const bool whole = ::write(fd, bytes.data(), bytes.size()) == 70000;
+            ::close(fd);
+            EXPECT_TRUE(whole);
+        });
+    }
+#else
+    if (c.kind == LossInput::Stream) {
+        GTEST_SKIP() << "a FIFO is a POSIX stream";
+    }
+#endif
+    if (c.kind != LossInput::Stream) {
+        writeFile(path, patternBytes(70000));
+    }
+    options.inputPath = path;
+    driver.confirmLag = c.confirms == Confirms::AtOnce ? 0 : 2;
+    driver.inFlightArrives = c.confirms == Confirms::TwoLateArrived;
+    driver.writeResult = [&](std::size_t index) {
+        driver.unplugged = driver.unplugged || index == 5 + c.slice;
+        return WriteResult{};
+    };
+    std::size_t waitsWhileGone = 0;
+    onSleep = [&](std::uint32_t) {
+        if (driver.unplugged && ++waitsWhileGone == 2) {
+            driver.unplugged = false;
+        }
+    };
+
+    EXPECT_EQ(run(options), 0);
+#ifndef _WIN32
+    if (writer.joinable()) {
+        writer.join();
+    }
+#endif
+
+    EXPECT_TRUE(testing::sentWithOneRewind(driver.bytes, expected, 6400, 2))
+        << driver.bytes.size() << " bytes sent";
+    EXPECT_EQ(countOf(output(), "FTDI device lost, looking for it.....\n"), 1U);
+    EXPECT_EQ(countOf(output(), "FTDI device back, streaming on.\n"), 1U);
+    EXPECT_EQ(countOf(output(), "FT_W32"), 0U);
+    EXPECT_FALSE(driver.serialsAskedWhileOpen);
+    EXPECT_FALSE(driver.usedBadHandle);
+}
+
+std::vector<LossCase> lossCases() {
+    std::vector<LossCase> cases;
+    for (const LossInput kind : {LossInput::Recording, LossInput::Repeat, LossInput::Stream}) {
+        for (std::size_t slice = 0; slice < 5; ++slice) {
+            for (const Confirms confirms :
+                 {Confirms::AtOnce, Confirms::TwoLateLost, Confirms::TwoLateArrived}) {
+                cases.push_back({kind, slice, confirms});
+            }
+        }
+    }
+    return cases;
+}
+
+std::string lossCaseName(const ::testing::TestParamInfo<LossCase>& info) {
+    const char* kinds[] = {"Recording", "Repeat", "Stream"};
+    const char* confirms[] = {"ConfirmedAtOnce", "TwoLateLost", "TwoLateArrived"};
+    return std::string(kinds[static_cast<int>(info.param.kind)]) + "AtSlice" +
+           std::to_string(info.param.slice) + confirms[static_cast<int>(info.param.confirms)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Unplugged, LossTest, ::testing::ValuesIn(lossCases()), lossCaseName);
+
+// The device gone with the run's last slices on their way, two slices from being confirmed:
+// said like any failed write, and with --reconnect they go out once it is back, before the
+// run ends.
+TEST_F(StreamRunnerTest, LastSlicesLostAtTheEndAreSaidAndWithReconnectSentOnceTheDeviceIsBack) {
+    for (const bool reconnect : {false, true}) {
+        FakeDriver& device = driver;
+        device = FakeDriver{};
+        out.str("");
+        device.confirmLag = 2;
+        device.inFlightArrives = true;
+        const std::string path = dir.file("end.iq");
+        writeFile(path, patternBytes(64000));
+        // The last write of the run: 64000 bytes and one buffer of zeros, fifteen slices.
+        device.afterWrite = [&device](std::size_t index) { device.unplugged = index == 14; };
+        onSleep = [&device](std::uint32_t) { device.unplugged = false; };
+        RunOptions options;
+        options.inputPath = path;
+        options.reconnect = reconnect;
+
+        EXPECT_EQ(run(options), 0);
+
+        const std::string ending = reconnect ? "File sent.\nFTDI device lost, looking for it.....\n"
+                                               "FTDI device back, streaming on.\n"
+                                             : "File sent.\nFT_W32_WriteFile Failed\n";
+        EXPECT_TRUE(output().ends_with(ending)) << output();
+        auto expected = patternBytes(64000);
+        expected.resize(96000, 0);
+        // The chip got the last two slices, but could not confirm them: sent again.
+        EXPECT_EQ(device.bytes.size(), reconnect ? 96000U + 12800U : 96000U) << reconnect;
+        EXPECT_TRUE(testing::sentWithOneRewind(device.bytes, expected, 6400, 2)) << reconnect;
+        EXPECT_EQ(device.calls.back(), "close") << reconnect;
+        EXPECT_FALSE(device.handleOpen) << reconnect;
+    }
+}
 
 // With --stats, on the run's clock: a device taking 160000 bytes a second, and an encoder 2 %
 // slower, 2 % faster or as fast. Over 10 s, only a difference of more than 1 % gets advice.

@@ -436,6 +436,23 @@ void EmulatedUsbDevice::disconnect() {
         done_.push_back(held);
     }
     held_.clear();
+    // Transfers the chip was still taking in fail too, as the kernel fails every URB in flight:
+    // their bytes never made it. They are the newest, so their bytes end what was received.
+    std::vector<InFlight*> inFlight;
+    for (InFlight& transfer : done_) {
+        if (transfer.bulkIndex < bulkTransfers_.size() && transfer.status == 0 &&
+            transfer.due > now) {
+            inFlight.push_back(&transfer);
+        }
+    }
+    for (InFlight* transfer : inFlight) {
+        received_.resize(received_.size() - static_cast<std::size_t>(transfer->actualLength));
+        transfer->status = -ENODEV;
+        transfer->actualLength = 0;
+        transfer->due = now;
+        bulkTransfers_[transfer->bulkIndex].status = -ENODEV;
+        bulkTransfers_[transfer->bulkIndex].completed = now;
+    }
     node_.clear();
 }
 

@@ -78,9 +78,10 @@ class EmulatedUsbDevice {
     UMockdevIoctlBase* handler() const { return handler_; }
     const UsbDeviceModel& model() const { return model_; }
 
-    // Called by the bus. Off the bus, as on a disconnect: the transfers the chip holds fail with
-    // ENODEV, and so does every request made on the node it had, also once it is back on
-    // another (a reap hands back what is done first).
+    // Called by the bus. Off the bus, as on a disconnect: the transfers the chip holds or is
+    // still taking in fail with ENODEV (their bytes count as never received), and so does every
+    // request made on the node it had, also once it is back on another (a reap hands back what
+    // is done first).
     void disconnect();
     // On the bus at this node (usbfs path), as a chip fresh from its reset: draining again.
     void connectAt(std::string node, int address);

@@ -22,47 +22,40 @@ using testing::EmulatedUsbDevice;
 using testing::patternBytes;
 using ::testing::UnorderedElementsAre;
 
-constexpr DWORD kListAll = FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION;
-constexpr char kUntouched = '#';
-
-// Description buffers laid out back to back, as a caller would, filled with a marker so any
-// byte the driver writes shows.
-struct Descriptions {
-    explicit Descriptions(std::size_t offered) : pointers(offered + 1, nullptr) {
-        std::memset(bytes.data(), kUntouched, bytes.size());
-        for (std::size_t i = 0; i < offered; ++i) {
-            pointers[i] = &bytes[i * kDescriptionBytes];
-        }
-    }
-    std::string text(std::size_t index) const {
-        const char* start = &bytes[index * kDescriptionBytes];
-        return {start, strnlen(start, kDescriptionBytes)};
-    }
-    bool untouched(std::size_t index) const {
-        for (std::size_t i = 0; i < kDescriptionBytes; ++i) {
-            if (bytes[index * kDescriptionBytes + i] != kUntouched) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    std::array<char, 4 * kDescriptionBytes> bytes{};
-    std::vector<char*> pointers;
-};
-
 class LibFtdiDriverTest : public ::testing::Test {
   protected:
-    FT_STATUS count(DWORD& devices) {
-        return table_.listDevices(table_.context, &devices, nullptr, FT_LIST_NUMBER_ONLY);
+    FT_STATUS list(std::vector<ListedDevice>& devices, bool withSerials = false) {
+        devices.assign(1, ListedDevice{"untouched", "untouched"});
+        return table_.list(table_.context, withSerials, devices);
     }
-    FT_STATUS describe(Descriptions& descriptions, DWORD& devices) {
-        return table_.listDevices(table_.context, descriptions.pointers.data(), &devices, kListAll);
+    static std::vector<std::string> descriptions(const std::vector<ListedDevice>& devices) {
+        std::vector<std::string> texts;
+        for (const ListedDevice& device : devices) {
+            texts.push_back(device.description);
+        }
+        return texts;
     }
+    FT_STATUS write(const DriverTable& table, FT_HANDLE handle, const std::uint8_t* bytes,
+                    std::uint32_t size, DWORD& written) {
+        WriteReport report;
+        const FT_STATUS status = table.write(table.context, handle, bytes, size, report);
+        written = report.taken;
+        confirmed_ = report.confirmed;
+        return status;
+    }
+    FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
+                    DWORD& written) {
+        return write(table_, handle, bytes, size, written);
+    }
+    FT_STATUS close(const DriverTable& table, FT_HANDLE handle) {
+        return table.close(table.context, handle, confirmed_);
+    }
+    FT_STATUS close(FT_HANDLE handle) { return close(table_, handle); }
 
     EmulatedUsbBus bus_;
     LibFtdiDriver driver_;
     DriverTable table_ = driver_.table();
+    std::uint64_t confirmed_ = 0;  // as the last write or close said
 };
 
 TEST_F(LibFtdiDriverTest, ListsEveryFtdiChipByProductAndSkipsOtherDevices) {
@@ -70,30 +63,12 @@ TEST_F(LibFtdiDriverTest, ListsEveryFtdiChipByProductAndSkipsOtherDevices) {
     bus_.plugInWithoutHandler(testing::usbMouse(), 3);
     bus_.plugIn(testing::ft232h(), 4);
 
-    DWORD devices = 0;
-    EXPECT_EQ(count(devices), FT_OK);
-    EXPECT_EQ(devices, 2U);
-
-    Descriptions descriptions(3);
-    devices = 0;
-    EXPECT_EQ(describe(descriptions, devices), FT_OK);
-    EXPECT_EQ(devices, 2U);
-    // In libusb's order, which need not be the bus order.
-    EXPECT_THAT((std::vector<std::string>{descriptions.text(0), descriptions.text(1)}),
-                UnorderedElementsAre("FT232R USB UART", "Single RS232-HS"));
-    EXPECT_TRUE(descriptions.untouched(2));
-}
-
-TEST_F(LibFtdiDriverTest, FillsNoMoreDescriptionsThanTheArrayHolds) {
-    bus_.plugIn(testing::ft232r(), 2);
-    bus_.plugIn(testing::ft232h(), 3);
-
-    Descriptions descriptions(1);
-    DWORD devices = 0;
-    EXPECT_EQ(describe(descriptions, devices), FT_OK);
-    EXPECT_EQ(devices, 2U);  // the count is of devices, not of descriptions filled
-    EXPECT_THAT(descriptions.text(0), AnyOf("FT232R USB UART", "Single RS232-HS"));
-    EXPECT_TRUE(descriptions.untouched(1));
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices), FT_OK);
+    // In libusb's order, which need not be the bus order; no serial numbers unless asked for.
+    EXPECT_THAT(descriptions(devices), UnorderedElementsAre("FT232R USB UART", "Single RS232-HS"));
+    EXPECT_EQ(devices[0].serial, "");
+    EXPECT_EQ(devices[1].serial, "");
 }
 
 TEST_F(LibFtdiDriverTest, LongProductStringIsCutToItsBuffer) {
@@ -101,74 +76,44 @@ TEST_F(LibFtdiDriverTest, LongProductStringIsCutToItsBuffer) {
     chip.product = std::string(100, 'P');
     bus_.plugIn(chip);
 
-    Descriptions descriptions(2);
-    DWORD devices = 0;
-    EXPECT_EQ(describe(descriptions, devices), FT_OK);
-    EXPECT_EQ(descriptions.text(0), std::string(kDescriptionBytes - 1, 'P'));
-    EXPECT_TRUE(descriptions.untouched(1));
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices), FT_OK);
+    ASSERT_EQ(devices.size(), 1U);
+    EXPECT_EQ(devices[0].description, std::string(kDescriptionBytes - 1, 'P'));
 }
 
 TEST_F(LibFtdiDriverTest, ChipWhoseStringsCanNotBeReadIsListedWithoutAName) {
     bus_.plugIn(testing::ft232r()).refuseStrings();
 
-    Descriptions descriptions(2);
-    DWORD devices = 0;
-    EXPECT_EQ(describe(descriptions, devices), FT_OK);
-    EXPECT_EQ(devices, 1U);
-    EXPECT_EQ(descriptions.text(0), "");
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices, true), FT_OK);
+    ASSERT_EQ(devices.size(), 1U);
+    EXPECT_EQ(devices[0].description, "");
+    EXPECT_EQ(devices[0].serial, "");
 }
 
 TEST_F(LibFtdiDriverTest, BusWithoutFtdiChipsFindsNoDevice) {
     bus_.plugInWithoutHandler(testing::usbMouse());
 
-    DWORD devices = 7;
-    EXPECT_EQ(count(devices), FT_DEVICE_NOT_FOUND);
-    Descriptions descriptions(2);
-    EXPECT_EQ(describe(descriptions, devices), FT_DEVICE_NOT_FOUND);
-    EXPECT_TRUE(descriptions.untouched(0));
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_TRUE(devices.empty());
     FT_HANDLE handle = nullptr;
     EXPECT_EQ(table_.open(table_.context, 0, &handle), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(handle, nullptr);
 }
 
-TEST_F(LibFtdiDriverTest, ListsSerialAndProductByIndexAndNothingPastTheLastChip) {
+TEST_F(LibFtdiDriverTest, ListsSerialAndProductOfEachChipTogether) {
     bus_.plugIn(testing::ft232r(), 2);
     bus_.plugIn(testing::ft232h(), 3);
-    std::vector<std::string> texts;
-    for (const DWORD what : {FT_OPEN_BY_SERIAL_NUMBER, FT_OPEN_BY_DESCRIPTION}) {
-        for (std::uintptr_t index = 0; index < 3; ++index) {
-            Descriptions one(1);
-            const FT_STATUS status =
-                table_.listDevices(table_.context, reinterpret_cast<void*>(index), one.pointers[0],
-                                   FT_LIST_BY_INDEX | what);
-            if (index == 2) {
-                EXPECT_EQ(status, FT_DEVICE_NOT_FOUND);
-                EXPECT_TRUE(one.untouched(0));
-            } else {
-                EXPECT_EQ(status, FT_OK);
-                texts.push_back(one.text(0));
-            }
-        }
-    }
-    // In libusb's order, which need not be the bus order, but the same for both strings.
-    const bool busOrder = texts[0] == "A50285BI";
-    EXPECT_EQ(texts, busOrder ? (std::vector<std::string>{"A50285BI", "FT6Z1XQ0", "FT232R USB UART",
-                                                          "Single RS232-HS"})
-                              : (std::vector<std::string>{"FT6Z1XQ0", "A50285BI", "Single RS232-HS",
-                                                          "FT232R USB UART"}));
-}
-
-TEST_F(LibFtdiDriverTest, OtherListingModesAreRefused) {
-    bus_.plugIn(testing::ft232r());
-    DWORD index = 0;
-    char description[kDescriptionBytes];
-    constexpr DWORD kByLocation = 4;
-    EXPECT_EQ(
-        table_.listDevices(table_.context, &index, description, FT_LIST_BY_INDEX | kByLocation),
-        FT_OTHER_ERROR);
-    EXPECT_EQ(table_.listDevices(table_.context, &index, description,
-                                 FT_LIST_ALL | FT_OPEN_BY_SERIAL_NUMBER),
-              FT_OTHER_ERROR);
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices, true), FT_OK);
+    ASSERT_EQ(devices.size(), 2U);
+    // In libusb's order, which need not be the bus order, but each serial with its product.
+    const bool busOrder = devices[0].serial == "A50285BI";
+    EXPECT_EQ(devices[busOrder ? 0 : 1].description, "FT232R USB UART");
+    EXPECT_EQ(devices[busOrder ? 1 : 0].serial, "FT6Z1XQ0");
+    EXPECT_EQ(devices[busOrder ? 1 : 0].description, "Single RS232-HS");
 }
 
 TEST_F(LibFtdiDriverTest, OpensWritesAndClosesTheFirstChip) {
@@ -181,12 +126,13 @@ TEST_F(LibFtdiDriverTest, OpensWritesAndClosesTheFirstChip) {
 
     auto slice = patternBytes(12800);
     DWORD written = 0;
-    EXPECT_EQ(table_.write(table_.context, handle, slice.data(), 12800, &written), FT_OK);
+    EXPECT_EQ(write(handle, slice.data(), 12800, written), FT_OK);
     EXPECT_EQ(written, 12800U);
     EXPECT_EQ(chip.receivedBytes(), slice);
     EXPECT_EQ(chip.bulkTransfers().size(), 1U);  // the largest slice still goes out whole
 
-    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+    EXPECT_EQ(close(handle), FT_OK);
+    EXPECT_EQ(confirmed_, 12800U);
     EXPECT_EQ(chip.interfaceReleases(), 1);
 }
 
@@ -215,20 +161,22 @@ TEST_P(FailedTransferTest, IsReportedByTheNextWriteOrByClose) {
     FT_HANDLE handle = nullptr;
     ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
     auto bytes = patternBytes(5 * 6400);
-    const auto write = [&](std::size_t slice, DWORD& written) {
-        return table_.write(table_.context, handle, bytes.data() + slice * 6400, 6400, &written);
+    const auto writeSlice = [&](std::size_t slice, DWORD& written) {
+        return write(handle, bytes.data() + slice * 6400, 6400, written);
     };
 
     DWORD written = 0;
-    EXPECT_EQ(write(0, written), FT_OK);
-    EXPECT_EQ(write(1, written), FT_OK);  // queued: its failure is not known yet
+    EXPECT_EQ(writeSlice(0, written), FT_OK);
+    EXPECT_EQ(writeSlice(1, written), FT_OK);  // queued: its failure is not known yet
     EXPECT_EQ(written, 6400U);
     written = 12345;
-    EXPECT_EQ(write(2, written), GetParam().status);  // reports it, and queues nothing
+    EXPECT_EQ(writeSlice(2, written), GetParam().status);  // reports it, and queues nothing
     EXPECT_EQ(written, 0U);
-    EXPECT_EQ(write(3, written), FT_OK);
-    EXPECT_EQ(write(4, written), FT_OK);
-    EXPECT_EQ(table_.close(table_.context, handle), GetParam().status);
+    EXPECT_EQ(confirmed_, 6400U);  // up to the slice that failed
+    EXPECT_EQ(writeSlice(3, written), FT_OK);
+    EXPECT_EQ(writeSlice(4, written), FT_OK);
+    EXPECT_EQ(close(handle), GetParam().status);
+    EXPECT_EQ(confirmed_, 3U * 6400U);  // the failed slice counted once reported; not the last
 
     EXPECT_EQ(chip.bulkTransfers().size(), 4U);
     auto expected = patternBytes(6400);
@@ -255,12 +203,11 @@ TEST_F(LibFtdiDriverTest, ShortTransferIsReportedByTheNextWriteWithItsCount) {
 
     std::vector<DWORD> written(3, 0);
     for (std::size_t slice = 0; slice < 3; ++slice) {
-        EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + slice * 6400, 6400,
-                               &written[slice]),
-                  FT_OK);
+        EXPECT_EQ(write(handle, bytes.data() + slice * 6400, 6400, written[slice]), FT_OK);
     }
     EXPECT_EQ(written, (std::vector<DWORD>{6400, 1000, 6400}));  // the second slice went out too
-    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+    EXPECT_EQ(close(handle), FT_OK);
+    EXPECT_EQ(confirmed_, 3U * 6400U);  // a short transfer is done with, never sent again
     bytes.erase(bytes.begin() + 1000, bytes.begin() + 6400);
     EXPECT_EQ(chip.receivedBytes(), bytes);
 }
@@ -278,22 +225,24 @@ TEST_P(UnplugTest, WriteAfterUnplugFindsNoDeviceAndTheChipPluggedBackOpensAnew) 
     FT_HANDLE handle = nullptr;
     ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
     DWORD written = 0;
-    EXPECT_EQ(table_.write(table_.context, handle, bytes.data(), 6400, &written), FT_OK);
+    EXPECT_EQ(write(handle, bytes.data(), 6400, written), FT_OK);
 
     bus_.unplug(chip);
-    DWORD devices = 0;
-    EXPECT_EQ(count(devices), FT_DEVICE_NOT_FOUND);
-    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 6400, 6400, &written),
-              FT_DEVICE_NOT_FOUND);
+    std::vector<ListedDevice> devices;
+    EXPECT_EQ(list(devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_EQ(write(handle, bytes.data() + 6400, 6400, written), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(written, 0U);
-    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);  // the failure was reported
+    // The slice the chip held never arrived: not confirmed.
+    EXPECT_EQ(confirmed_, sliceInFlight ? 0U : 6400U);
+    EXPECT_EQ(close(handle), FT_OK);  // the failure was reported
 
     bus_.plugBackIn(chip, 5);
-    EXPECT_EQ(count(devices), FT_OK);
-    EXPECT_EQ(devices, 1U);
+    EXPECT_EQ(list(devices), FT_OK);
+    EXPECT_EQ(devices.size(), 1U);
     ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
-    EXPECT_EQ(table_.write(table_.context, handle, bytes.data() + 12800, 6400, &written), FT_OK);
-    EXPECT_EQ(table_.close(table_.context, handle), FT_OK);
+    EXPECT_EQ(write(handle, bytes.data() + 12800, 6400, written), FT_OK);
+    EXPECT_EQ(close(handle), FT_OK);
+    EXPECT_EQ(confirmed_, 6400U);  // counted from the open
 
     bytes.erase(bytes.begin() + (sliceInFlight ? 0 : 6400), bytes.begin() + 12800);
     EXPECT_EQ(chip.receivedBytes(), bytes);
@@ -313,10 +262,10 @@ class TimedOutTransferTest : public LibFtdiDriverTest {
         EXPECT_EQ(timedTable_.open(timedTable_.context, 0, &handle), FT_OK);
         return handle;
     }
-    FT_STATUS write(FT_HANDLE handle, std::size_t slice) {
+    FT_STATUS writeSlice(FT_HANDLE handle, std::size_t slice) {
         DWORD written = 0;
-        const FT_STATUS status = timedTable_.write(timedTable_.context, handle,
-                                                   bytes_.data() + slice * 6400, 6400, &written);
+        const FT_STATUS status =
+            write(timedTable_, handle, bytes_.data() + slice * 6400, 6400, written);
         EXPECT_EQ(written, status == FT_OK ? 6400U : 0U);
         return status;
     }
@@ -338,14 +287,15 @@ class TimedOutTransferTest : public LibFtdiDriverTest {
 
 TEST_F(TimedOutTransferTest, ChipThatTakesNothingFailsTheWriteAfterFiveSecondsAndClose) {
     FT_HANDLE handle = openHeldChip();
-    EXPECT_EQ(write(handle, 0), FT_OK);
-    EXPECT_EQ(write(handle, 1), FT_OK);
-    EXPECT_EQ(write(handle, 2), FT_IO_ERROR);  // the first timed out: both were taken back
+    EXPECT_EQ(writeSlice(handle, 0), FT_OK);
+    EXPECT_EQ(writeSlice(handle, 1), FT_OK);
+    EXPECT_EQ(writeSlice(handle, 2), FT_IO_ERROR);  // the first timed out: both were taken back
+    EXPECT_EQ(confirmed_, 0U);
     EXPECT_GE(now_, std::chrono::milliseconds(5000));
     EXPECT_LT(now_, std::chrono::milliseconds(6000));
     EXPECT_EQ(chip_.discardedTransfers(), 2U);
-    EXPECT_EQ(write(handle, 3), FT_OK);
-    EXPECT_EQ(timedTable_.close(timedTable_.context, handle), FT_IO_ERROR);  // one more time-out
+    EXPECT_EQ(writeSlice(handle, 3), FT_OK);
+    EXPECT_EQ(close(timedTable_, handle), FT_IO_ERROR);  // one more time-out
     EXPECT_EQ(chip_.discardedTransfers(), 3U);
     EXPECT_EQ(chip_.bulkTransfers().size(), 3U);
     EXPECT_TRUE(chip_.receivedBytes().empty());
@@ -359,9 +309,10 @@ TEST_F(TimedOutTransferTest, TimeOutOfAQueuedTransferRunsFromWhenTheOneBeforeIsD
                {std::chrono::milliseconds(12000), 2}};
     FT_HANDLE handle = openHeldChip();
     for (std::size_t slice = 0; slice < 4; ++slice) {
-        EXPECT_EQ(write(handle, slice), FT_OK) << "slice " << slice;
+        EXPECT_EQ(writeSlice(handle, slice), FT_OK) << "slice " << slice;
     }
-    EXPECT_EQ(timedTable_.close(timedTable_.context, handle), FT_OK);
+    EXPECT_EQ(close(timedTable_, handle), FT_OK);
+    EXPECT_EQ(confirmed_, 4U * 6400U);
     EXPECT_EQ(chip_.discardedTransfers(), 0U);
     EXPECT_EQ(chip_.receivedBytes(), bytes_);
 }
@@ -369,9 +320,9 @@ TEST_F(TimedOutTransferTest, TimeOutOfAQueuedTransferRunsFromWhenTheOneBeforeIsD
 TEST_F(LibFtdiDriverTest, CallsWithoutAnOpenDeviceFailWithoutTouchingTheBus) {
     std::uint8_t byte = 0;
     DWORD written = 99;
-    EXPECT_EQ(table_.write(table_.context, nullptr, &byte, 1, &written), FT_INVALID_HANDLE);
+    EXPECT_EQ(write(nullptr, &byte, 1, written), FT_INVALID_HANDLE);
     EXPECT_EQ(written, 0U);
-    EXPECT_EQ(table_.close(table_.context, nullptr), FT_INVALID_HANDLE);
+    EXPECT_EQ(close(nullptr), FT_INVALID_HANDLE);
 }
 
 }  // namespace

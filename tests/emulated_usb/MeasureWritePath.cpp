@@ -25,11 +25,13 @@
 namespace {
 
 using iqfeeder::DriverTable;
-using iqfeeder::DWORD;
 using iqfeeder::FT_HANDLE;
 using iqfeeder::FT_STATUS;
 using iqfeeder::testing::EmulatedUsbBus;
 using iqfeeder::testing::UsbDeviceModel;
+
+// What the synchronous writes handed over since the open: each is done when it returns.
+std::uint64_t synchronousConfirmed = 0;
 
 // The write as it was: one bulk transfer per slice (libftdi1's chunk raised above the largest
 // slice), the call returning only once the transfer is back.
@@ -40,21 +42,27 @@ FT_STATUS openSynchronous(void*, int, FT_HANDLE* handle) {
         return iqfeeder::FT_DEVICE_NOT_OPENED;
     }
     ftdi_write_data_set_chunksize(context.get(), 65536);
+    synchronousConfirmed = 0;
     *handle = context.release();
     return iqfeeder::FT_OK;
 }
 
-FT_STATUS writeSynchronous(void*, FT_HANDLE handle, void* buffer, DWORD bytes, DWORD* written) {
+FT_STATUS writeSynchronous(void*, FT_HANDLE handle, const std::uint8_t* buffer, std::uint32_t bytes,
+                           iqfeeder::WriteReport& report) {
     const int sent =
-        ftdi_write_data(static_cast<ftdi_context*>(handle),
-                        static_cast<const unsigned char*>(buffer), static_cast<int>(bytes));
-    *written = sent < 0 ? 0 : static_cast<DWORD>(sent);
+        ftdi_write_data(static_cast<ftdi_context*>(handle), buffer, static_cast<int>(bytes));
+    report.taken = sent < 0 ? 0 : static_cast<std::uint32_t>(sent);
+    if (sent >= 0) {
+        synchronousConfirmed += bytes;
+    }
+    report.confirmed = synchronousConfirmed;
     return sent < 0 ? iqfeeder::FT_IO_ERROR : iqfeeder::FT_OK;
 }
 
-FT_STATUS closeSynchronous(void*, FT_HANDLE handle) {
+FT_STATUS closeSynchronous(void*, FT_HANDLE handle, std::uint64_t& confirmed) {
     const iqfeeder::FtdiContext context(static_cast<ftdi_context*>(handle));
     ftdi_usb_close(context.get());
+    confirmed = synchronousConfirmed;
     return iqfeeder::FT_OK;
 }
 

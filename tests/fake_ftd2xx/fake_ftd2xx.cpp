@@ -1,7 +1,8 @@
 // A stand-in for the maker's D2XX library, loaded by the real program at run time in the
 // end-to-end tests. Steered by environment variables so each test sets up its own device:
 //   FAKE_FTD2XX_DEVICES            number of attached devices (default 1); device i has the
-//                                  description "Fake Transmitter i" and the serial "FAKE000i"
+//                                  description "Fake Transmitter i" and the serial "FAKE000i";
+//                                  listed all at once by description, serials one by index
 //   FAKE_FTD2XX_OPEN_STATUS        status FT_Open returns (default 0)
 //   FAKE_FTD2XX_CAPTURE            file the accepted bytes are appended to
 //   FAKE_FTD2XX_LOG                file each call's name is appended to
@@ -57,8 +58,8 @@ constexpr DWORD kListNumberOnly = 0x80000000U;
 constexpr DWORD kListAllByDescription = 0x20000002U;
 constexpr DWORD kListByIndex = 0x40000000U;
 constexpr DWORD kBySerial = 1U;
-constexpr DWORD kByDescription = 2U;
 int deviceToken = 0;
+int devicesOpen = 0;
 // The log, while FAKE_FTD2XX_HOLD_LOG keeps it open.
 struct HeldLog {
     std::FILE* file = nullptr;
@@ -129,17 +130,16 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_ListDevices(void* arg1, void* ar
         *static_cast<DWORD*>(arg1) = count;
         return 0;
     }
-    if (flags == (kListByIndex | kBySerial) || flags == (kListByIndex | kByDescription)) {
-        // The index comes in place of the first pointer.
+    if (flags == (kListByIndex | kBySerial)) {
+        // The index comes in place of the first pointer. The maker's library answers this for an
+        // open device through the device itself, which may never return: the log says so.
         const auto index = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(arg1));
-        const bool serial = flags == (kListByIndex | kBySerial);
-        logCall(std::string("FT_ListDevices ") + (serial ? "serial " : "description ") +
-                std::to_string(index));
+        logCall("FT_ListDevices serial " + std::to_string(index) +
+                (devicesOpen > 0 ? " of an open device" : ""));
         if (index >= count) {
             return 2;
         }
-        std::snprintf(static_cast<char*>(arg2), 64, serial ? "FAKE%04u" : "Fake Transmitter %u",
-                      static_cast<unsigned>(index));
+        std::snprintf(static_cast<char*>(arg2), 64, "FAKE%04u", static_cast<unsigned>(index));
         return 0;
     }
     logCall("FT_ListDevices all");
@@ -161,6 +161,7 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Open(int index, FT_HANDLE* handl
                             : static_cast<FT_STATUS>(envNumber("FAKE_FTD2XX_OPEN_STATUS", 0));
     if (status == 0) {
         *handle = &deviceToken;
+        ++devicesOpen;
     }
     return status;
 }
@@ -229,7 +230,11 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Close(FT_HANDLE handle) {
     fake_ftd2xx_dependency();
 #endif
     logCall("FT_Close");
-    return handle == &deviceToken ? 0 : 1;
+    if (handle != &deviceToken) {
+        return 1;
+    }
+    --devicesOpen;
+    return 0;
 }
 #endif
 }

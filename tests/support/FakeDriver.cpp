@@ -30,112 +30,178 @@ std::uint64_t countNonZero(const std::uint8_t* data, std::size_t size) {
 DriverTable FakeDriver::table() {
     DriverTable table;
     table.context = this;
-    table.listDevices = [](void* self, void* arg1, void* arg2, DWORD flags) {
-        return static_cast<FakeDriver*>(self)->list(arg1, arg2, flags);
+    table.list = [](void* self, bool withSerials, std::vector<ListedDevice>& devices) {
+        return static_cast<FakeDriver*>(self)->list(withSerials, devices);
     };
     table.open = [](void* self, int index, FT_HANDLE* handle) {
         return static_cast<FakeDriver*>(self)->open(index, handle);
     };
-    table.write = [](void* self, FT_HANDLE handle, void* buffer, DWORD size, DWORD* written) {
-        return static_cast<FakeDriver*>(self)->write(handle, buffer, size, written);
+    table.write = [](void* self, FT_HANDLE handle, const std::uint8_t* data, std::uint32_t size,
+                     WriteReport& report) {
+        return static_cast<FakeDriver*>(self)->write(handle, data, size, report);
     };
-    table.close = [](void* self, FT_HANDLE handle) {
-        return static_cast<FakeDriver*>(self)->close(handle);
+    table.close = [](void* self, FT_HANDLE handle, std::uint64_t& confirmed) {
+        return static_cast<FakeDriver*>(self)->close(handle, confirmed);
     };
     return table;
 }
 
-FT_STATUS FakeDriver::list(void* arg1, void* arg2, DWORD flags) {
-    const auto count = static_cast<DWORD>(descriptions.size());
-    if (flags == FT_LIST_NUMBER_ONLY) {
-        calls.push_back("count");
-        if (countStatus == FT_OK) {
-            *static_cast<DWORD*>(arg1) = reportedCount.value_or(count);
-        }
-        return countStatus;
+FT_STATUS FakeDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
+    calls.push_back(withSerials ? "list with serials" : "list");
+    serialsAskedWhileOpen = serialsAskedWhileOpen || (withSerials && handleOpen);
+    devices.clear();
+    if (listStatus != FT_OK || unplugged || descriptions.empty()) {
+        return listStatus != FT_OK ? listStatus : FT_DEVICE_NOT_FOUND;
     }
-    if ((flags & FT_LIST_BY_INDEX) != 0) {
-        const auto index = reinterpret_cast<std::uintptr_t>(arg1);
-        const bool serial = flags == (FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-        calls.push_back((serial ? "serial " : "description ") + std::to_string(index));
-        const auto& texts = serial ? serials : descriptions;
-        if (listStatus != FT_OK || index >= descriptions.size() || index >= texts.size()) {
-            return listStatus == FT_OK ? FT_DEVICE_NOT_FOUND : listStatus;
-        }
-        std::strncpy(static_cast<char*>(arg2), texts[index].c_str(), kDescriptionBytes);
-        return FT_OK;
+    for (std::size_t i = 0; i < descriptions.size(); ++i) {
+        devices.push_back({descriptions[i], withSerials && i < serials.size() ? serials[i] : ""});
     }
-    calls.push_back("list");
-    if (flags != (FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION) || listStatus != FT_OK) {
-        return listStatus == FT_OK ? FT_OTHER_ERROR : listStatus;
-    }
-    // Like the real library, fill one buffer per device; count how many the caller offered so
-    // a test can see there was room for all of them.
-    auto** pointers = static_cast<char**>(arg1);
-    listBuffersOffered = 0;
-    while (pointers[listBuffersOffered] != nullptr) {
-        ++listBuffersOffered;
-    }
-    for (std::size_t i = 0; i < descriptions.size() && i < listBuffersOffered; ++i) {
-        const std::size_t length = std::min<std::size_t>(descriptions[i].size(), kDescriptionBytes);
-        std::memcpy(pointers[i], descriptions[i].data(), length);
-        if (length < kDescriptionBytes) {
-            pointers[i][length] = '\0';
-        }
-    }
-    *static_cast<DWORD*>(arg2) = count;
     return FT_OK;
 }
 
 FT_STATUS FakeDriver::open(int deviceIndex, FT_HANDLE* handle) {
     calls.push_back("open " + std::to_string(deviceIndex));
-    if (openStatus != FT_OK) {
-        return openStatus;
+    if (openStatus != FT_OK || unplugged) {
+        return openStatus != FT_OK ? openStatus : FT_DEVICE_NOT_OPENED;
     }
     *handle = &handleToken_;
     handleOpen = true;
+    queue_.clear();
+    confirmed_ = 0;
+    failure_.reset();
+    heldBack_ = 0;
     return FT_OK;
 }
 
-FT_STATUS FakeDriver::write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
-                            DWORD* bytesWritten) {
-    const std::size_t index = writeSizes.size();
-    calls.push_back("write " + std::to_string(bytesToWrite));
-    writeSizes.push_back(bytesToWrite);
-    if (!handleOpen || handle != &handleToken_) {
-        usedBadHandle = true;
-        return FT_INVALID_HANDLE;
-    }
-    const WriteResult result = writeResult ? writeResult(index) : WriteResult{};
-    if (result.status != FT_OK) {
-        *bytesWritten = 0;
-        return result.status;
-    }
-    const DWORD accepted =
+void FakeDriver::record(const std::uint8_t* data, std::uint32_t size, const WriteResult& result) {
+    const std::uint32_t accepted =
         result.accepted < 0
-            ? bytesToWrite
-            : static_cast<DWORD>(std::min<std::int64_t>(result.accepted, bytesToWrite));
-    const auto* data = static_cast<const std::uint8_t*>(buffer);
+            ? size
+            : static_cast<std::uint32_t>(std::min<std::int64_t>(result.accepted, size));
     if (keepBytes) {
         bytes.insert(bytes.end(), data, data + accepted);
     }
     byteCount += accepted;
     nonZeroBytes += countNonZero(data, accepted);
-    *bytesWritten = accepted;
+}
+
+void FakeDriver::completeOldest() {
+    const Queued done = std::move(queue_.front());
+    queue_.pop_front();
+    const auto size = static_cast<std::uint32_t>(done.bytes.size());
+    if (done.result.status == FT_OK) {
+        record(done.bytes.data(), size, done.result);
+    }
+    if (failure_) {
+        heldBack_ += size;
+    } else if (done.result.status != FT_OK) {
+        failure_ = done.result.status;
+        failedAt_ = confirmed_;
+        heldBack_ = size;
+    } else {
+        confirmed_ += size;
+    }
+}
+
+void FakeDriver::loseInFlight() {
+    for (const Queued& arrived : queue_) {
+        if (inFlightArrives && arrived.result.status == FT_OK) {
+            record(arrived.bytes.data(), static_cast<std::uint32_t>(arrived.bytes.size()),
+                   arrived.result);
+        }
+    }
+    queue_.clear();
+    failure_.reset();
+}
+
+std::optional<FT_STATUS> FakeDriver::takeFailure(std::uint64_t& confirmed) {
+    if (!failure_) {
+        return std::nullopt;
+    }
+    const FT_STATUS status = *failure_;
+    failure_.reset();
+    confirmed = failedAt_;
+    confirmed_ += heldBack_;
+    heldBack_ = 0;
+    // What is still on its way was covered by this report.
+    for (const Queued& covered : queue_) {
+        if (covered.result.status == FT_OK) {
+            record(covered.bytes.data(), static_cast<std::uint32_t>(covered.bytes.size()),
+                   covered.result);
+        }
+        confirmed_ += covered.bytes.size();
+    }
+    queue_.clear();
+    return status;
+}
+
+FT_STATUS FakeDriver::write(FT_HANDLE handle, const std::uint8_t* data, std::uint32_t size,
+                            WriteReport& report) {
+    const std::size_t index = writeSizes.size();
+    calls.push_back("write " + std::to_string(size));
+    writeSizes.push_back(size);
+    report = {};
+    report.confirmed = confirmed_;
+    if (!handleOpen || handle != &handleToken_) {
+        usedBadHandle = true;
+        return FT_INVALID_HANDLE;
+    }
+    const WriteResult result = writeResult ? writeResult(index) : WriteResult{};
+    if (unplugged) {
+        loseInFlight();
+        return FT_IO_ERROR;
+    }
+    if (confirmLag == 0) {
+        if (result.status != FT_OK) {
+            return result.status;
+        }
+        record(data, size, result);
+        confirmed_ += size;
+        report.taken =
+            result.accepted < 0
+                ? size
+                : static_cast<std::uint32_t>(std::min<std::int64_t>(result.accepted, size));
+    } else {
+        if (queue_.size() >= confirmLag) {
+            completeOldest();
+        }
+        if (const std::optional<FT_STATUS> failure = takeFailure(report.confirmed)) {
+            return *failure;
+        }
+        queue_.push_back({std::vector<std::uint8_t>(data, data + size), result});
+        report.taken = size;
+    }
+    report.confirmed = confirmed_;
     if (afterWrite) {
         afterWrite(index);
     }
     return FT_OK;
 }
 
-FT_STATUS FakeDriver::close(FT_HANDLE handle) {
+FT_STATUS FakeDriver::close(FT_HANDLE handle, std::uint64_t& confirmed) {
     calls.push_back("close");
+    confirmed = confirmed_;
     if (!handleOpen || handle != &handleToken_) {
         usedBadHandle = true;
         return FT_INVALID_HANDLE;
     }
     handleOpen = false;
-    return FT_OK;
+    if (unplugged) {
+        const bool lostSome = !queue_.empty() || failure_;
+        if (failure_) {
+            confirmed = failedAt_;
+        }
+        loseInFlight();
+        return lostSome ? FT_IO_ERROR : FT_OK;
+    }
+    while (!queue_.empty()) {
+        completeOldest();
+    }
+    const std::optional<FT_STATUS> failure = takeFailure(confirmed);
+    if (!failure) {
+        confirmed = confirmed_;
+    }
+    return failure.value_or(FT_OK);
 }
 
 }  // namespace iqfeeder::testing

@@ -1,14 +1,16 @@
-// An in-process test double of the four driver calls: scripted results, and a record of every
-// call and of every byte the device accepted.
+// An in-process test double of the driver operations: scripted results, and a record of every
+// call and of every byte the device confirmed. It can confirm late, as a driver that keeps
+// transfers in flight does.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 
 namespace iqfeeder::testing {
 
@@ -21,19 +23,25 @@ struct WriteResult {
 class FakeDriver {
   public:
     // Listing.
-    FT_STATUS countStatus = FT_OK;
     FT_STATUS listStatus = FT_OK;
     std::vector<std::string> descriptions{"USB <-> Serial"};
-    // Serial numbers by index, for the listing by index; a device past its end has none.
+    // Serial numbers by index; a device past its end has none.
     std::vector<std::string> serials{"A0000001"};
-    // The count the listing reports when it is not the number of descriptions.
-    std::optional<DWORD> reportedCount;
     // Open.
     FT_STATUS openStatus = FT_OK;
     // Decides each write by its 0-based index over the run; every write succeeds by default.
+    // With confirmations late, a failure is told when the slice would have been confirmed.
     std::function<WriteResult(std::size_t writeIndex)> writeResult;
     // Runs after each accepted write, e.g. to let a simulated producer append to the input.
     std::function<void(std::size_t writeIndex)> afterWrite;
+    // Slices on their way before the chip confirms one: 0 confirms each write at once.
+    std::size_t confirmLag = 0;
+    // Gone: the listing finds nothing, the open fails, and every write fails, as do the slices
+    // still on their way.
+    bool unplugged = false;
+    // Whether the chip got those slices all the same, only unconfirmed (so they may arrive
+    // twice), or never.
+    bool inFlightArrives = false;
     // Keep the accepted bytes (off for runs that send hundreds of megabytes).
     bool keepBytes = true;
 
@@ -45,17 +53,33 @@ class FakeDriver {
     std::uint64_t nonZeroBytes = 0;
     bool handleOpen = false;
     bool usedBadHandle = false;
-    std::size_t listBuffersOffered = 0;
+    bool serialsAskedWhileOpen = false;
 
     DriverTable table();
 
   private:
-    FT_STATUS list(void* arg1, void* arg2, DWORD flags);
+    struct Queued {
+        std::vector<std::uint8_t> bytes;
+        WriteResult result;
+    };
+
+    FT_STATUS list(bool withSerials, std::vector<ListedDevice>& devices);
     FT_STATUS open(int deviceIndex, FT_HANDLE* handle);
-    FT_STATUS write(FT_HANDLE handle, void* buffer, DWORD bytesToWrite, DWORD* bytesWritten);
-    FT_STATUS close(FT_HANDLE handle);
+    FT_STATUS write(FT_HANDLE handle, const std::uint8_t* data, std::uint32_t size,
+                    WriteReport& report);
+    FT_STATUS close(FT_HANDLE handle, std::uint64_t& confirmed);
+    void record(const std::uint8_t* data, std::uint32_t size, const WriteResult& result);
+    void completeOldest();
+    void loseInFlight();
+    // The failure a completion found, told once; the transfers behind it count as done.
+    std::optional<FT_STATUS> takeFailure(std::uint64_t& confirmed);
 
     int handleToken_ = 0;
+    std::deque<Queued> queue_;
+    std::uint64_t confirmed_ = 0;
+    std::optional<FT_STATUS> failure_;
+    std::uint64_t failedAt_ = 0;
+    std::uint64_t heldBack_ = 0;
 };
 
 }  // namespace iqfeeder::testing

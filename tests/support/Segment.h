@@ -2,6 +2,7 @@
 // offset of the pattern file, or filler zeros.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,6 +32,30 @@ inline void appendSegment(std::vector<std::uint8_t>& bytes, const Segment& segme
     }
     const auto pattern = patternBytes(segment.length, segment.offset);
     bytes.insert(bytes.end(), pattern.begin(), pattern.end());
+}
+
+// Whether `sent` is `expected` sent to its end with at most one rewind at a slice boundary, of
+// at most `mostSlicesAgain` slices: so nothing of it was skipped, and nothing else sent.
+inline bool sentWithOneRewind(const std::vector<std::uint8_t>& sent,
+                              const std::vector<std::uint8_t>& expected, std::size_t slice,
+                              std::size_t mostSlicesAgain = SIZE_MAX) {
+    if (sent == expected) {
+        return true;
+    }
+    if (sent.size() <= expected.size() || (sent.size() - expected.size()) % slice != 0 ||
+        (sent.size() - expected.size()) / slice > mostSlicesAgain) {
+        return false;
+    }
+    const std::size_t again = sent.size() - expected.size();
+    for (std::size_t split = again; split <= expected.size(); split += slice) {
+        const auto resumed = sent.begin() + static_cast<std::ptrdiff_t>(split);
+        if (std::equal(sent.begin(), resumed, expected.begin()) &&
+            std::equal(resumed, sent.end(),
+                       expected.begin() + static_cast<std::ptrdiff_t>(split - again))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 inline std::vector<std::uint8_t> bytesOf(const std::vector<Segment>& segments) {
