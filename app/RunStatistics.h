@@ -15,14 +15,9 @@
 #include "app/RunObserver.h"
 #include "common/Console.h"
 #include "device/DeviceLink.h"
+#include "stream/InputKind.h"
 
 namespace iqfeeder {
-
-// What a live pass saw of its file.
-struct LiveFigures {
-    std::int64_t fileSize = 0;
-    std::int64_t backlog = 0;  // bytes written but not yet read
-};
 
 struct StatisticsSettings {
     bool printLines = true;

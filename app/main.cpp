@@ -11,13 +11,13 @@
 #include "app/ServiceMonitor.h"
 #include "app/ServiceNotifier.h"
 #include "app/StopSignal.h"
-#include "app/StreamInput.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"
 #include "common/JournalFilter.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
+#include "stream/StreamInput.h"
 
 namespace {
 
@@ -25,6 +25,25 @@ std::uint64_t monotonicMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+// --help and --version: their text is all they do, so text that can't be written fails them.
+int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& unicodeConsole) {
+    if (unicodeConsole.routesStandardOutput()) {
+        std::cout << text << std::flush;
+        return std::cout ? 0 : 1;
+    }
+    std::string failure;
+    {
+        iqfeeder::ConsoleOutput output(1,
+                                       [&failure](const std::string& reason) { failure = reason; });
+        output.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    if (failure.empty()) {
+        return 0;
+    }
+    std::cerr << "iqfeeder: standard output: " << failure << "\n";
+    return 1;
 }
 
 struct SummarySource {
@@ -62,12 +81,20 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         errorJournal.emplace(std::cerr, *progress);
     }
     iqfeeder::Console diagnostics(progress ? errorJournal->stream : std::cerr, sharedScreen);
-    iqfeeder::ConsoleOutput output(1, [&diagnostics](const std::string& reason) {
-        diagnostics.print(
-            "iqfeeder: standard output: %s; console output is dropped from here "
-            "on, the transmission goes on\n",
-            reason.c_str());
-    });
+    const bool listing = commandLine.action == iqfeeder::CommandLine::Action::List;
+    bool outputFailed = false;
+    iqfeeder::ConsoleOutput output(
+        1, [&diagnostics, &outputFailed, listing](const std::string& reason) {
+            outputFailed = true;
+            if (listing) {
+                diagnostics.print("iqfeeder: standard output: %s\n", reason.c_str());
+                return;
+            }
+            diagnostics.print(
+                "iqfeeder: standard output: %s; console output is dropped from here "
+                "on, the transmission goes on\n",
+                reason.c_str());
+        });
     // A Windows console shows text written to it in UTF-16, through std::cout.
     std::ostream outputStream(&output);
     std::ostream& standardOutput = unicodeConsole.routesStandardOutput() ? std::cout : outputStream;
@@ -78,6 +105,9 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     iqfeeder::Console console(progress ? outputJournal->stream : standardOutput, onTerminal);
     if (sharedScreen) {
         console.shareScreenWith(diagnostics);
+    }
+    if (onTerminal) {
+        console.setColumns(iqfeeder::standardOutputColumns);
     }
 
     // Under a service manager that listens: ready, status, and alive between driver calls and
@@ -95,8 +125,10 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
 
     const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console, diagnostics, stopQuery);
-    if (commandLine.action == iqfeeder::CommandLine::Action::List) {
-        return device.printDeviceTable() > 0 ? 0 : 1;
+    if (listing) {
+        // The table is all a listing does: not shown, it failed.
+        const bool listed = device.printDeviceTable() > 0;
+        return listed && !outputFailed ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
@@ -142,11 +174,9 @@ int main(int argc, char** argv) {
             std::cerr << iqfeeder::usageErrorText(commandLine);
             return 2;
         case iqfeeder::CommandLine::Action::Help:
-            std::cout << iqfeeder::helpText();
-            return 0;
+            return printInformation(iqfeeder::helpText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::Version:
-            std::cout << iqfeeder::versionText();
-            return 0;
+            return printInformation(iqfeeder::versionText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::List:
         case iqfeeder::CommandLine::Action::Run:
             break;

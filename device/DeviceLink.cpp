@@ -1,5 +1,7 @@
 #include "device/DeviceLink.h"
 
+#include "common/ConsoleLines.h"
+
 namespace iqfeeder {
 
 void DeviceLink::openDevice(const DeviceChoice& choice) {
@@ -23,7 +25,7 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
         sayHowItReconnects();
         return;
     }
-    console_.print("Can't open FTDI Device.\n");
+    console_.print("%s", lines::kCantOpenDevice);
     if (reconnecting_) {
         // Looked for by what the operator asked for: the serial, or the index.
         openedIndex_ = choice.serial.empty() ? choice.index : 0;
@@ -155,7 +157,7 @@ DeviceLink::SliceOutcome DeviceLink::writeSlice(const std::uint8_t* bytes, std::
         counters_.bytesAccepted += taken;
         if (taken != size) {
             ++counters_.shortWrites;
-            console_.print("FT_W32_WriteFile TimeOut\n");
+            console_.print("%s", lines::kWriteTimedOut);
         }
         return SliceOutcome::Taken;
     }
@@ -169,7 +171,7 @@ DeviceLink::SliceOutcome DeviceLink::writeSlice(const std::uint8_t* bytes, std::
         return SliceOutcome::Lost;
     }
     window_.giveUp();
-    console_.print("FT_W32_WriteFile Failed\n");
+    console_.print("%s", lines::kWriteFailed);
     return failedBuffer == buffer ? SliceOutcome::FailedHere : SliceOutcome::FailedEarlier;
 }
 
@@ -186,7 +188,7 @@ SendResult DeviceLink::sendBuffer(const std::uint8_t* buffer, std::uint32_t buff
     }
     if (!open_) {
         ++counters_.failedWrites;
-        console_.print("FT_W32_WriteFile Failed\n");
+        console_.print("%s", lines::kWriteFailed);
         result.failed = true;
         return result;
     }
@@ -258,7 +260,7 @@ void DeviceLink::closeDevice() {
         return;
     }
     window_.giveUp();
-    console_.print("FT_W32_WriteFile Failed\n");
+    console_.print("%s", lines::kWriteFailed);
 }
 
 }  // namespace iqfeeder

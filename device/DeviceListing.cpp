@@ -1,12 +1,13 @@
 // DeviceLink's listing: the device list at start, the search by serial number, and the table
 // of every attached device.
+#include "common/ConsoleLines.h"
 #include "device/DeviceLink.h"
 
 namespace iqfeeder {
 
 void DeviceLink::sayNoDevices() {
-    console_.print("Failed to find any FTDI devices.....!\n");
-    console_.print("Please exit.............\n");
+    console_.print("%s", lines::kNoDevices);
+    console_.print("%s", lines::kPleaseExit);
 }
 
 void DeviceLink::listDevices() {
@@ -18,12 +19,12 @@ void DeviceLink::listDevices() {
         return;
     }
     listed_ = true;
-    console_.print("\nDevices connected:\n");
-    console_.print("0: %s\n", listing_[0].description.c_str());
+    console_.print("%s", lines::kDevicesConnected);
+    console_.print(lines::kFirstDevice, listing_[0].description.c_str());
     if (listing_.size() > 1) {
-        console_.print("1: %s\n", listing_[1].description.c_str());
+        console_.print(lines::kSecondDevice, listing_[1].description.c_str());
     }
-    console_.print("\n");
+    console_.print("%s", lines::kDevicesEnd);
 }
 
 int DeviceLink::findSerial(const std::string& serial) {

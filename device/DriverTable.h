@@ -30,7 +30,7 @@ struct DriverTable {
     void* context = nullptr;
     // The attached devices in index order, serial numbers read only when asked for (and never
     // of an open device). FT_OK only with at least one device.
-    FT_STATUS (*list)
+    FT_STATUS(*list)
     (void* context, bool withSerials, std::vector<ListedDevice>& devices) = nullptr;
     FT_STATUS (*open)(void* context, int index, FT_HANDLE* handle) = nullptr;
     // A failure may be one of an earlier slice still on its way, reported now; the slice handed

@@ -21,6 +21,7 @@
 #include "common/Console.h"
 #include "device/DeviceLink.h"
 #include "device/DriverTable.h"
+#include "stream/LiveFileInput.h"
 
 namespace {
 

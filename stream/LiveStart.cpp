@@ -5,59 +5,59 @@
 namespace iqfeeder {
 namespace {
 
-void beginWait(RunState& state, std::int64_t baseline) {
-    state.liveWaiting = true;
-    state.liveWaitSaid = false;
-    state.liveBaseline = baseline;
+void beginWait(LiveWait& wait, std::int64_t baseline) {
+    wait.waiting = true;
+    wait.said = false;
+    wait.baseline = baseline;
 }
 
 }  // namespace
 
-LiveStart startLivePass(RunState& state, InputFile& file, Console& console) {
-    if (!state.liveWaiting && state.fileSize < state.liveLastSize) {
+LiveStart startLivePass(RunState& state, LiveWait& wait, InputFile& file, Console& console) {
+    if (!wait.waiting && state.fileSize < wait.lastSize) {
         console.print("Input file %s shrank: waiting for it to grow.....\n",
                       state.inputPath.c_str());
-        beginWait(state, state.fileSize);
-        state.liveWaitSaid = true;
+        beginWait(wait, state.fileSize);
+        wait.said = true;
     }
-    if (state.liveWaiting) {
-        if (state.liveBaseline < 0 || state.fileSize < state.liveBaseline) {
+    if (wait.waiting) {
+        if (wait.baseline < 0 || state.fileSize < wait.baseline) {
             // The first look, or cut again while waited on: the wait starts from here.
-            const bool said = state.liveWaitSaid;
-            beginWait(state, state.fileSize);
-            state.liveWaitSaid = said;
+            const bool said = wait.said;
+            beginWait(wait, state.fileSize);
+            wait.said = said;
             return LiveStart::Wait;
         }
-        if (state.fileSize == state.liveBaseline) {
-            if (!state.liveWaitSaid) {
+        if (state.fileSize == wait.baseline) {
+            if (!wait.said) {
                 console.print("Waiting for %s to grow.....\n", state.inputPath.c_str());
-                state.liveWaitSaid = true;
+                wait.said = true;
             }
             return LiveStart::Wait;
         }
-        state.liveWaiting = false;
-        state.liveFloor = state.liveBaseline;
-        state.readPosition = std::max(
-            state.fileSize - static_cast<std::int64_t>(kInitialBufferSize), state.liveFloor);
+        wait.waiting = false;
+        wait.floor = wait.baseline;
+        state.readPosition =
+            std::max(state.fileSize - static_cast<std::int64_t>(kInitialBufferSize), wait.floor);
     }
-    state.liveLastSize = state.fileSize;
+    wait.lastSize = state.fileSize;
     file.seekTo(state.readPosition);
     return LiveStart::Follow;
 }
 
-void waitForLiveFile(RunState& state, Console& console) {
-    if (!state.liveWaiting || state.liveBaseline != 0) {
-        beginWait(state, 0);
+void waitForLiveFile(const RunState& state, LiveWait& wait, Console& console) {
+    if (!wait.waiting || wait.baseline != 0) {
+        beginWait(wait, 0);
     }
-    if (!state.liveWaitSaid) {
+    if (!wait.said) {
         console.print("Waiting for %s to be created.....\n", state.inputPath.c_str());
-        state.liveWaitSaid = true;
+        wait.said = true;
     }
 }
 
-void holdAboveLiveFloor(RunState& state, InputFile& file) {
-    if (state.readPosition < state.liveFloor) {
-        state.readPosition = state.liveFloor;
+void holdAboveLiveFloor(RunState& state, const LiveWait& wait, InputFile& file) {
+    if (state.readPosition < wait.floor) {
+        state.readPosition = wait.floor;
         file.seekTo(state.readPosition);
     }
 }

@@ -248,6 +248,20 @@ INSTANTIATE_TEST_SUITE_P(
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32
+// Standard output on a full disk: an action whose output is all it does fails, and says why
+// without speaking of a transmission.
+TEST_F(ProgramTest, InformationThatCannotBeShownFailsWithTheReason) {
+    for (const char* action : {"--help", "--version", "--list"}) {
+        testing::ChildOptions options;
+        options.stdoutFile = "/dev/full";
+        const auto result = testing::runChild({program_, action}, environment_, options);
+        EXPECT_EQ(result.exitStatus, 1) << action;
+        EXPECT_EQ(result.err, "iqfeeder: standard output: No space left on device\n") << action;
+    }
+}
+#endif
+
 struct StopCase {
     const char* name;
     int signal;  // on Windows, Ctrl-Break whatever this says

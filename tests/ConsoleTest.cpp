@@ -90,6 +90,7 @@ struct ScreenCase {
     bool onTerminal;
     std::vector<std::string> messages;
     std::string expected;
+    std::size_t columns = 0;  // the terminal's width; 0: not known
     std::optional<std::uint32_t> journal = std::nullopt;
     std::vector<std::uint64_t> atMs = {};
 };
@@ -108,6 +109,8 @@ TEST_P(ConsoleScreenTest, PadsOnlyWhatWouldLeaveAResidue) {
         out, [&nowMs] { return nowMs; }, c.journal.value_or(0));
     std::ostream journalStream(&journal);
     Console console(c.journal ? journalStream : out, c.onTerminal);
+    const std::size_t columns = c.columns;
+    console.setColumns([columns] { return columns; });
     for (std::size_t i = 0; i < c.messages.size(); ++i) {
         nowMs = i < c.atMs.size() ? c.atMs[i] : nowMs;
         console.print("%s", c.messages[i].c_str());
@@ -140,19 +143,34 @@ INSTANTIATE_TEST_SUITE_P(
         ScreenCase{"RedirectedBytesAsPrinted",
                    false,
                    {kProgress, "File sent.\n"},
-                   kProgress + "File sent.\n"},
+                   kProgress + "File sent.\n",
+                   20},
+        // 20 columns: each progress line keeps 19, so none wraps and the next covers it.
+        ScreenCase{
+            "NarrowTerminalCutsTheRepeatingLine",
+            true,
+            {kProgress, "Sent 1\r", "File sent, all of it.\n"},
+            "Using pre-recorded \rSent 1" + std::string(13, ' ') + "\rFile sent, all of it.\n",
+            20},
+        ScreenCase{"LinesFittingTheWidthStayWhole",
+                   true,
+                   {"Delay: 625ms\r", "Delay: 62ms\r"},
+                   "Delay: 625ms\rDelay: 62ms \r",
+                   13},
         // A log: the status line once a minute as a whole line, and no empty lines.
         ScreenCase{"JournalPacesTheStatusLine",
                    false,
                    {"Sending.....\n\n", "Delay: 250ms\r", "Delay: 62ms\r", "Delay: 0ms\r",
                     "\nDelay too high\n", "Delay: 1ms\r", "Delay: 2ms\r"},
                    "Sending.....\nDelay: 250ms\nDelay too high\nDelay: 1ms\n",
+                   0,
                    60,
                    {0, 0, 30000, 59999, 60000, 60000, 119999}},
         ScreenCase{"JournalWithoutProgress",
                    false,
                    {kProgress, kProgress, "File sent.\n"},
                    "File sent.\n",
+                   0,
                    0,
                    {0, 90000, 90000}},
         // Said when it first comes, then once a minute with its count while it goes on; gone
@@ -163,6 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Other\n", "Failed\n", "Failed\n"},
                    "Failed\nFailed (2 more times)\nFailed (1 more time)\nOther\nOther\nFailed\n"
                    "Failed (1 more time)\n",
+                   0,
                    0,
                    {0, 1000, 2000, 60000, 61000, 180000, 250000, 260000, 270000}}),
     [](const auto& info) { return std::string(info.param.name); });
