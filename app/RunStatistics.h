@@ -2,7 +2,8 @@
 // at (in the last second and on average) and, for a live file, the encoder's rate (the file's
 // growth) and the backlog as time at the device's rate, with the counts of what the run had to
 // do. When over the last 10 s the two rates of a live run differ by more than 1 %, a line says
-// which side is faster, what follows and what to change. All times come from the run's clock.
+// which side is faster, what follows and what to change. A network input adds its own rate and
+// the datagrams the kernel dropped. All times come from the run's clock.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "common/Console.h"
 #include "device/DeviceLink.h"
+#include "stream/NetworkInput.h"
 
 namespace iqfeeder {
 
@@ -29,6 +31,8 @@ class RunStatistics {
 
     void countStepBack() { ++stepBacks_; }
     void countJump() { ++jumps_; }
+    // A network input's figures as they stand, for the next line.
+    void noteNetwork(const NetworkFigures& figures) { network_ = figures; }
     // After every pass and every wait; prints when a second has passed since the last line.
     void update(std::uint64_t nowMs, const DeviceCounters& device, const LiveFigures* live);
     // The same figures over the whole run, once at its end.
@@ -39,10 +43,13 @@ class RunStatistics {
         std::uint64_t atMs;
         std::uint64_t deviceBytes;
         std::optional<LiveFigures> live;
+        std::uint64_t networkBytes = 0;
     };
     enum class Verdict { None, EncoderSlower, EncoderFaster };
 
     void advise(const Sample& now);
+    // "; network RATE" and the drops, or "" without a network input.
+    std::string networkText(double rate) const;
     void printCounts(const char* lead, const DeviceCounters& device, double deviceRate,
                      double averageRate, const char* liveText) const;
 
@@ -50,6 +57,7 @@ class RunStatistics {
     std::uint64_t startMs_;
     std::uint64_t stepBacks_ = 0;
     std::uint64_t jumps_ = 0;
+    std::optional<NetworkFigures> network_;
     std::deque<Sample> samples_;  // one a line, as far back as the advice looks
     Verdict verdict_ = Verdict::None;
 };

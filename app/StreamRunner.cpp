@@ -42,7 +42,9 @@ int StreamRunner::run(const RunOptions& options) {
     if (options.stats) {
         statistics_.emplace(diagnostics_, now());
     }
-    const int status = isStreamPath(state_.inputPath) ? runStream() : runFile();
+    const int status = options.network                  ? runNetwork(*options.network)
+                       : isStreamPath(state_.inputPath) ? runStream()
+                                                        : runFile();
     if (statistics_) {
         statistics_->summary(now(), device_.counters());
     }

@@ -74,6 +74,8 @@ class StreamRunner {
     PassOutcome runRepeatPass(InputFile& file);
     // Standard input or a FIFO, from its start to its end.
     int runStream();
+    // A network input, sender after sender, until stopped.
+    int runNetwork(const NetworkOperand& operand);
     std::int64_t measure(InputFile& file) const;
     std::uint64_t now() const { return clock_ ? clock_() : 0; }
     // Sends a pass buffer; one that did not reach the device waits its nominal time.
