@@ -45,6 +45,7 @@ int StreamRunner::runNetwork(const NetworkOperand& operand) {
             while (send(buffer.get(), bufferSize).lost && !stopping()) {
                 waitForDevice();
             }
+            input.sayEnding();
             noteFigures();
         }
         if (status == NetworkInput::ReadStatus::Failed) {

@@ -50,6 +50,9 @@ class NetworkInput {
     // sent; the next read takes the next sender.
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                     const WaitHooks& hooks);
+    // The line for the sender that ended with the last buffer, once that buffer has gone out
+    // (else at the next read).
+    void sayEnding();
     std::string errorText() const { return error_; }
     NetworkFigures figures() const { return figures_; }
 
@@ -57,8 +60,6 @@ class NetworkInput {
     enum class Step { Done, Retry, Stopped, Failed };
     enum class Ending { None, Ended, Lost };
 
-    // The line for the sender that ended with the last buffer, once that buffer has gone out.
-    void sayEnding();
     void endSender(Ending how, int error);
     Step connect(const WaitHooks& hooks);
     Step accept(const WaitHooks& hooks);
