@@ -235,11 +235,17 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
         if (got < 0 && error == 0) {
             continue;  // woken for nothing
         }
+        const bool sentNothing = senderBytes_ == 0;
         endSender(got == 0 ? Ending::Ended : Ending::Lost, error);
         if (delivered > 0) {
             return ReadStatus::SenderEnded;
         }
         sayEnding();
+        // A server that closes at once, again and again, is not connected to in a spin.
+        if (sentNothing && operand_.kind == NetworkOperand::Kind::TcpClient &&
+            waitFor(net::Socket{}, false, hooks, kRetryEveryMs) == net::Socket::Wait::Stopped) {
+            return ReadStatus::Stopped;
+        }
     }
     return ReadStatus::Full;
 }

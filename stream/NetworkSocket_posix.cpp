@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,6 +113,15 @@ bool Socket::open(const Address& address, bool datagram, int& error) {
     // An IPv6 address means that address alone, never IPv4 as well.
     if (valid() && family(address) == AF_INET6) {
         (void)setOption(handle_, IPPROTO_IPV6, IPV6_V6ONLY, 1);
+    }
+    // A sender whose host vanished (a cable pulled, a crash) is found lost within some 15 s,
+    // rather than waited for for ever with the next one in the backlog. Accepted connections
+    // inherit it from the listener.
+    if (valid() && !datagram) {
+        (void)setOption(handle_, SOL_SOCKET, SO_KEEPALIVE, 1);
+        (void)setOption(handle_, IPPROTO_TCP, TCP_KEEPIDLE, 5);
+        (void)setOption(handle_, IPPROTO_TCP, TCP_KEEPINTVL, 2);
+        (void)setOption(handle_, IPPROTO_TCP, TCP_KEEPCNT, 4);
     }
     return valid();
 }
