@@ -90,11 +90,6 @@ void NetworkInput::endSender(Ending how, int error) {
     }
 }
 
-bool NetworkInput::fail(int error) {
-    error_ = systemErrorText(error);
-    return false;
-}
-
 net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
                                         const WaitHooks& hooks, std::uint32_t quietMs) {
     std::uint32_t waited = 0;

@@ -71,13 +71,12 @@ class NetworkInput {
     ReadStatus readDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                              const WaitHooks& hooks);
     void cannotConnect(int error, const std::string& why);
-    bool fail(int error);
 
     NetworkOperand operand_;
     std::string text_;
     Console& console_;
     Console& diagnostics_;
-    net::Networking networking_;
+    [[maybe_unused]] net::Networking networking_;  // does something on Windows only
     net::Socket listener_;  // a listener's, or UDP's
     net::Socket connection_;
     bool haveSender_ = false;

@@ -52,7 +52,9 @@ std::optional<NetworkOperand> parseNetworkOperand(const std::string& operand, st
     std::string rest = operand.substr(schemeEnd + 3);
     const std::size_t queryStart = rest.find('?');
     const std::string query = queryStart == std::string::npos ? "" : rest.substr(queryStart + 1);
-    rest = rest.substr(0, queryStart);
+    if (queryStart != std::string::npos) {
+        rest.resize(queryStart);
+    }
     if (rest.ends_with('/')) {
         rest.pop_back();  // "tcp://host:5000/?listen", as ffmpeg takes it too
     }

@@ -102,8 +102,12 @@ class Socket {
 // Sockets usable while it lives (Winsock's start and cleanup; nothing elsewhere).
 class Networking {
   public:
+#ifdef _WIN32
     Networking();
     ~Networking();
+#else
+    Networking() = default;
+#endif
     Networking(const Networking&) = delete;
     Networking& operator=(const Networking&) = delete;
 };

@@ -197,6 +197,7 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, int& error) const {
     return got;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): recvmsg writes it, through the iovec
 long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
                          std::uint32_t& droppedTotal, int& error) const {
     iovec part{buffer, size};
@@ -246,8 +247,5 @@ Socket::Wait Socket::wait(bool writing, std::uint32_t timeoutMs,
     }
     return Wait::TimedOut;
 }
-
-Networking::Networking() = default;
-Networking::~Networking() = default;
 
 }  // namespace iqfeeder::net

@@ -42,6 +42,12 @@ int lastError() {
     return ::WSAGetLastError();
 }
 
+// Not inherited by anything the process starts.
+void keepFromChildren(SOCKET socket) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a SOCKET is a kernel handle
+    (void)::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+}
+
 bool notAnError(int error) {
     return error == WSAEWOULDBLOCK || error == WSAEINTR;
 }
@@ -107,8 +113,7 @@ bool Socket::open(const Address& address, bool datagram, int& error) {
         return false;
     }
     handle_ = static_cast<Handle>(socket);
-    // Not inherited by anything the process starts, and never blocking.
-    (void)::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    keepFromChildren(socket);
     u_long nonBlocking = 1;
     (void)::ioctlsocket(socket, FIONBIO, &nonBlocking);
     if (family(address) == AF_INET6) {
@@ -208,7 +213,7 @@ Socket Socket::accept(Address& peer, int& error) const {
     }
     taken.handle_ = static_cast<Handle>(socket);
     peer.length = static_cast<std::uint32_t>(length);
-    (void)::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+    keepFromChildren(socket);
     u_long nonBlocking = 1;
     (void)::ioctlsocket(socket, FIONBIO, &nonBlocking);
     error = 0;
