@@ -77,7 +77,7 @@ class NetworkInput {
     Console& console_;
     Console& diagnostics_;
     [[maybe_unused]] net::Networking networking_;  // does something on Windows only
-    net::Socket listener_;  // a listener's, or UDP's
+    net::Socket listener_;                         // a listener's, or UDP's
     net::Socket connection_;
     bool haveSender_ = false;
     net::Address sender_;
