@@ -5,51 +5,15 @@
 #include <limits>
 #include <optional>
 
+#include "app/CommandLineOptions.h"
 #include "stream/NetworkOperand.h"
 
 namespace iqfeeder {
 namespace {
 
-enum class OptionId {
-    Help,
-    Version,
-    List,
-    Device,
-    Serial,
-    Driver,
-    Repeat,
-    Stats,
-    Reconnect,
-    Unlimited
-};
-
-struct Option {
-    char shortName;
-    const char* longName;
-    const char* valueName;  // null for an option that takes no value
-    OptionId id;
-    const char* help;  // its one line of --help
-};
-
-constexpr Option kOptions[] = {
-    {'d', "device", "N", OptionId::Device, "open the device with index N (see --list), not 0"},
-    {'s', "serial", "SERIAL", OptionId::Serial, "open the device with this exact serial number"},
-    {'l', "list", nullptr, OptionId::List, "list the attached devices: index, serial, description"},
-    {'r', "repeat", "N", OptionId::Repeat,
-     "send a recording N times in all, end to end (0: until stopped)"},
-    {'S', "stats", nullptr, OptionId::Stats,
-     "device and encoder rates, and advice, once a second on stderr"},
-    {'R', "reconnect", nullptr, OptionId::Reconnect,
-     "look for a device that is gone (or not there yet) every second"},
-    {'u', "unlimited", nullptr, OptionId::Unlimited,
-     "no end at 500000000 bytes, and files past 2 GiB followed in full"},
-    {'D', "driver", "NAME", OptionId::Driver,
-     "maker, libftdi1 or none (default: maker's library, else libftdi1)"},
-    {'h', "help", nullptr, OptionId::Help, "show this help and exit"},
-    {'V', "version", nullptr, OptionId::Version, "show the version and exit"},
-};
 constexpr std::size_t kHelpColumn = 24;
 constexpr std::uint64_t kMostRepeats = 999999999999;
+constexpr std::uint64_t kMostSeconds = 86400;
 
 template <typename Matches>
 const Option* findOption(Matches matches) {
@@ -124,6 +88,25 @@ struct Parser {
                 return chooseDriver(value);
             case OptionId::Stats:
                 line.run.stats = true;
+                if (value.empty()) {
+                    return true;
+                }
+                if (const auto seconds = parseNumber(value, kMostSeconds);
+                    seconds && *seconds > 0) {
+                    line.run.statsSeconds = static_cast<std::uint32_t>(*seconds);
+                    return true;
+                }
+                return refuse("invalid --stats interval '" + value +
+                              "': give seconds from 1 to 86400");
+            case OptionId::Progress:
+                if (const auto seconds = parseNumber(value, kMostSeconds)) {
+                    line.run.progressSeconds = static_cast<std::uint32_t>(*seconds);
+                    return true;
+                }
+                return refuse("invalid --progress interval '" + value +
+                              "': give seconds from 0 (never) to 86400");
+            case OptionId::Live:
+                line.run.live = true;
                 return true;
             case OptionId::Reconnect:
                 line.run.reconnect = true;
@@ -181,7 +164,14 @@ struct Parser {
                                                : refuse("option '--" + name + "' takes no value");
         }
         if (equals != std::string::npos) {
-            return apply(*option, arg.substr(equals + 1));
+            const std::string value = arg.substr(equals + 1);
+            // Empty would read as left out.
+            return value.empty() && option->valueOptional
+                       ? refuse("option '--" + name + "' needs a value after '='")
+                       : apply(*option, value);
+        }
+        if (option->valueOptional) {
+            return apply(*option, {});
         }
         if (i + 1 >= args.size()) {
             return refuse("option '--" + name + "' needs a value");
@@ -198,7 +188,8 @@ struct Parser {
             if (option == nullptr) {
                 return refuse(std::string("unknown option '-") + arg[k] + "'");
             }
-            if (option->valueName == nullptr) {
+            // An optional value is given only in the long form.
+            if (option->valueName == nullptr || option->valueOptional) {
                 if (!apply(*option, {})) {
                     return false;
                 }
@@ -243,6 +234,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, bool haveLibF
     }
     if (parser.sawDevice && parser.sawSerial) {
         parser.refuse("--device and --serial can't be used together");
+    } else if (parser.line.run.repeat && parser.line.run.live) {
+        parser.refuse("--repeat and --live can't be used together: a live file is never repeated");
     } else if (parser.line.run.repeat && i < args.size() && args[i] == "-") {
         parser.refuse("--repeat needs a recording: standard input can't be sent again");
     } else if (parser.line.action == CommandLine::Action::Run) {
@@ -270,7 +263,9 @@ std::string helpText() {
         "Options, only before FILE (\"--\" ends them):\n";
     for (const Option& option : kOptions) {
         std::string names = std::string("  -") + option.shortName + ", --" + option.longName;
-        if (option.valueName != nullptr) {
+        if (option.valueOptional) {
+            names += std::string("[=") + option.valueName + "]";
+        } else if (option.valueName != nullptr) {
             names += std::string("=") + option.valueName;
         }
         names.resize(std::max(names.size() + 1, kHelpColumn), ' ');

@@ -1,6 +1,7 @@
 // The few operating-system services the entry needs, one small file per platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,6 +16,8 @@ void prepareStandardStreams();
 bool standardOutputIsTerminal();
 // Standard output and standard error are the same terminal screen.
 bool standardStreamsShareATerminal();
+// The width of the terminal standard output shows on; 0 when it is not one or can't tell.
+std::size_t standardOutputColumns();
 
 // The command line, each argument in the program's own text: the bytes as given on POSIX, UTF-8
 // made from the UTF-16 command line on Windows (whose char** holds only the ANSI code page).

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,11 @@ void prepareStandardStreams() {
 
 bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
+}
+
+std::size_t standardOutputColumns() {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 bool standardStreamsShareATerminal() {

@@ -48,6 +48,15 @@ bool standardOutputIsTerminal() {
     return isConsole(STD_OUTPUT_HANDLE);
 }
 
+std::size_t standardOutputColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) {
+        return 0;
+    }
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? static_cast<std::size_t>(columns) : 0;
+}
+
 bool standardStreamsShareATerminal() {
     return isConsole(STD_OUTPUT_HANDLE) && isConsole(STD_ERROR_HANDLE);
 }

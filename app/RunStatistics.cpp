@@ -20,7 +20,7 @@ constexpr double kTolerance = 0.01;
 }  // namespace
 
 void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
-                           const LiveFigures* live) {
+                           const LiveFigures* live, bool deviceLost) {
     const std::uint64_t lastMs = samples_.empty() ? startMs_ : samples_.back().atMs;
     if (nowMs < lastMs + kLineEveryMs) {
         return;
@@ -37,6 +37,7 @@ void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
         perSecond(static_cast<double>(device.bytesAccepted), nowMs - startMs_);
 
     std::array<char, 96> liveText{};
+    std::string status = "sending " + settings_.inputPath + ": device " + formatRate(deviceRate);
     if (sample.live) {
         const bool grew = !samples_.empty() && samples_.back().live &&
                           sample.live->fileSize >= samples_.back().live->fileSize;
@@ -53,14 +54,23 @@ void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
             (void)std::snprintf(liveText.data(), liveText.size(), "; encoder %s, backlog -",
                                 encoder.c_str());
         }
+        status = "streaming " + settings_.inputPath + ": device " + formatRate(deviceRate) + ", " +
+                 std::string(liveText.data() + 2);
     }
     if (network_) {
         const std::uint64_t lastNetwork = samples_.empty() ? 0 : samples_.back().networkBytes;
         const std::string text = networkText(
             perSecond(static_cast<double>(sample.networkBytes - lastNetwork), nowMs - lastMs));
         (void)std::snprintf(liveText.data(), liveText.size(), "%s", text.c_str());
+        status += text;
     }
-    printCounts("iqfeeder: device", device, deviceRate, averageRate, liveText.data());
+    if (settings_.printLines && (!lastLineMs_ || nowMs >= *lastLineMs_ + settings_.printEveryMs)) {
+        lastLineMs_ = nowMs;
+        printCounts("iqfeeder: device", device, deviceRate, averageRate, liveText.data());
+    }
+    if (settings_.observer != nullptr) {
+        settings_.observer->status(deviceLost ? "device lost, looking for it" : status);
+    }
 
     samples_.push_back(sample);
     while (samples_.size() > 1 && samples_[1].atMs + kAdviceWindowMs <= nowMs) {
@@ -95,7 +105,7 @@ void RunStatistics::advise(const Sample& now) {
         return;
     }
     verdict_ = verdict;
-    if (verdict == Verdict::None) {
+    if (verdict == Verdict::None || !settings_.printLines) {
         return;
     }
     const bool slower = verdict == Verdict::EncoderSlower;

@@ -1,19 +1,23 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CommandLine.h"
 #include "app/Platform.h"
 #include "app/RunSummary.h"
+#include "app/ServiceMonitor.h"
+#include "app/ServiceNotifier.h"
 #include "app/StopSignal.h"
-#include "app/StreamInput.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
 #include "common/ConsoleOutput.h"
+#include "common/JournalFilter.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
+#include "stream/StreamInput.h"
 
 namespace {
 
@@ -21,6 +25,25 @@ std::uint64_t monotonicMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+// --help and --version: their text is all they do, so text that can't be written fails them.
+int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& unicodeConsole) {
+    if (unicodeConsole.routesStandardOutput()) {
+        std::cout << text << std::flush;
+        return std::cout ? 0 : 1;
+    }
+    std::string failure;
+    {
+        iqfeeder::ConsoleOutput output(1,
+                                       [&failure](const std::string& reason) { failure = reason; });
+        output.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    if (failure.empty()) {
+        return 0;
+    }
+    std::cerr << "iqfeeder: standard output: " << failure << "\n";
+    return 1;
 }
 
 struct SummarySource {
@@ -35,46 +58,94 @@ std::size_t summaryNow(const void* context, char* text, std::size_t size) {
                                       monotonicMilliseconds() - source.startMs);
 }
 
+// A console's stream for a log: lines whole, paced and folded (see JournalFilter.h).
+struct JournalStream {
+    JournalStream(std::ostream& out, std::uint32_t progressSeconds)
+        : filter(out, monotonicMilliseconds, progressSeconds), stream(&filter) {}
+    iqfeeder::JournalFilter filter;
+    std::ostream stream;
+};
+
 // Lists or streams, with everything it holds (the device, the driver library, the console)
 // released by the time it returns, also when a stop signal ended the run.
 int listOrStream(const iqfeeder::CommandLine& commandLine,
                  const iqfeeder::UnicodeConsole& unicodeConsole) {
     // Each line goes out as it is printed: on a terminal the carriage-return lines show in
-    // place, and a log file holds everything up to a run that hangs and is ended.
-    const bool onTerminal = iqfeeder::standardOutputIsTerminal();
-    const bool sharedScreen = iqfeeder::standardStreamsShareATerminal();
-    iqfeeder::Console diagnostics(std::cerr, sharedScreen);
-    iqfeeder::ConsoleOutput output(1, [&diagnostics](const std::string& reason) {
-        diagnostics.print(
-            "iqfeeder: standard output: %s; console output is dropped from here "
-            "on, the transmission goes on\n",
-            reason.c_str());
-    });
+    // place, and a log file holds everything up to a run that hangs and is ended. For a log
+    // (--progress), the lines are whole, paced and folded.
+    const std::optional<std::uint32_t> progress = commandLine.run.progressSeconds;
+    const bool onTerminal = !progress && iqfeeder::standardOutputIsTerminal();
+    const bool sharedScreen = !progress && iqfeeder::standardStreamsShareATerminal();
+    std::optional<JournalStream> errorJournal;
+    if (progress) {
+        errorJournal.emplace(std::cerr, *progress);
+    }
+    iqfeeder::Console diagnostics(progress ? errorJournal->stream : std::cerr, sharedScreen);
+    const bool listing = commandLine.action == iqfeeder::CommandLine::Action::List;
+    bool outputFailed = false;
+    iqfeeder::ConsoleOutput output(
+        1, [&diagnostics, &outputFailed, listing](const std::string& reason) {
+            outputFailed = true;
+            if (listing) {
+                diagnostics.print("iqfeeder: standard output: %s\n", reason.c_str());
+                return;
+            }
+            diagnostics.print(
+                "iqfeeder: standard output: %s; console output is dropped from here "
+                "on, the transmission goes on\n",
+                reason.c_str());
+        });
     // A Windows console shows text written to it in UTF-16, through std::cout.
     std::ostream outputStream(&output);
-    iqfeeder::Console console(unicodeConsole.routesStandardOutput() ? std::cout : outputStream,
-                              onTerminal);
+    std::ostream& standardOutput = unicodeConsole.routesStandardOutput() ? std::cout : outputStream;
+    std::optional<JournalStream> outputJournal;
+    if (progress) {
+        outputJournal.emplace(standardOutput, *progress);
+    }
+    iqfeeder::Console console(progress ? outputJournal->stream : standardOutput, onTerminal);
     if (sharedScreen) {
         console.shareScreenWith(diagnostics);
     }
+    if (onTerminal) {
+        console.setColumns(iqfeeder::standardOutputColumns);
+    }
+
+    // Under a service manager that listens: ready, status, and alive between driver calls and
+    // through every wait, so that only a call that hangs lets its watchdog end the process.
+    std::uint64_t watchdogMs = 0;
+    const auto notifier = iqfeeder::serviceManagerNotifier(watchdogMs);
+    std::optional<iqfeeder::ServiceMonitor> monitor;
+    iqfeeder::StopQuery stopQuery = iqfeeder::stopRequested;
+    iqfeeder::SleepFunction sleep = iqfeeder::sleepUnlessStopped;
+    if (notifier) {
+        monitor.emplace(*notifier, monotonicMilliseconds, watchdogMs);
+        stopQuery = monitor->watch(stopQuery);
+        sleep = monitor->watch(sleep);
+    }
 
     const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
-    iqfeeder::DeviceLink device(driver.table(), console, diagnostics, iqfeeder::stopRequested);
-    if (commandLine.action == iqfeeder::CommandLine::Action::List) {
-        return device.printDeviceTable() > 0 ? 0 : 1;
+    iqfeeder::DeviceLink device(driver.table(), console, diagnostics, stopQuery);
+    if (listing) {
+        // The table is all a listing does: not shown, it failed.
+        const bool listed = device.printDeviceTable() > 0;
+        return listed && !outputFailed ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
     const SummarySource source{&device, start};
     const iqfeeder::StopReport report{summaryNow, &source};
-    iqfeeder::StreamRunner runner(device, {console, diagnostics, iqfeeder::sleepUnlessStopped,
-                                           iqfeeder::stopRequested, monotonicMilliseconds});
+    iqfeeder::StreamRunner runner(device, {console, diagnostics, sleep, stopQuery,
+                                           monotonicMilliseconds, monitor ? &*monitor : nullptr});
     int status = 0;
     {
         // Until the run ends: after, the summary below says it.
         const iqfeeder::StopReportScope reportAtDeadline(report);
         status = runner.run(commandLine.run);
+    }
+    if (progress) {
+        outputJournal->filter.flushFolded();
+        errorJournal->filter.flushFolded();
     }
     std::cout.flush();
     if (iqfeeder::stopRequested()) {
@@ -103,11 +174,9 @@ int main(int argc, char** argv) {
             std::cerr << iqfeeder::usageErrorText(commandLine);
             return 2;
         case iqfeeder::CommandLine::Action::Help:
-            std::cout << iqfeeder::helpText();
-            return 0;
+            return printInformation(iqfeeder::helpText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::Version:
-            std::cout << iqfeeder::versionText();
-            return 0;
+            return printInformation(iqfeeder::versionText(), unicodeConsole);
         case iqfeeder::CommandLine::Action::List:
         case iqfeeder::CommandLine::Action::Run:
             break;

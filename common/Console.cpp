@@ -10,6 +10,7 @@ namespace {
 // Every fixed message fits, so a pass formats without allocating; only a long input path
 // in a message takes the slow way.
 constexpr std::size_t kStackBytes = 256;
+constexpr std::size_t kUnbounded = static_cast<std::size_t>(-1);
 
 }  // namespace
 
@@ -53,16 +54,23 @@ void Console::writeOnTerminal(const char* text, std::size_t length) {
         }
         screenPartner_->carriageLine_ = 0;
     }
+    // One column short of the width: some terminals wrap as soon as the last one is written.
+    const std::size_t columns = columns_ ? columns_() : 0;
+    const std::size_t fits = columns > 1 ? columns - 1 : kUnbounded;
     std::size_t start = 0;
     for (std::size_t i = 0; i < length; ++i) {
         if (text[i] != '\r' && text[i] != '\n') {
             continue;
         }
-        const std::size_t line = i - start;
+        std::size_t line = i - start;
+        if (text[i] == '\r' && line > fits) {
+            line = fits;
+        }
         padded_.append(text + start, line);
         // A line that starts with its own end leaves the old line standing above it.
-        if (line > 0 && carriageLine_ > line) {
-            padded_.append(carriageLine_ - line, ' ');
+        const std::size_t cover = carriageLine_ < fits ? carriageLine_ : fits;
+        if (line > 0 && cover > line) {
+            padded_.append(cover - line, ' ');
         }
         padded_.push_back(text[i]);
         if (text[i] == '\n') {

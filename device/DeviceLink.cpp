@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/ConsoleLines.h"
+
 namespace iqfeeder {
 namespace {
 
@@ -28,8 +30,8 @@ DWORD DeviceLink::countDevices() {
 }
 
 void DeviceLink::sayNoDevices() {
-    console_.print("Failed to find any FTDI devices.....!\n");
-    console_.print("Please exit.............\n");
+    console_.print("%s", lines::kNoDevices);
+    console_.print("%s", lines::kPleaseExit);
 }
 
 void DeviceLink::listDevices() {
@@ -49,12 +51,12 @@ void DeviceLink::listDevices() {
             for (std::uint32_t i = 0; i < count && i < slots; ++i) {
                 descriptions_.push_back(boundedText(pointers[i]));
             }
-            console_.print("\nDevices connected:\n");
-            console_.print("0: %s\n", descriptions_[0].c_str());
+            console_.print("%s", lines::kDevicesConnected);
+            console_.print(lines::kFirstDevice, descriptions_[0].c_str());
             if (count > 1) {
-                console_.print("1: %s\n", descriptions_[1].c_str());
+                console_.print(lines::kSecondDevice, descriptions_[1].c_str());
             }
-            console_.print("\n");
+            console_.print("%s", lines::kDevicesEnd);
             return;
         }
     }
@@ -102,7 +104,7 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
     if (listed_ && index >= 0 && open(index)) {
         return;
     }
-    console_.print("Can't open FTDI Device.\n");
+    console_.print("%s", lines::kCantOpenDevice);
     if (reconnecting_) {
         // Looked for by what the operator asked for: the serial, or the index.
         openedIndex_ = choice.serial.empty() ? choice.index : 0;
@@ -187,7 +189,7 @@ SendResult DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize
     }
     if (!open_) {
         ++counters_.failedWrites;
-        console_.print("FT_W32_WriteFile Failed\n");
+        console_.print("%s", lines::kWriteFailed);
         result.failed = true;
         return result;
     }
@@ -211,14 +213,14 @@ SendResult DeviceLink::sendBuffer(std::uint8_t* buffer, std::uint32_t bufferSize
                 result.lost = true;
                 loseDevice();
             } else {
-                console_.print("FT_W32_WriteFile Failed\n");
+                console_.print("%s", lines::kWriteFailed);
             }
             return result;
         }
         counters_.bytesAccepted += written < chunkSize ? written : chunkSize;
         if (written != chunkSize) {
             ++counters_.shortWrites;
-            console_.print("FT_W32_WriteFile TimeOut\n");
+            console_.print("%s", lines::kWriteTimedOut);
         }
     }
     result.offered = bufferSize;

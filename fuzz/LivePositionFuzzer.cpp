@@ -21,6 +21,7 @@
 #include "common/Console.h"
 #include "device/DeviceLink.h"
 #include "device/Ftd2xx.h"
+#include "stream/LiveFileInput.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/ConsoleLines.h"
+
 namespace iqfeeder {
 namespace {
 
@@ -18,23 +20,22 @@ LiveAdjustment adjustLivePosition(RunState& state, InputFile& file, Console& con
     LiveAdjustment adjustment;
     if (state.readPosition > state.fileSize) {
         adjustment.steppedBack = true;
-        console.print("\nInput stream bitrate not high enough\n");
+        console.print("%s", lines::kOvertaken);
         moveToNewestBuffer(state, file);
         if (state.bufferSize == kInitialBufferSize) {
             state.bufferSize = 2 * kInitialBufferSize;
-            console.print("Increasing buffer to %iBytes\n", static_cast<int>(state.bufferSize));
+            console.print(lines::kBufferRaised, static_cast<int>(state.bufferSize));
             moveToNewestBuffer(state, file);
         }
     }
     std::int64_t backlog = state.fileSize - state.readPosition;
     if (backlog > kMaxBacklog) {
         adjustment.jumped = true;
-        console.print("\nDelay too high, re-started buffer..\n");
+        console.print("%s", lines::kTooFarBehind);
         moveToNewestBuffer(state, file);
         backlog = state.fileSize - state.readPosition;
     }
-    console.print("Status: Size of pipe file is: %lld KBytes, Delay: %lldms\r",
-                  static_cast<long long>(state.fileSize / 1000),
+    console.print(lines::kLiveStatus, static_cast<long long>(state.fileSize / 1000),
                   static_cast<long long>(backlog / 128));
     return adjustment;
 }

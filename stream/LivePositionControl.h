@@ -1,9 +1,9 @@
 // Keeps a live pass's read position within its window behind the growing end of the file.
 #pragma once
 
-#include "app/InputFile.h"
-#include "app/RunState.h"
 #include "common/Console.h"
+#include "stream/InputFile.h"
+#include "stream/RunState.h"
 
 namespace iqfeeder {
 

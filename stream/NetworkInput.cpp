@@ -11,7 +11,7 @@ namespace {
 // Room for the largest datagram there is.
 constexpr std::size_t kLargestDatagram = 65536;
 // The waits are cut into slices this long, so the rates go on while nothing comes.
-constexpr std::uint32_t kIdleEveryMs = 1000;
+constexpr std::uint32_t kIdleEveryMs = 500;
 
 }  // namespace
 

@@ -11,17 +11,11 @@
 #include <vector>
 
 #include "common/Console.h"
+#include "stream/InputKind.h"
 #include "stream/NetworkOperand.h"
 #include "stream/NetworkSocket.h"
 
 namespace iqfeeder {
-
-// What the input has received, for the rates.
-struct NetworkFigures {
-    std::uint64_t bytesReceived = 0;
-    std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
-    bool dropsCounted = false;
-};
 
 class NetworkInput {
   public:
@@ -50,8 +44,8 @@ class NetworkInput {
     // sent; the next read takes the next sender.
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                     const WaitHooks& hooks);
-    // The line for the sender that ended with the last buffer, once that buffer has gone out
-    // (else at the next read).
+    // The line for the sender that ended with the last buffer, once the caller has said that
+    // buffer's progress (else at the next read).
     void sayEnding();
     std::string errorText() const { return error_; }
     NetworkFigures figures() const { return figures_; }

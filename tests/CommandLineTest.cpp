@@ -270,8 +270,53 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         2,
                         "iqfeeder: --repeat needs a recording: a network input can't be sent again",
+                        ""},
+        // The console for a log: no progress line, the event lines as ever.
+        CommandLineCase{"ProgressNever", {"-p", "0", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"ProgressNotANumber",
+                        {"--progress=1m", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --progress interval '1m': give seconds from 0 (never) "
+                        "to 86400",
+                        ""},
+        CommandLineCase{"StatsEveryZeroSeconds",
+                        {"--stats=0", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: invalid --stats interval '0': give seconds from 1 to 86400",
+                        ""},
+        CommandLineCase{"StatsWithAnEmptyValue",
+                        {"--stats=", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: option '--stats' needs a value after '='",
+                        ""},
+        // The interval goes only with the long name; "-S60" is -S, -6 and -0.
+        CommandLineCase{
+            "StatsShortTakesNoValue", {"-S60", "FILE"}, {}, 2, "iqfeeder: unknown option '-6'", ""},
+        CommandLineCase{"LiveAndRepeat",
+                        {"-L", "--repeat=2", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --repeat and --live can't be used together: a live file is "
+                        "never repeated",
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// Standard output on a full disk: an action whose output is all it does fails, and says why
+// without speaking of a transmission.
+TEST_F(ProgramTest, InformationThatCannotBeShownFailsWithTheReason) {
+    for (const char* action : {"--help", "--version", "--list"}) {
+        testing::ChildOptions options;
+        options.stdoutFile = "/dev/full";
+        const auto result = testing::runChild({program_, action}, environment_, options);
+        EXPECT_EQ(result.exitStatus, 1) << action;
+        EXPECT_EQ(result.err, "iqfeeder: standard output: No space left on device\n") << action;
+    }
+}
+#endif
 
 struct StopCase {
     const char* name;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "common/Console.h"
+#include "common/JournalFilter.h"
 
 namespace iqfeeder {
 namespace {
@@ -79,12 +82,17 @@ INSTANTIATE_TEST_SUITE_P(Messages, ConsolePrintTest, ::testing::ValuesIn(kPrintC
                          [](const auto& info) { return std::string(info.param.name); });
 
 // What reaches a terminal for a sequence of messages: a line printed over a carriage-return
-// line is padded to cover it; anywhere else the bytes are exactly the messages.
+// line is padded to cover it; anywhere else the bytes are exactly the messages. For a log
+// (`journal` holds the progress interval), each message comes at its time in `atMs`, and the
+// run ends at the last one.
 struct ScreenCase {
     const char* name;
     bool onTerminal;
     std::vector<std::string> messages;
     std::string expected;
+    std::size_t columns = 0;  // the terminal's width; 0: not known
+    std::optional<std::uint32_t> journal = std::nullopt;
+    std::vector<std::uint64_t> atMs = {};
 };
 
 void PrintTo(const ScreenCase& c, std::ostream* out) {
@@ -94,12 +102,23 @@ void PrintTo(const ScreenCase& c, std::ostream* out) {
 class ConsoleScreenTest : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ConsoleScreenTest, PadsOnlyWhatWouldLeaveAResidue) {
+    const ScreenCase& c = GetParam();
     std::ostringstream out;
-    Console console(out, GetParam().onTerminal);
-    for (const std::string& message : GetParam().messages) {
-        console.print("%s", message.c_str());
+    std::uint64_t nowMs = 0;
+    JournalFilter journal(
+        out, [&nowMs] { return nowMs; }, c.journal.value_or(0));
+    std::ostream journalStream(&journal);
+    Console console(c.journal ? journalStream : out, c.onTerminal);
+    const std::size_t columns = c.columns;
+    console.setColumns([columns] { return columns; });
+    for (std::size_t i = 0; i < c.messages.size(); ++i) {
+        nowMs = i < c.atMs.size() ? c.atMs[i] : nowMs;
+        console.print("%s", c.messages[i].c_str());
     }
-    EXPECT_EQ(out.str(), GetParam().expected);
+    if (c.journal) {
+        journal.flushFolded();
+    }
+    EXPECT_EQ(out.str(), c.expected);
 }
 
 const std::string kProgress = "Using pre-recorded file, Sent 96 of 70KB\r";
@@ -124,7 +143,47 @@ INSTANTIATE_TEST_SUITE_P(
         ScreenCase{"RedirectedBytesAsPrinted",
                    false,
                    {kProgress, "File sent.\n"},
-                   kProgress + "File sent.\n"}),
+                   kProgress + "File sent.\n",
+                   20},
+        // 20 columns: each progress line keeps 19, so none wraps and the next covers it.
+        ScreenCase{
+            "NarrowTerminalCutsTheRepeatingLine",
+            true,
+            {kProgress, "Sent 1\r", "File sent, all of it.\n"},
+            "Using pre-recorded \rSent 1" + std::string(13, ' ') + "\rFile sent, all of it.\n",
+            20},
+        ScreenCase{"LinesFittingTheWidthStayWhole",
+                   true,
+                   {"Delay: 625ms\r", "Delay: 62ms\r"},
+                   "Delay: 625ms\rDelay: 62ms \r",
+                   13},
+        // A log: the status line once a minute as a whole line, and no empty lines.
+        ScreenCase{"JournalPacesTheStatusLine",
+                   false,
+                   {"Sending.....\n\n", "Delay: 250ms\r", "Delay: 62ms\r", "Delay: 0ms\r",
+                    "\nDelay too high\n", "Delay: 1ms\r", "Delay: 2ms\r"},
+                   "Sending.....\nDelay: 250ms\nDelay too high\nDelay: 1ms\n",
+                   0,
+                   60,
+                   {0, 0, 30000, 59999, 60000, 60000, 119999}},
+        ScreenCase{"JournalWithoutProgress",
+                   false,
+                   {kProgress, kProgress, "File sent.\n"},
+                   "File sent.\n",
+                   0,
+                   0,
+                   {0, 90000, 90000}},
+        // Said when it first comes, then once a minute with its count while it goes on; gone
+        // quiet for a minute, it is new again.
+        ScreenCase{"JournalFoldsRepeatsIntoOneLineAMinute",
+                   false,
+                   {"Failed\n", "Failed\n", "Failed\n", "Delay: 9ms\r", "Failed\n", "Other\n",
+                    "Other\n", "Failed\n", "Failed\n"},
+                   "Failed\nFailed (2 more times)\nFailed (1 more time)\nOther\nOther\nFailed\n"
+                   "Failed (1 more time)\n",
+                   0,
+                   0,
+                   {0, 1000, 2000, 60000, 61000, 180000, 250000, 260000, 270000}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConsoleTest, AStandardErrorLineStartsBelowTheStatusLineOnTheSameScreen) {

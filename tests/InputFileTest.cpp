@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/InputFile.h"
-#include "app/StreamInput.h"
-#include "app/WindowsPaths.h"
 #include "common/Utf16.h"
+#include "common/WindowsPaths.h"
+#include "stream/InputFile.h"
+#include "stream/StreamInput.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -215,7 +215,7 @@ TEST(StreamInputTest, StopSignalLandingJustBeforeTheWaitEndsIt) {
     };
     std::uint8_t byte = 0;
     std::size_t delivered = 0;
-    EXPECT_EQ(input.read(&byte, 1, delivered, stopping), StreamInput::ReadStatus::Stopped);
+    EXPECT_EQ(input.read(&byte, 1, delivered, {stopping, {}}), StreamInput::ReadStatus::Stopped);
     late.join();
     ::close(writer);
     ::sigaction(SIGUSR1, &previous, nullptr);

@@ -2,10 +2,16 @@
 #include <sys/stat.h>
 #endif
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <regex>
 
+#include "app/ServiceNotifier.h"
+#include "common/SystemError.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/Segment.h"
@@ -29,166 +35,31 @@ std::vector<std::uint8_t> withZeros(std::vector<std::uint8_t> bytes, std::size_t
     return bytes;
 }
 
-struct RecordedCase {
-    const char* name;
-    std::size_t length;
-    std::vector<int> progressKb;  // first number of each progress line
-    std::size_t zeroTail;         // filler after the file's bytes
-};
+// The position cap ends a recording run: on standard error only when the file held more. 3 GB
+// tests the length held at 2^31 - 1 too: one that wrapped in 32 bits would end the run at once.
+TEST_F(StreamRunnerTest, PositionCapEndsALongRecordingAndSaysSoOnlyWhenSomethingWasLeft) {
+    for (const std::int64_t length : {3000000000LL, 500000000LL}) {
+        const std::string path = dir.file("long" + std::to_string(length) + ".iq");
+        writeFile(path, patternBytes(1000));
+        resizeFile(path, length);
+        driver.keepBytes = false;
+        driver.byteCount = 0;
+        driver.nonZeroBytes = 0;
+        out.str("");
+        errors.str("");
 
-class RecordedFileTest : public RunFixture, public ::testing::WithParamInterface<RecordedCase> {};
+        EXPECT_EQ(run(path), 0);
 
-TEST_P(RecordedFileTest, SendsTheFileOnceInFullBuffersThenReportsItSent) {
-    const RecordedCase& c = GetParam();
-    const std::string path = dir.file("recording.iq");
-    writeFile(path, patternBytes(c.length));
-
-    EXPECT_EQ(run(path), 0);
-
-    std::string expected = preamble(path) + kProbeLine;
-    for (int kb : c.progressKb) {
-        expected += progressLine(kb, static_cast<int>(c.length / 1000));
+        EXPECT_EQ(driver.byteCount, 500000000U);
+        EXPECT_EQ(driver.nonZeroBytes, 1000U);
+        const std::string text = output();
+        EXPECT_EQ(text.find("File sent."), std::string::npos);
+        const std::string last =
+            progressLine(499968, std::min<std::int64_t>(length, 2147483647) / 1000);
+        EXPECT_TRUE(text.ends_with(last)) << length;
+        EXPECT_EQ(errorOutput(), length > 500000000 ? testing::kCapLine : "") << length;
+        EXPECT_EQ(driver.calls.back(), "close");
     }
-    expected += "File sent.\n";
-    EXPECT_EQ(output(), expected);
-    EXPECT_EQ(driver.bytes, withZeros(patternBytes(c.length), c.zeroTail));
-    EXPECT_EQ(sleeps, std::vector<std::uint32_t>{2000});
-    EXPECT_EQ(driver.calls.back(), "close");
-    EXPECT_FALSE(driver.handleOpen);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Recorded, RecordedFileTest,
-    ::testing::Values(RecordedCase{"Bytes70000", 70000, {0, 32, 64, 96}, 26000},
-                      // A multiple of the buffer sends one buffer of zeros.
-                      RecordedCase{"Bytes64000", 64000, {0, 32, 64, 96}, 32000},
-                      RecordedCase{"Empty", 0, {0, 32}, 32000},
-                      RecordedCase{"OneByte", 1, {0, 32}, 31999}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A recording repeated: its bytes end to end, the last buffer alone padded, and a file that is
-// cut while it repeats measured again at the wrap, never read out of bounds or spun on.
-struct RepeatCase {
-    const char* name;
-    std::size_t length;
-    std::uint64_t times;
-    // After the write with this index, the file is cut to `cutTo` bytes.
-    std::size_t cutAfterWrite;
-    std::size_t cutTo;
-    std::string progress;  // the progress lines of the passes, before "File sent."
-    std::vector<testing::Segment> sent;
-};
-void PrintTo(const RepeatCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class RepeatTest : public RunFixture, public ::testing::WithParamInterface<RepeatCase> {};
-
-TEST_P(RepeatTest, SendsTheRepetitionsEndToEndAndEnds) {
-    const RepeatCase& c = GetParam();
-    const std::string path = dir.file("recording.iq");
-    writeFile(path, patternBytes(c.length));
-    driver.afterWrite = [&](std::size_t index) {
-        if (index == c.cutAfterWrite) {
-            resizeFile(path, static_cast<std::int64_t>(c.cutTo));
-        }
-    };
-    RunOptions options;
-    options.inputPath = path;
-    options.repeat = c.times;
-
-    EXPECT_EQ(run(options), 0);
-
-    EXPECT_EQ(output(), preamble(path) + kProbeLine + c.progress + "File sent.\n");
-    EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
-    EXPECT_EQ(driver.calls.back(), "close");
-    EXPECT_EQ(sleeps, std::vector<std::uint32_t>{2000});
-}
-
-std::string repeatLine(int sentKb, int totalKb, int repetition, const char* of) {
-    return "Using pre-recorded file, Sent " + std::to_string(sentKb) + " of " +
-           std::to_string(totalKb) + "KB, repetition " + std::to_string(repetition) + of + "\r";
-}
-
-using testing::fileBytes;
-using testing::zeros;
-
-INSTANTIATE_TEST_SUITE_P(
-    Repeat, RepeatTest,
-    ::testing::Values(
-        RepeatCase{"ShorterThanABuffer",
-                   1000,
-                   5,
-                   SIZE_MAX,
-                   0,
-                   repeatLine(0, 1, 1, " of 5") + repeatLine(1, 1, 5, " of 5"),
-                   {fileBytes(0, 1000), fileBytes(0, 1000), fileBytes(0, 1000), fileBytes(0, 1000),
-                    fileBytes(0, 1000), zeros(27000)}},
-        RepeatCase{"EmptyFileSendsNothing",
-                   0,
-                   3,
-                   SIZE_MAX,
-                   0,
-                   repeatLine(0, 0, 1, " of 3") + repeatLine(0, 0, 1, " of 3"),
-                   {}},
-        // Emptied after two buffers while repeating without end: the wrap finds nothing left.
-        RepeatCase{"EmptiedWhileRepeatingUntilStopped",
-                   70000,
-                   0,
-                   9,
-                   0,
-                   repeatLine(0, 70, 1, "") + repeatLine(32, 70, 1, "") + repeatLine(64, 0, 1, "") +
-                       repeatLine(0, 0, 2, ""),
-                   {fileBytes(0, 64000)}},
-        // Cut to 40000 bytes after the first buffer: the second repetition has 40000 bytes.
-        RepeatCase{"CutShorterWhileRepeating",
-                   70000,
-                   2,
-                   4,
-                   40000,
-                   repeatLine(0, 70, 1, " of 2") + repeatLine(32, 40, 1, " of 2") +
-                       repeatLine(24, 40, 2, " of 2") + repeatLine(40, 40, 2, " of 2"),
-                   {fileBytes(0, 40000), fileBytes(0, 40000), zeros(16000)}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(StreamRunnerTest, LiveFileIgnoresRepeatWithANote) {
-    const std::string path = dir.file("live.iq");
-    writeFile(path, patternBytes(100000));
-    onSleep = [&](std::uint32_t) { appendPattern(path, 50000); };
-    driver.afterWrite = [&](std::size_t index) {
-        if (index == 4) {
-            resizeFile(path, testing::kLengthThatEndsALiveRun);
-        }
-    };
-    RunOptions options;
-    options.inputPath = path;
-    options.repeat = 3;
-    EXPECT_EQ(run(options), 0);
-    EXPECT_TRUE(output().starts_with(preamble(path) + kProbeLine +
-                                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"));
-    EXPECT_EQ(errorOutput(), "iqfeeder: " + path +
-                                 " grows, so it is followed as a live file and --repeat is "
-                                 "ignored\n" +
-                                 testing::kCapLine);
-}
-
-TEST_F(StreamRunnerTest, LongFileStopsAtThePositionCapWithLengthSaturatedAbove2GiB) {
-    // 3 GB: a length that wraps in 32 bits would end the run at once with nothing sent.
-    const std::string path = dir.file("long.iq");
-    writeFile(path, patternBytes(1000));
-    resizeFile(path, 3000000000LL);
-    driver.keepBytes = false;
-
-    EXPECT_EQ(run(path), 0);
-
-    EXPECT_EQ(driver.byteCount, 500000000U);
-    EXPECT_EQ(driver.nonZeroBytes, 1000U);
-    const std::string text = output();
-    EXPECT_EQ(text.find("File sent."), std::string::npos);
-    const std::string last = progressLine(499968, 2147483);
-    ASSERT_GE(text.size(), last.size());
-    EXPECT_EQ(text.substr(text.size() - last.size()), last);
-    EXPECT_EQ(driver.calls.back(), "close");
 }
 
 TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileStillFinishes) {
@@ -209,8 +80,8 @@ TEST_F(StreamRunnerTest, WithoutADeviceEveryPassReportsOneFailedWriteAndTheFileS
 }
 
 // With --reconnect: a device gone in the middle of a recording, and one not there at the start,
-// each back after a while. The recording waits for it and resumes two slices before where it
-// failed, so nothing of it is skipped.
+// each back after a while. The recording waits for it and goes on with the next buffer; what of
+// the lost buffer the device had not taken is the device link's to send again.
 struct ReconnectCase {
     const char* name;
     std::size_t failAtWrite;  // the write at which the device goes; SIZE_MAX: absent from the start
@@ -266,13 +137,14 @@ using testing::zeros;
 INSTANTIATE_TEST_SUITE_P(
     Reconnect, ReconnectTest,
     ::testing::Values(
-        // The second slice of the second buffer fails: resumed at 25600, two slices before it.
+        // The second slice of the second buffer fails: the recording waits, then goes on at
+        // 64000.
         ReconnectCase{"LostMidRecording",
                       6,
                       progressLine(32, 70) + "FTDI device lost, looking for it.....\n" +
-                          "FTDI device back, streaming on.\n" + progressLine(25, 70),
-                      89,
-                      {fileBytes(0, 38400), fileBytes(25600, 70000), zeros(19600)},
+                          "FTDI device back, streaming on.\n" + progressLine(64, 70),
+                      96,
+                      {fileBytes(0, 38400), fileBytes(64000, 70000), zeros(26000)},
                       {"write 6400", "write 6400", "close"}},
         ReconnectCase{"AbsentAtTheStart",
                       SIZE_MAX,
@@ -390,16 +262,6 @@ TEST_F(StreamRunnerTest, MissingInputEndsTheRunWithStatusOneAndTheDeviceClosed) 
     EXPECT_FALSE(driver.handleOpen);
 }
 
-TEST_F(StreamRunnerTest, StopDuringTheProbeSendsNothingAndClosesTheDevice) {
-    const std::string path = dir.file("recording.iq");
-    writeFile(path, patternBytes(70000));
-    onSleep = [&](std::uint32_t) { stopAsked = true; };
-    EXPECT_EQ(run(path), 0);
-    EXPECT_EQ(output(), preamble(path) + kProbeLine);
-    EXPECT_TRUE(driver.writeSizes.empty());
-    EXPECT_EQ(driver.calls.back(), "close");
-}
-
 TEST_F(StreamRunnerTest, StopMidBufferEndsTheRunAfterTheSliceOnItsWay) {
     const std::string path = dir.file("recording.iq");
     writeFile(path, patternBytes(70000));
@@ -409,17 +271,6 @@ TEST_F(StreamRunnerTest, StopMidBufferEndsTheRunAfterTheSliceOnItsWay) {
     EXPECT_EQ(driver.bytes, patternBytes(44800));
     EXPECT_EQ(driver.calls.back(), "close");
     EXPECT_FALSE(driver.handleOpen);
-}
-
-TEST_F(StreamRunnerTest, InputVanishingDuringTheFirstProbeEndsTheRun) {
-    const std::string path = dir.file("live.iq");
-    writeFile(path, patternBytes(1000));
-    onSleep = [&](std::uint32_t) { std::filesystem::remove(path); };
-    EXPECT_EQ(run(path), 1);
-    EXPECT_EQ(output(),
-              preamble(path) + kProbeLine + "Error opening " + path + ", Check file exists!\n");
-    EXPECT_TRUE(driver.writeSizes.empty());
-    EXPECT_EQ(driver.calls.back(), "close");
 }
 
 struct NotRegularCase {
@@ -476,46 +327,220 @@ TEST_F(StreamRunnerTest, InputMissingMidRunIsRetriedAfterAPauseAtTheSamePosition
     EXPECT_EQ(driver.bytes, withZeros(patternBytes(70000), 26000));
 }
 
-TEST_F(StreamRunnerTest, FileGrowingDuringTheProbeIsReadFrom32000BehindItsEnd) {
+// --live: whatever the file does at start it is waited on, with one line, until it grows; then
+// it is followed from 32000 bytes behind its end, and nothing it held before is ever sent. The
+// run is stopped after `stopAfterWrites` slices.
+struct LiveOnlyCase {
+    const char* name;
+    std::optional<std::size_t> length;  // none: missing at start
+    // At each wait (1-based), as the encoder would do meanwhile.
+    std::function<void(const std::string& path, std::size_t wait)> encoder;
+    // After a slice (0-based), as the encoder would do meanwhile.
+    std::function<void(const std::string& path, std::size_t write)> afterWrite;
+    std::size_t stopAfterWrites;
+    std::string lines;  // after the preamble; "PATH" stands for the file's path
+    std::vector<testing::Segment> sent;
+    std::size_t waits;
+};
+void PrintTo(const LiveOnlyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LiveOnlyTest : public RunFixture, public ::testing::WithParamInterface<LiveOnlyCase> {};
+
+TEST_P(LiveOnlyTest, WaitsUntilTheFileGrowsAndNeverSendsWhatWasThere) {
+    const LiveOnlyCase& c = GetParam();
     const std::string path = dir.file("live.iq");
-    writeFile(path, patternBytes(100000));
-    onSleep = [&](std::uint32_t) { appendPattern(path, 50000); };
-    // One live pass, then the producer leaps far ahead so the run reaches the position cap.
-    driver.afterWrite = [&](std::size_t index) {
-        if (index == 4) {
-            resizeFile(path, testing::kLengthThatEndsALiveRun);
+    if (c.length) {
+        writeFile(path, patternBytes(*c.length));
+    }
+    onSleep = [&](std::uint32_t) {
+        if (c.encoder) {
+            c.encoder(path, sleeps.size());
         }
     };
+    driver.afterWrite = [&](std::size_t index) {
+        if (c.afterWrite) {
+            c.afterWrite(path, index);
+        }
+        stopAsked = index + 1 >= c.stopAfterWrites;
+    };
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
 
-    EXPECT_EQ(run(path), 0);
+    EXPECT_EQ(run(options), 0);
 
-    EXPECT_EQ(output(), preamble(path) + kProbeLine +
-                            "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"
-                            "\nDelay too high, re-started buffer..\n"
-                            "Status: Size of pipe file is: 500032 KBytes, Delay: 250ms\r");
-    ASSERT_EQ(driver.bytes.size(), 64000U);
-    EXPECT_EQ(std::vector<std::uint8_t>(driver.bytes.begin(), driver.bytes.begin() + 32000),
-              patternBytes(32000, 118000));
-    EXPECT_EQ(driver.nonZeroBytes, 32000U);
+    std::string lines = c.lines;
+    for (std::size_t at = lines.find("PATH"); at != std::string::npos; at = lines.find("PATH")) {
+        lines.replace(at, 4, path);
+    }
+    EXPECT_EQ(output(), preamble(path) + lines);
+    EXPECT_EQ(driver.bytes, testing::bytesOf(c.sent));
+    EXPECT_EQ(sleeps, std::vector<std::uint32_t>(c.waits, 1000));
     EXPECT_EQ(driver.calls.back(), "close");
 }
 
-TEST_F(StreamRunnerTest, LiveFileShorterThanTheBufferIsReadFromItsStart) {
-    const std::string path = dir.file("live.iq");
-    writeFile(path, patternBytes(10000));
-    onSleep = [&](std::uint32_t) { appendPattern(path, 10000); };
-    driver.afterWrite = [&](std::size_t index) {
-        if (index == 4) {
-            resizeFile(path, testing::kLengthThatEndsALiveRun);
+// The encoder appends `bytes` at wait `at`.
+std::function<void(const std::string&, std::size_t)> appendsAt(std::size_t at, std::size_t bytes) {
+    return [at, bytes](const std::string& path, std::size_t wait) {
+        if (wait == at) {
+            appendPattern(path, bytes);
         }
     };
+}
 
-    EXPECT_EQ(run(path), 0);
+INSTANTIATE_TEST_SUITE_P(
+    Live, LiveOnlyTest,
+    ::testing::Values(
+        // Yesterday's file, and an encoder that starts three waits later.
+        LiveOnlyCase{"LateEncoder",
+                     100000,
+                     appendsAt(3, 50000),
+                     {},
+                     5,
+                     "Waiting for PATH to grow.....\n"
+                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r",
+                     {fileBytes(118000, 150000)},
+                     3},
+        // Grown by less than a buffer: read from the old end, and a step back stops there too.
+        LiveOnlyCase{
+            "SmallGrowthStartsAtTheOldEnd",
+            100000,
+            appendsAt(2, 10000),
+            {},
+            10,
+            "Waiting for PATH to grow.....\n"
+            "Status: Size of pipe file is: 110 KBytes, Delay: 78ms\r"
+            "\nInput stream bitrate not high enough\n"
+            "Increasing buffer to 64000Bytes\n"
+            "Status: Size of pipe file is: 110 KBytes, Delay: 500ms\r",
+            {fileBytes(100000, 110000), zeros(22000), fileBytes(100000, 110000), zeros(54000)},
+            2},
+        LiveOnlyCase{"MissingThenCreated",
+                     std::nullopt,
+                     appendsAt(2, 50000),
+                     {},
+                     5,
+                     "Waiting for PATH to be created.....\n"
+                     "Status: Size of pipe file is: 50 KBytes, Delay: 250ms\r",
+                     {fileBytes(18000, 50000)},
+                     2},
+        LiveOnlyCase{"EmptyThenGrows",
+                     0,
+                     appendsAt(2, 40000),
+                     {},
+                     5,
+                     "Waiting for PATH to grow.....\n"
+                     "Status: Size of pipe file is: 40 KBytes, Delay: 250ms\r",
+                     {fileBytes(8000, 40000)},
+                     2},
+        // Growing at once, then cut to nothing by an encoder's restart that stays quiet for
+        // three waits: followed from its new end, never sent as a recording.
+        LiveOnlyCase{"TruncatedAndPaused",
+                     100000,
+                     [](const std::string& path, std::size_t wait) {
+                         appendsAt(1, 50000)(path, wait);
+                         appendsAt(4, 40000)(path, wait);
+                     },
+                     [](const std::string& path, std::size_t write) {
+                         if (write == 4) {
+                             resizeFile(path, 0);
+                         }
+                     },
+                     10,
+                     "Status: Size of pipe file is: 150 KBytes, Delay: 250ms\r"
+                     "Input file PATH shrank: waiting for it to grow.....\n"
+                     "Status: Size of pipe file is: 40 KBytes, Delay: 250ms\r",
+                     {fileBytes(118000, 150000), fileBytes(8000, 40000)},
+                     4}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-    EXPECT_TRUE(output().starts_with(preamble(path) + kProbeLine +
-                                     "Status: Size of pipe file is: 20 KBytes, Delay: 250ms\r"));
-    EXPECT_EQ(std::vector<std::uint8_t>(driver.bytes.begin(), driver.bytes.begin() + 32000),
-              withZeros(patternBytes(20000), 12000));
+TEST_F(StreamRunnerTest, LiveFileThatNeverAppearsIsWaitedOnWithOneLineAndOneReason) {
+    const std::string path = dir.file("live.iq");
+    onSleep = [&](std::uint32_t) { stopAsked = sleeps.size() == 5; };
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    EXPECT_EQ(output(), preamble(path) + "Waiting for " + path + " to be created.....\n");
+    // The system's words for a missing file; ENOENT is also Windows's ERROR_FILE_NOT_FOUND, 2.
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + path + ": " + systemErrorText(ENOENT) + "\n");
+    EXPECT_TRUE(driver.bytes.empty());
+    EXPECT_EQ(driver.calls.back(), "close");
+}
+
+// Under a service manager with a 4 s watchdog, as systemd's socket would hear it: ready before
+// anything is sent, the status at most once a second, alive every 2 s through the waits and the
+// writes, and stopping last.
+class RecordingNotifier : public ServiceNotifier {
+  public:
+    explicit RecordingNotifier(const std::uint64_t& clockMs) : clockMs_(clockMs) {}
+    void notify(const std::string& message) override { heard.push_back({clockMs_, message}); }
+
+    struct Message {
+        std::uint64_t atMs;
+        std::string text;
+    };
+    std::vector<Message> heard;
+
+  private:
+    const std::uint64_t& clockMs_;
+};
+
+TEST_F(StreamRunnerTest, ServiceManagerHearsReadyStatusAliveAndStoppingInTurn) {
+    const std::string path = dir.file("live.iq");
+    writeFile(path, patternBytes(100000));
+    onSleep = [&](std::uint32_t) {
+        if (sleeps.size() == 3) {
+            appendPattern(path, 200000);
+        }
+    };
+    // A device taking 160000 bytes a second, and an encoder keeping up with it.
+    driver.afterWrite = [&](std::size_t) {
+        clockMs += 40;
+        appendPattern(path, 6400);
+        stopAsked = clockMs >= 9000;
+    };
+    RecordingNotifier notifier(clockMs);
+    ServiceMonitor service(
+        notifier, [this] { return clockMs; }, 4000);
+    monitor = &service;
+    RunOptions options;
+    options.inputPath = path;
+    options.live = true;
+
+    EXPECT_EQ(run(options), 0);
+
+    const auto& heard = notifier.heard;
+    ASSERT_GE(heard.size(), 4U);
+    EXPECT_EQ(heard.front().text, "READY=1");
+    EXPECT_EQ(heard.back().text, "STOPPING=1");
+    EXPECT_EQ(heard[1].text, "WATCHDOG=1");
+    EXPECT_EQ(heard[2].text, "STATUS=waiting for " + path + " to grow");
+    std::optional<std::uint64_t> lastStatus;
+    std::optional<std::uint64_t> lastAlive;
+    std::string streaming;  // the last streaming status: an unchanged status is not said again
+    for (const auto& message : heard) {
+        if (message.text.starts_with("STATUS=")) {
+            EXPECT_TRUE(!lastStatus || message.atMs >= *lastStatus + 1000) << message.atMs;
+            lastStatus = message.atMs;
+        }
+        if (message.text == "WATCHDOG=1") {
+            EXPECT_TRUE(!lastAlive ||
+                        (message.atMs >= *lastAlive + 2000 && message.atMs <= *lastAlive + 2040))
+                << message.atMs;
+            lastAlive = message.atMs;
+        }
+        if (message.text.starts_with("STATUS=streaming")) {
+            streaming = message.text;
+        }
+    }
+    EXPECT_EQ(streaming, "STATUS=streaming " + path +
+                             ": device 160.0 kB/s, encoder 160.0 kB/s, backlog 0.20 s");
+    EXPECT_GE(lastAlive.value_or(0), 8000U);
 }
 
 }  // namespace

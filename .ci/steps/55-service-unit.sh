@@ -19,7 +19,7 @@ for prefix in /usr/local /usr; do
     root="$work/root-${prefix//\//_}"
     DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >&2
     unit="$root$prefix/lib/systemd/system/iqfeeder@.service"
-    expected="ExecStart=$prefix/bin/iqfeeder --reconnect --stats --unlimited %f"
+    expected="ExecStart=$prefix/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited %f"
     if ! grep -qxF "$expected" "$unit"; then
         echo "$unit does not say: $expected" >&2
         exit 1

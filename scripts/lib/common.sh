@@ -8,6 +8,8 @@ IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-de
 # libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's
 # library; umockdev emulates it for the tests.
 IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
+# libsystemd tells systemd of a run's readiness, status and liveness.
+IQFEEDER_PACKAGES+=(libsystemd-dev)
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
@@ -19,7 +21,8 @@ IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
 # takes the shared header from the native package instead).
 IQFEEDER_ARM_PACKAGES=(qemu-user-static)
 arm_packages() {
-    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1"
+    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1" \
+        "libsystemd-dev:$1"
 }
 
 # Is PKG installed? A bare name means the build machine's architecture (or an "all" package),
@@ -84,7 +87,8 @@ check_package() {
     done
     # The unit is made at install time: it must name the package's binary, not the build's prefix.
     dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" |
-        grep -x 'ExecStart=/usr/bin/iqfeeder --reconnect --stats --unlimited %f' >/dev/null ||
+        grep -x 'ExecStart=/usr/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited %f' \
+            >/dev/null ||
         { echo "$deb: the unit does not start /usr/bin/iqfeeder" >&2; return 1; }
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
         { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }

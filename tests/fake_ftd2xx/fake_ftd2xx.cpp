@@ -18,6 +18,9 @@
 //                                  finds nothing and the open fails; then it is back
 //   FAKE_FTD2XX_LATER_BYTES_PER_SECOND, FAKE_FTD2XX_PACE_CHANGE_MS
 //                                  the pace from that many ms after the first write on
+//   FAKE_FTD2XX_HANG_AT_WRITE      0-based index of a write that never returns, as a wedged chip's
+//   FAKE_FTD2XX_HANG_MARK          with it: a file the hanging write creates, and whose presence
+//                                  stops the hang, so a restarted program goes on
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -174,6 +177,21 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
     if (unplugged()) {
         *written = 0;
         return 4;
+    }
+    if (const long hangAt = envNumber("FAKE_FTD2XX_HANG_AT_WRITE", -1);
+        hangAt >= 0 && index == static_cast<std::uint64_t>(hangAt)) {
+        const char* mark = std::getenv("FAKE_FTD2XX_HANG_MARK");
+        FILE* seen = mark != nullptr ? std::fopen(mark, "r") : nullptr;
+        if (seen != nullptr) {
+            (void)std::fclose(seen);
+        } else {
+            if (FILE* made = mark != nullptr ? std::fopen(mark, "w") : nullptr) {
+                (void)std::fclose(made);
+            }
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::hours(1));
+            }
+        }
     }
     if (handle != &deviceToken ||
         (failFrom >= 0 && index >= static_cast<std::uint64_t>(failFrom)) ||

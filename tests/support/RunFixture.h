@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ServiceMonitor.h"
 #include "app/StreamRunner.h"
 #include "tests/support/FakeDriver.h"
 #include "tests/support/TempDir.h"
@@ -28,17 +29,22 @@ class RunFixture : public ::testing::Test {
         return run(options);
     }
     int run(const RunOptions& options) {
-        const auto stopping = [this] { return stopAsked; };
+        StopQuery stopping = [this] { return stopAsked; };
+        SleepFunction sleep = [this](std::uint32_t ms) {
+            sleeps.push_back(ms);
+            clockMs += ms;
+            if (onSleep) {
+                onSleep(ms);
+            }
+        };
+        // Under a service manager, as the program wires it.
+        if (monitor != nullptr) {
+            stopping = monitor->watch(stopping);
+            sleep = monitor->watch(sleep);
+        }
         DeviceLink link(driver.table(), console, diagnostics, stopping);
-        StreamRunner runner(link, {console, diagnostics,
-                                   [this](std::uint32_t ms) {
-                                       sleeps.push_back(ms);
-                                       clockMs += ms;
-                                       if (onSleep) {
-                                           onSleep(ms);
-                                       }
-                                   },
-                                   stopping, [this] { return clockMs; }});
+        StreamRunner runner(
+            link, {console, diagnostics, sleep, stopping, [this] { return clockMs; }, monitor});
         return runner.run(options);
     }
 
@@ -66,6 +72,7 @@ class RunFixture : public ::testing::Test {
     bool stopAsked = false;
     // The run's clock: moved on by every wait, and by a test's device as it takes data.
     std::uint64_t clockMs = 0;
+    ServiceMonitor* monitor = nullptr;
 };
 
 // Grows or shrinks a file to a length, sparse where it grows.

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/InputFile.h"
+#include "stream/InputFile.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {

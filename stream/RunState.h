@@ -1,4 +1,6 @@
-// The run's one state record, owned by StreamRunner for the whole run.
+// A file's state across its passes: where the next pass reads, what the file measured, the
+// buffer's size, and whether the probe found it recorded. Held by the file's input kind and
+// handed on with it when a live file turns out recorded.
 #pragma once
 
 #include <cstdint>
@@ -19,19 +21,13 @@ struct RunState {
     std::int64_t probeSize = 0;
     std::uint32_t bufferSize = kInitialBufferSize;
     bool isRecorded = false;
-    bool anythingSent = false;  // a buffer has gone to the device: input errors now mean "retry"
+};
 
-    // What the run may reach: measured lengths are held at `sizeLimit`, and the passes run while
-    // the position is below `positionCap`. Both unbounded with --unlimited.
+// What a file's run may reach: measured lengths are held at `sizeLimit`, and the passes run
+// while the position is below `positionCap`. Both unbounded with --unlimited.
+struct FileLimits {
     std::int64_t sizeLimit = kLimitedSize;
     std::int64_t positionCap = kPositionCap;
-
-    // Repeating a recording: how many times in all (0: until stopped), which one is being sent
-    // (from 1), and whether the last one has gone out.
-    std::uint64_t repeatCount = 1;
-    bool repeating = false;
-    std::uint64_t repetition = 1;
-    bool repeatsDone = false;
 };
 
 }  // namespace iqfeeder

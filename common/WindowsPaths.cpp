@@ -1,4 +1,4 @@
-#include "app/WindowsPaths.h"
+#include "common/WindowsPaths.h"
 
 #include <algorithm>
 #include <array>

@@ -9,10 +9,10 @@
 #include <limits>
 #include <string>
 
-#include "app/InputFile.h"
-#include "app/WindowsPaths.h"
 #include "common/SystemError.h"
 #include "common/Utf16.h"
+#include "common/WindowsPaths.h"
+#include "stream/InputFile.h"
 
 namespace iqfeeder {
 
@@ -99,7 +99,9 @@ void InputFile::seekTo(std::int64_t offset) {
 }
 
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
+    readError_ = 0;
     if (::_lseeki64(fd_, offset_, SEEK_SET) < 0) {
+        readError_ = static_cast<int>(::GetLastError());
         return 0;
     }
     std::size_t delivered = 0;
@@ -107,6 +109,11 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
         const auto want =
             static_cast<unsigned int>(std::min<std::size_t>(size - delivered, INT_MAX));
         const int got = ::_read(fd_, buffer + delivered, want);
+        if (got < 0) {
+            // Not the end of the file: said as a failure, never sent as filler.
+            const ::DWORD lastError = ::GetLastError();
+            readError_ = static_cast<int>(lastError != 0 ? lastError : ERROR_READ_FAULT);
+        }
         if (got <= 0) {
             break;
         }
@@ -114,6 +121,10 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
     }
     offset_ += static_cast<std::int64_t>(delivered);
     return delivered;
+}
+
+std::string InputFile::readErrorText() const {
+    return systemErrorText(readError_);
 }
 
 void InputFile::close() {

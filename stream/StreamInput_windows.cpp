@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <climits>
 
-#include "app/StreamInput.h"
 #include "common/SystemError.h"
 #include "common/Utf16.h"
+#include "stream/StreamInput.h"
 
 namespace iqfeeder {
 namespace {
@@ -43,8 +43,10 @@ bool StreamInput::open(const std::string& path) {
     const Utf16String name = utf16FromUtf8(path);
     HANDLE pipe = INVALID_HANDLE_VALUE;
     for (;;) {
-        pipe = ::CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Identification only: a server that took the name first can't act as the user.
+        pipe = ::CreateFileW(
+            name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (pipe != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_PIPE_BUSY) {
             break;
         }
@@ -65,11 +67,10 @@ bool StreamInput::open(const std::string& path) {
 }
 
 StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
-                                          std::size_t& delivered,
-                                          const std::function<bool()>& stopping) {
+                                          std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
-        if (stopping && stopping()) {
+        if (hooks.stopping && hooks.stopping()) {
             return ReadStatus::Stopped;
         }
         const auto want =

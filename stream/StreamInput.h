@@ -16,6 +16,12 @@ bool isStreamPath(const std::string& path);
 class StreamInput {
   public:
     enum class ReadStatus { Full, Ended, Failed, Stopped };
+    // Asked while a read waits for data: whether the run is stopping (after any interruption),
+    // and `idle` at least once a second until the buffer is whole.
+    struct WaitHooks {
+        std::function<bool()> stopping;
+        std::function<void()> idle;
+    };
 
     StreamInput() = default;
     ~StreamInput();
@@ -26,9 +32,9 @@ class StreamInput {
     // stream can't be opened (see errorText()).
     bool open(const std::string& path);
     // Fills `size` bytes, reading on through short reads and interruptions, unless the stream
-    // ends or fails, or `stopping` holds while it waits for data. `delivered` gets what came.
+    // ends or fails, or the run stops while it waits for data. `delivered` gets what came.
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
-                    const std::function<bool()>& stopping);
+                    const WaitHooks& hooks);
     // The system's reason for the last failed open or read.
     std::string errorText() const;
 

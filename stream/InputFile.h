@@ -29,14 +29,18 @@ class InputFile {
     // file again.
     std::int64_t measure();
     void seekTo(std::int64_t offset);
-    // Reads at the offset until `size` bytes arrived or the file ends, and moves the offset past
-    // them; returns the bytes delivered.
+    // Reads at the offset until `size` bytes arrived, the file ends or a read fails, and moves
+    // the offset past them; returns the bytes delivered.
     std::size_t read(std::uint8_t* buffer, std::size_t size);
+    // The last read stopped at a failure, not at the file's end; and the system's reason.
+    bool readFailed() const { return readError_ != 0; }
+    std::string readErrorText() const;
     void close();
 
   private:
     int fd_ = -1;
     int openError_ = 0;
+    int readError_ = 0;
     std::int64_t offset_ = 0;
     std::int64_t lengthAtOpen_ = -1;  // -1 once measure() has used it
 };

@@ -4,8 +4,8 @@
 
 #include <cerrno>
 
-#include "app/InputFile.h"
 #include "common/SystemError.h"
+#include "stream/InputFile.h"
 
 namespace iqfeeder {
 
@@ -58,12 +58,16 @@ void InputFile::seekTo(std::int64_t offset) {
 }
 
 std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
+    readError_ = 0;
     std::size_t delivered = 0;
     while (delivered < size) {
         const ssize_t got = ::pread(fd_, buffer + delivered, size - delivered,
                                     static_cast<off_t>(offset_) + static_cast<off_t>(delivered));
         if (got < 0 && errno == EINTR) {
             continue;
+        }
+        if (got < 0) {
+            readError_ = errno;  // EIO, ESTALE: not the end of the file
         }
         if (got <= 0) {
             break;
@@ -72,6 +76,10 @@ std::size_t InputFile::read(std::uint8_t* buffer, std::size_t size) {
     }
     offset_ += static_cast<std::int64_t>(delivered);
     return delivered;
+}
+
+std::string InputFile::readErrorText() const {
+    return systemErrorText(readError_);
 }
 
 void InputFile::close() {

@@ -4,11 +4,16 @@
 
 #include <cerrno>
 
-#include "app/StreamInput.h"
 #include "common/StopAwareWait.h"
 #include "common/SystemError.h"
+#include "stream/StreamInput.h"
 
 namespace iqfeeder {
+namespace {
+
+constexpr std::uint32_t kIdleEveryMs = 1000;
+
+}  // namespace
 
 bool isStreamPath(const std::string& path) {
     struct stat info {};
@@ -48,22 +53,31 @@ bool StreamInput::open(const std::string& path) {
 }
 
 StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
-                                          std::size_t& delivered,
-                                          const std::function<bool()>& stopping) {
+                                          std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
-        // Wait for data first; a stop ends the wait, however close to its start it came.
-        switch (waitUnlessStopped(fd_, std::nullopt, stopping)) {
+        // Wait for data first; a stop ends the wait, however close to its start it came. The wait
+        // ends every second too, which is also when a watchdog hears the run is alive.
+        switch (waitUnlessStopped(fd_, kIdleEveryMs, hooks.stopping)) {
             case WaitOutcome::Stopped:
                 return ReadStatus::Stopped;
             case WaitOutcome::Failed:
                 error_ = errno;
                 return ReadStatus::Failed;
             case WaitOutcome::Interrupted:
+                continue;
             case WaitOutcome::TimedOut:
+                // Nothing for a second: the run's clock goes on.
+                if (hooks.idle) {
+                    hooks.idle();
+                }
                 continue;
             case WaitOutcome::Ready:
                 break;
+        }
+        // Some data but not yet a buffer: the run's clock goes on too.
+        if (hooks.idle && delivered > 0) {
+            hooks.idle();
         }
         const ssize_t got = ::read(fd_, buffer + delivered, size - delivered);
         if (got > 0) {

@@ -1,0 +1,52 @@
+// Every fixed line a run prints on standard output, in one place. A plain `iqfeeder FILE` prints
+// these and nothing else, byte for byte as written here: scripts and operators read them, so a
+// change to any of them is a change of the program's contract. The lines ending in "\r" repeat
+// in place on a terminal.
+#pragma once
+
+namespace iqfeeder::lines {
+
+// Listing and opening the device.
+inline constexpr const char* kNoDevices = "Failed to find any FTDI devices.....!\n";
+inline constexpr const char* kPleaseExit = "Please exit.............\n";
+inline constexpr const char* kDevicesConnected = "\nDevices connected:\n";
+inline constexpr const char* kFirstDevice = "0: %s\n";   // its description
+inline constexpr const char* kSecondDevice = "1: %s\n";  // the list shows two at most
+inline constexpr const char* kDevicesEnd = "\n";
+inline constexpr const char* kCantOpenDevice = "Can't open FTDI Device.\n";
+
+// The run's start.
+inline constexpr const char* kInputFileIs = "Input file is %s\n";
+inline constexpr const char* kSending = "Sending IQ data to FTDI USB device.....\n\n";
+
+// A file's passes.
+inline constexpr const char* kProbing = "Checking if it's a recorded file or live stream.....\n";
+inline constexpr const char* kRecordedProgress = "Using pre-recorded file, Sent %lld of %lldKB\r";
+inline constexpr const char* kFileSent = "File sent.\n";
+inline constexpr const char* kLiveStatus =
+    "Status: Size of pipe file is: %lld KBytes, Delay: %lldms\r";
+inline constexpr const char* kOvertaken = "\nInput stream bitrate not high enough\n";
+inline constexpr const char* kBufferRaised = "Increasing buffer to %iBytes\n";
+inline constexpr const char* kTooFarBehind = "\nDelay too high, re-started buffer..\n";
+
+// A stream's passes (standard input, a FIFO, a named pipe).
+inline constexpr const char* kWaitingForWriter = "Waiting for a writer on %s.....\n";
+inline constexpr const char* kStreamProgress = "Using input stream, Read %lldKB\r";
+inline constexpr const char* kStreamEnded = "Input stream ended after %lld bytes.\n";
+
+// The input failing.
+inline constexpr const char* kCantOpenInput = "Error opening %s, Check file exists!\n";
+inline constexpr const char* kNotRegularFile = "Error opening %s, not a regular file!\n";
+inline constexpr const char* kCantReadInput = "Error reading %s!\n";
+
+// Writes to the device.
+inline constexpr const char* kWriteFailed = "FT_W32_WriteFile Failed\n";
+inline constexpr const char* kWriteTimedOut = "FT_W32_WriteFile TimeOut\n";
+
+// Lines only an option brings: --repeat (with a count, or until stopped).
+inline constexpr const char* kRepeatProgressOf =
+    "Using pre-recorded file, Sent %lld of %lldKB, repetition %llu of %llu\r";
+inline constexpr const char* kRepeatProgress =
+    "Using pre-recorded file, Sent %lld of %lldKB, repetition %llu\r";
+
+}  // namespace iqfeeder::lines

@@ -1,0 +1,61 @@
+#include "stream/PipeInput.h"
+
+#include <cstring>
+
+#include "common/ConsoleLines.h"
+#include "stream/RunState.h"
+
+namespace iqfeeder {
+
+PipeInput::PipeInput(const InputSeams& seams, std::string path)
+    : seams_(seams),
+      path_(std::move(path)),
+      errors_(seams.console, seams.diagnostics, path_),
+      hooks_{seams.stopping, seams.idle},
+      buffer_(kInitialBufferSize) {}
+
+Pass PipeInput::next() {
+    if (endedBy_) {
+        return finish();
+    }
+    if (!opened_) {
+        if (!input_.open(path_)) {
+            errors_.cannotOpen(input_.errorText());
+            return Pass{Pass::Outcome::Refused};
+        }
+        opened_ = true;
+        if (path_ != "-") {
+            seams_.console.print(lines::kWaitingForWriter, path_.c_str());
+        }
+    }
+    std::size_t delivered = 0;
+    const StreamInput::ReadStatus status =
+        input_.read(buffer_.data(), buffer_.size(), delivered, hooks_);
+    if (status == StreamInput::ReadStatus::Stopped) {
+        return Pass{Pass::Outcome::Stopped};
+    }
+    if (status != StreamInput::ReadStatus::Full) {
+        endedBy_ = status;
+    }
+    if (delivered == 0) {
+        return next();
+    }
+    total_ += static_cast<std::int64_t>(delivered);
+    seams_.console.print(lines::kStreamProgress, static_cast<long long>(total_ / 1000));
+    std::memset(buffer_.data() + delivered, 0, buffer_.size() - delivered);
+    Pass pass{Pass::Outcome::Send};
+    pass.data = buffer_.data();
+    pass.size = static_cast<std::uint32_t>(buffer_.size());
+    return pass;
+}
+
+Pass PipeInput::finish() {
+    if (endedBy_ == StreamInput::ReadStatus::Ended) {
+        seams_.console.print(lines::kStreamEnded, static_cast<long long>(total_));
+        return Pass{Pass::Outcome::Ended};
+    }
+    errors_.cannotRead(input_.errorText());
+    return Pass{Pass::Outcome::Refused};
+}
+
+}  // namespace iqfeeder
