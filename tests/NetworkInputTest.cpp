@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "stream/NetworkInput.h"
+#include "stream/NetworkKind.h"
 #include "tests/support/RunFixture.h"
 
 namespace iqfeeder {
@@ -118,12 +119,14 @@ std::string progress(int kilobytes) {
 
 class NetworkRunTest : public RunFixture {
   protected:
-    int runNetwork(const std::string& operand, std::size_t writes) {
-        // Stopped once the last expected buffer has gone out whole.
+    int runNetwork(const std::string& operand, std::size_t writes, bool stats = false) {
+        // Stopped once the last expected buffer has gone out whole; a second a write.
         driver.afterWrite = [this, writes](std::size_t index) {
+            clockMs += 1000;
             stopAsked = stopAsked || index + 1 == writes;
         };
         RunOptions options;
+        options.stats = stats;
         options.inputPath = operand;
         std::string why;
         options.network = parseNetworkOperand(operand, why);
@@ -240,7 +243,7 @@ TEST_F(NetworkRunTest, UdpDatagramsGoOutInOrderWhateverTheirSize) {
         ::close(fd);
     });
 
-    EXPECT_EQ(runNetwork(operand, 20), 0);
+    EXPECT_EQ(runNetwork(operand, 20, true), 0);
     sender.join();
 
     const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
@@ -249,6 +252,40 @@ TEST_F(NetworkRunTest, UdpDatagramsGoOutInOrderWhateverTheirSize) {
                             progress(112) + name + " ended after 112380 bytes.\n");
     EXPECT_EQ(driver.bytes, padded(0, 112380, 128000));
     EXPECT_EQ(opens(), 1U);
+    // The network's own rate in the summary: 112380 bytes in the run's 20 s (a second a write).
+    EXPECT_NE(errorOutput().find("iqfeeder: in all, 128000 bytes in 20.0 s: device 6.4 kB/s "
+                                 "(average 6.4 kB/s); network 5.6 kB/s, datagrams dropped 0;"),
+              std::string::npos)
+        << errorOutput();
+}
+
+// Every wait hands the input's figures to the run at least once a second, for the rates and a
+// service manager's watchdog, while no sender comes.
+TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string text = "udp://127.0.0.1:" + std::to_string(port);
+    std::string why;
+    const auto operand = parseNetworkOperand(text, why);
+    ASSERT_TRUE(operand) << why;
+    std::ostringstream out;
+    Console console(out);
+    std::ostringstream errors;
+    Console diagnostics(errors);
+    int heard = 0;
+    InputSeams seams{console, diagnostics, [](std::uint32_t) {}, [&heard] { return heard >= 3; },
+                     [] { ADD_FAILURE() << "idle without the figures"; }};
+    seams.network = [&heard](const NetworkFigures& figures) {
+        EXPECT_EQ(figures.bytesReceived, 0U);
+        ++heard;
+    };
+    NetworkKind kind(seams, *operand, text);
+    const auto start = std::chrono::steady_clock::now();
+
+    EXPECT_EQ(kind.next().outcome, Pass::Outcome::Stopped);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1400));
+    EXPECT_LT(waited, std::chrono::milliseconds(2500));
+    EXPECT_EQ(out.str(), "Waiting for a sender on " + text + ".....\n");
 }
 
 struct OperandCase {
