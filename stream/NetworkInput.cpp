@@ -6,15 +6,6 @@
 #include "common/SystemError.h"
 
 namespace iqfeeder {
-namespace {
-
-// Room for the largest datagram there is.
-constexpr std::size_t kLargestDatagram = 65536;
-// The waits are cut into slices this long, so the rates go on while nothing comes.
-constexpr std::uint32_t kIdleEveryMs = 500;
-
-}  // namespace
-
 NetworkInput::NetworkInput(NetworkOperand operand, std::string text, Console& console,
                            Console& diagnostics)
     : operand_(std::move(operand)),

@@ -51,6 +51,12 @@ class NetworkInput {
     NetworkFigures figures() const { return figures_; }
 
   private:
+    // Room for the largest datagram there is.
+    static constexpr std::size_t kLargestDatagram = 65536;
+    // The waits are cut into slices this long, so the rates and a service manager's watchdog
+    // hear from the run at least once a second while nothing comes.
+    static constexpr std::uint32_t kIdleEveryMs = 500;
+
     enum class Step { Done, Retry, Stopped, Failed };
     enum class Ending { None, Ended, Lost };
 
