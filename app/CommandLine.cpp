@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/CommandLineOptions.h"
+#include "stream/NetworkOperand.h"
 
 namespace iqfeeder {
 namespace {
@@ -133,6 +134,17 @@ struct Parser {
         return true;
     }
 
+    // The operand, once it is seen to be a network input.
+    void readNetworkOperand(const std::string& operand) {
+        std::string why;
+        line.run.network = parseNetworkOperand(operand, why);
+        if (!line.run.network) {
+            refuse(why);
+        } else if (line.run.repeat) {
+            refuse("--repeat needs a recording: a network input can't be sent again");
+        }
+    }
+
     bool refuse(const std::string& why) {
         line.action = CommandLine::Action::UsageError;
         line.error = why;
@@ -230,6 +242,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, bool haveLibF
     } else if (parser.line.action == CommandLine::Action::Run) {
         if (i < args.size()) {
             parser.line.run.inputPath = args[i];
+            if (looksLikeNetworkOperand(args[i])) {
+                parser.readNetworkOperand(args[i]);
+            }
         } else {
             parser.refuse("no input FILE given");
         }
@@ -242,7 +257,9 @@ std::string helpText() {
         "Usage: iqfeeder [OPTIONS] FILE\n"
         "Streams FILE byte for byte to an FTDI USB transmitter: a recording is sent once, a\n"
         "live file that an encoder appends to is followed close behind its growing end, and\n"
-        "standard input (\"-\") or a FIFO is read to its end.\n"
+        "standard input (\"-\") or a FIFO is read to its end. FILE may be a network input\n"
+        "instead: tcp://HOST:PORT connects to a sender, tcp://ADDR:PORT?listen takes senders\n"
+        "one at a time, udp://ADDR:PORT receives datagrams; each takes sender after sender.\n"
         "\n"
         "Options, only before FILE (\"--\" ends them):\n";
     for (const Option& option : kOptions) {

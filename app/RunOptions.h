@@ -7,11 +7,13 @@
 #include <string>
 
 #include "device/DeviceLink.h"
+#include "stream/NetworkOperand.h"
 
 namespace iqfeeder {
 
 struct RunOptions {
-    std::string inputPath;  // "-": standard input
+    std::string inputPath;                  // "-": standard input
+    std::optional<NetworkOperand> network;  // inputPath read as a network input
     DeviceChoice device;
     // Send a recording this many times in all, end to end with no gap; 0: until stopped.
     std::optional<std::uint64_t> repeat;

@@ -25,7 +25,8 @@ void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
     if (nowMs < lastMs + kLineEveryMs) {
         return;
     }
-    Sample sample{nowMs, device.bytesAccepted, std::nullopt};
+    Sample sample{nowMs, device.bytesAccepted, std::nullopt,
+                  network_ ? network_->bytesReceived : 0};
     if (live != nullptr) {
         sample.live = *live;
     }
@@ -55,6 +56,13 @@ void RunStatistics::update(std::uint64_t nowMs, const DeviceCounters& device,
         }
         status = "streaming " + settings_.inputPath + ": device " + formatRate(deviceRate) + ", " +
                  std::string(liveText.data() + 2);
+    }
+    if (network_) {
+        const std::uint64_t lastNetwork = samples_.empty() ? 0 : samples_.back().networkBytes;
+        const std::string text = networkText(
+            perSecond(static_cast<double>(sample.networkBytes - lastNetwork), nowMs - lastMs));
+        (void)std::snprintf(liveText.data(), liveText.size(), "%s", text.c_str());
+        status += text;
     }
     if (settings_.printLines && (!lastLineMs_ || nowMs >= *lastLineMs_ + settings_.printEveryMs)) {
         lastLineMs_ = nowMs;
@@ -111,6 +119,17 @@ void RunStatistics::advise(const Sample& now) {
         slower ? "raise" : "lower", slower ? "lower" : "raise");
 }
 
+std::string RunStatistics::networkText(double rate) const {
+    if (!network_) {
+        return "";
+    }
+    std::string text = "; network " + formatRate(rate);
+    if (network_->dropsCounted) {
+        text += ", datagrams dropped " + std::to_string(network_->datagramsDropped);
+    }
+    return text;
+}
+
 void RunStatistics::printCounts(const char* lead, const DeviceCounters& device, double deviceRate,
                                 double averageRate, const char* liveText) const {
     out_.print(
@@ -129,7 +148,9 @@ void RunStatistics::summary(std::uint64_t nowMs, const DeviceCounters& device) c
                         static_cast<unsigned long long>(device.bytesAccepted),
                         static_cast<double>(nowMs - startMs_) / 1000.0);
     const double average = perSecond(static_cast<double>(device.bytesAccepted), nowMs - startMs_);
-    printCounts(lead.data(), device, average, average, "");
+    const std::string network = networkText(
+        network_ ? perSecond(static_cast<double>(network_->bytesReceived), nowMs - startMs_) : 0.0);
+    printCounts(lead.data(), device, average, average, network.c_str());
 }
 
 }  // namespace iqfeeder

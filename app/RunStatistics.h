@@ -4,7 +4,7 @@
 // of what the run had to do. The same figures go to a service manager, if one listens, as the run's
 // status once a second. When over the last 10 s the two rates of a live run differ by more than 1
 // %, a line says which side is faster, what follows and what to change. All times come from the
-// run's clock.
+// run's clock. A network input adds its own rate and the datagrams the kernel dropped.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,8 @@ class RunStatistics {
 
     void countStepBack() { ++stepBacks_; }
     void countJump() { ++jumps_; }
+    // A network input's figures as they stand, for the next line.
+    void noteNetwork(const NetworkFigures& figures) { network_ = figures; }
     // After every pass and every wait; prints when a second has passed since the last line.
     void update(std::uint64_t nowMs, const DeviceCounters& device, const LiveFigures* live,
                 bool deviceLost = false);
@@ -49,10 +51,13 @@ class RunStatistics {
         std::uint64_t atMs;
         std::uint64_t deviceBytes;
         std::optional<LiveFigures> live;
+        std::uint64_t networkBytes = 0;
     };
     enum class Verdict { None, EncoderSlower, EncoderFaster };
 
     void advise(const Sample& now);
+    // "; network RATE" and the drops, or "" without a network input.
+    std::string networkText(double rate) const;
     void printCounts(const char* lead, const DeviceCounters& device, double deviceRate,
                      double averageRate, const char* liveText) const;
 
@@ -62,6 +67,7 @@ class RunStatistics {
     std::optional<std::uint64_t> lastLineMs_;
     std::uint64_t stepBacks_ = 0;
     std::uint64_t jumps_ = 0;
+    std::optional<NetworkFigures> network_;
     std::deque<Sample> samples_;  // one a line, as far back as the advice looks
     Verdict verdict_ = Verdict::None;
 };

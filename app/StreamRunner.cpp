@@ -5,6 +5,7 @@
 #include "common/ConsoleLines.h"
 #include "stream/FileSource.h"
 #include "stream/LiveFileInput.h"
+#include "stream/NetworkKind.h"
 #include "stream/PipeInput.h"
 #include "stream/RunState.h"
 #include "stream/StreamInput.h"
@@ -35,8 +36,15 @@ int StreamRunner::run(const RunOptions& options) {
 }
 
 std::unique_ptr<InputKind> StreamRunner::chooseInput(const RunOptions& options) {
-    const InputSeams seams{console_, diagnostics_, sleep_, stopRequested_,
-                           [this] { afterPass(nullptr); }};
+    const InputSeams seams{console_,
+                           diagnostics_,
+                           sleep_,
+                           stopRequested_,
+                           [this] { afterPass(nullptr); },
+                           [this](const NetworkFigures& figures) { afterPass(nullptr, &figures); }};
+    if (options.network) {
+        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath);
+    }
     if (isStreamPath(options.inputPath)) {
         return std::make_unique<PipeInput>(seams, options.inputPath);
     }
@@ -68,7 +76,8 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
         switch (pass.outcome) {
             case Pass::Outcome::Send:
                 send(pass.data, pass.size);
-                afterPass(pass.live ? &*pass.live : nullptr);
+                afterPass(pass.live ? &*pass.live : nullptr,
+                          pass.network ? &*pass.network : nullptr);
                 break;
             case Pass::Outcome::Skip:
             case Pass::Outcome::Stopped:
@@ -139,9 +148,12 @@ void StreamRunner::waitForDevice() {
     }
 }
 
-void StreamRunner::afterPass(const LiveFigures* live) {
+void StreamRunner::afterPass(const LiveFigures* live, const NetworkFigures* network) {
     if (!statistics_) {
         return;
+    }
+    if (network != nullptr) {
+        statistics_->noteNetwork(*network);
     }
     if (live != nullptr && live->steppedBack) {
         statistics_->countStepBack();

@@ -1,7 +1,7 @@
 // The run from the command line to its end: device set-up, then the loop. Each pass takes the
-// next buffer from the input's kind (a recording, a live file, a stream), hands it to the device
-// link, paces a buffer that did not reach the device, and keeps the statistics, until the input
-// ends or the operator stops the run.
+// next buffer from the input's kind (a recording, a live file, a stream, a network input), hands it
+// to the device link, paces a buffer that did not reach the device, and keeps the statistics, until
+// the input ends or the operator stops the run.
 #pragma once
 
 #include <cstdint>
@@ -80,7 +80,7 @@ class StreamRunner {
     void waitForDevice();
     // The run's hooks, each in one place: the statistics after every pass and every wait, and
     // every pause of the loop's own.
-    void afterPass(const LiveFigures* live);
+    void afterPass(const LiveFigures* live, const NetworkFigures* network = nullptr);
     void pause(std::uint32_t milliseconds) { sleep_(milliseconds); }
 
     DeviceLink& device_;

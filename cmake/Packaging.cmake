@@ -20,8 +20,11 @@ install(CODE "
                NORMALIZE)
     configure_file([[${CMAKE_CURRENT_SOURCE_DIR}/packaging/iqfeeder@.service.in]]
                    [[${CMAKE_CURRENT_BINARY_DIR}/iqfeeder@.service]] @ONLY)
+    configure_file([[${CMAKE_CURRENT_SOURCE_DIR}/packaging/iqfeeder-net@.service.in]]
+                   [[${CMAKE_CURRENT_BINARY_DIR}/iqfeeder-net@.service]] @ONLY)
 ")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder@.service
+              ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder-net@.service
         DESTINATION ${IQFEEDER_SYSTEMD_UNIT_DIR})
 
 set(CPACK_PACKAGE_NAME iqfeeder)

@@ -11,10 +11,10 @@ namespace iqfeeder {
 
 enum class WaitOutcome { Ready, TimedOut, Interrupted, Stopped, Failed };
 
-// Waits until `fd` has data (with fd < 0, for nothing), `timeoutMs` has passed (without one,
-// for as long as it takes) or a signal is handled; returns Stopped without waiting when
-// `stopping()` holds. Failed leaves errno set.
+// Waits until `fd` has data (with `writing`, room; with fd < 0, for nothing), `timeoutMs` has
+// passed (without one, for as long as it takes) or a signal is handled; returns Stopped without
+// waiting when `stopping()` holds. Failed leaves errno set.
 WaitOutcome waitUnlessStopped(int fd, std::optional<std::uint32_t> timeoutMs,
-                              const std::function<bool()>& stopping);
+                              const std::function<bool()>& stopping, bool writing = false);
 
 }  // namespace iqfeeder

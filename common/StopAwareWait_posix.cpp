@@ -10,7 +10,7 @@
 namespace iqfeeder {
 
 WaitOutcome waitUnlessStopped(int fd, std::optional<std::uint32_t> timeoutMs,
-                              const std::function<bool()>& stopping) {
+                              const std::function<bool()>& stopping, bool writing) {
     // Whichever signal the stop comes by is held here until ppoll lets it in again. The
     // thread's own mask, not the process's: the driver libraries run threads of their own.
     sigset_t held;
@@ -21,7 +21,8 @@ WaitOutcome waitUnlessStopped(int fd, std::optional<std::uint32_t> timeoutMs,
         (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return WaitOutcome::Stopped;
     }
-    pollfd ready{fd, POLLIN, 0};  // a negative fd is ignored: a plain sleep
+    pollfd ready{fd, static_cast<short>(writing ? POLLOUT : POLLIN),
+                 0};  // a negative fd is ignored: a plain sleep
     timespec timeout{};
     if (timeoutMs) {
         timeout.tv_sec = static_cast<time_t>(*timeoutMs / 1000);

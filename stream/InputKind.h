@@ -16,6 +16,13 @@ namespace iqfeeder {
 using SleepFunction = std::function<void(std::uint32_t milliseconds)>;
 using StopQuery = std::function<bool()>;
 
+// What a network input has received, for the rates.
+struct NetworkFigures {
+    std::uint64_t bytesReceived = 0;
+    std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
+    bool dropsCounted = false;
+};
+
 // What an input reaches outside itself.
 struct InputSeams {
     Console& console;
@@ -24,6 +31,8 @@ struct InputSeams {
     StopQuery stopping;
     // Called at least once a second while the input waits for data (a stream's writer).
     std::function<void()> idle;
+    // In place of `idle` for a network input: the same, with its figures as they stand.
+    std::function<void(const NetworkFigures&)> network = {};
 };
 
 // What a live pass saw of its file, and what its rules did.
@@ -53,8 +62,9 @@ struct Pass {
     Outcome outcome = Outcome::Skip;
     std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
-    std::optional<LiveFigures> live;  // a live file's pass
-    std::string status;               // a pause's wait, as a service manager is told it
+    std::optional<LiveFigures> live;        // a live file's pass
+    std::optional<NetworkFigures> network;  // a network input's pass
+    std::string status;                     // a pause's wait, as a service manager is told it
     std::unique_ptr<InputKind> successor;
 };
 

@@ -37,6 +37,24 @@ for prefix in /usr/local /usr; do
         exit 1
     fi
     echo "$instance verifies (prefix $prefix)"
+    # The network unit too. verify reads "A:B" as a file and its alias, so the instance named
+    # here has no colon; a real one (an escaped tcp:// or udp:// input) does.
+    net_instance="iqfeeder-net@input.service"
+    net_unit="$root$prefix/lib/systemd/system/iqfeeder-net@.service"
+    expected="ExecStart=$prefix/bin/iqfeeder --reconnect --progress=60 --stats=60 %I"
+    for line in "$expected" Type=notify WatchdogSec=30s Restart=always; do
+        if ! grep -qxF "$line" "$net_unit"; then
+            echo "$net_unit does not say: $line" >&2
+            exit 1
+        fi
+    done
+    output=$(MANPATH="$root$prefix/share/man" \
+        systemd-analyze verify --root="$root" "$net_instance" 2>&1) || status=$?
+    if [ "$status" -ne 0 ] || [ -n "$output" ]; then
+        echo "systemd-analyze verify of $net_instance (prefix $prefix) exited $status:" >&2
+        printf '%s\n' "$output" >&2
+        exit 1
+    fi
 done
 # The exposure score, for the record (a dynamic user, no network, USB devices only).
 systemd-analyze security --offline=yes --root="$root" "$instance" 2>&1 | tail -n 1

@@ -47,6 +47,7 @@ add_executable(iqfeeder_windows_tests
     InputFileTest.cpp
     windows/SharedInputTest.cpp
     windows/MakerLibraryTest.cpp
+    windows/WinsockInputTest.cpp
 )
 # The tests find the program and the stand-ins relative to themselves, which works the same
 # under wine as on Windows; so all of them are pinned to known folders.

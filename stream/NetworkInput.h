@@ -1,0 +1,97 @@
+// A network input read as a stream is: whole buffers, each sender's bytes in order, the device
+// setting the pace (a TCP sender waits on a full socket). One sender at a time; when one ends,
+// the next is taken: a client connects again, a listener accepts the next in its backlog, and
+// UDP takes whoever sends next. The input's own console lines say each of these steps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/Console.h"
+#include "stream/InputKind.h"
+#include "stream/NetworkOperand.h"
+#include "stream/NetworkSocket.h"
+
+namespace iqfeeder {
+
+class NetworkInput {
+  public:
+    enum class ReadStatus { Full, SenderEnded, Stopped, Failed };
+    // Asked while the input waits (to connect again, for a sender, for data): whether the run
+    // is stopping, and `idle` at least once a second until the buffer is whole.
+    struct WaitHooks {
+        std::function<bool()> stopping;
+        std::function<void()> idle;
+    };
+
+    // A connection refused or failed is tried again this often.
+    static constexpr std::uint32_t kRetryEveryMs = 1000;
+    // A UDP sender that has sent nothing for this long has ended.
+    static constexpr std::uint32_t kQuietEndsSenderMs = 1000;
+    // Asked of the kernel for datagrams: some seconds of any transmitter's rate.
+    static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+
+    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics);
+
+    // Binds where the operand says (a listener, UDP); a client connects at its first read.
+    // False when it can't (see errorText()).
+    bool open();
+    // Fills `size` bytes from the current sender, taking the next one as needed. SenderEnded:
+    // the sender ended (or was lost) with `delivered` bytes of this buffer, to be padded and
+    // sent; the next read takes the next sender.
+    ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+                    const WaitHooks& hooks);
+    // The line for the sender that ended with the last buffer, once the caller has said that
+    // buffer's progress (else at the next read).
+    void sayEnding();
+    std::string errorText() const { return error_; }
+    NetworkFigures figures() const { return figures_; }
+
+  private:
+    // Room for the largest datagram there is.
+    static constexpr std::size_t kLargestDatagram = 65536;
+    // The waits are cut into slices this long, so the rates and a service manager's watchdog
+    // hear from the run at least once a second while nothing comes.
+    static constexpr std::uint32_t kIdleEveryMs = 500;
+
+    enum class Step { Done, Retry, Stopped, Failed };
+    enum class Ending { None, Ended, Lost };
+
+    void endSender(Ending how, int error);
+    Step connect(const WaitHooks& hooks);
+    Step accept(const WaitHooks& hooks);
+    // Until the socket is ready; `idle` once a second. TimedOut only when `quietMs` has passed.
+    net::Socket::Wait waitFor(const net::Socket& socket, bool writing, const WaitHooks& hooks,
+                              std::uint32_t quietMs);
+    ReadStatus readStream(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+                          const WaitHooks& hooks);
+    ReadStatus readDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+                             const WaitHooks& hooks);
+    void cannotConnect(int error, const std::string& why);
+
+    NetworkOperand operand_;
+    std::string text_;
+    Console& console_;
+    Console& diagnostics_;
+    [[maybe_unused]] net::Networking networking_;  // does something on Windows only
+    net::Socket listener_;                         // a listener's, or UDP's
+    net::Socket connection_;
+    bool haveSender_ = false;
+    net::Address sender_;
+    std::string senderText_;
+    std::uint64_t senderBytes_ = 0;
+    Ending ending_ = Ending::None;
+    bool saidWaiting_ = false;
+    std::string lastRetryReason_;  // said once, not at every retry
+    std::vector<std::uint8_t> datagram_;
+    std::size_t datagramOffset_ = 0;  // of what a full buffer left of the last datagram
+    std::size_t datagramLength_ = 0;
+    std::uint32_t droppedTotal_ = 0;
+    NetworkFigures figures_;
+    std::string error_;
+};
+
+}  // namespace iqfeeder

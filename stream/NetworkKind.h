@@ -1,0 +1,35 @@
+// A network input as one more input kind: read as a stream is, a whole buffer a pass, but a
+// sender's end is not the input's. Its last, partly filled buffer goes out padded with zeros and
+// the next sender is taken, with the device kept open, until the run is stopped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stream/InputErrors.h"
+#include "stream/InputKind.h"
+#include "stream/NetworkInput.h"
+#include "stream/NetworkOperand.h"
+
+namespace iqfeeder {
+
+class NetworkKind final : public InputKind {
+  public:
+    NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text);
+
+    Pass next() override;
+    // Not read while the device is gone: a TCP sender waits on the full socket.
+    bool waitsForDevice() const override { return true; }
+
+  private:
+    InputSeams seams_;
+    InputErrors errors_;
+    NetworkInput input_;
+    NetworkInput::WaitHooks hooks_;
+    bool opened_ = false;
+    std::vector<std::uint8_t> buffer_;
+    std::int64_t total_ = 0;
+};
+
+}  // namespace iqfeeder

@@ -1,0 +1,115 @@
+// The few socket operations the network input needs, one file per platform (BSD sockets,
+// Winsock). Every socket is non-blocking, and every wait ends at once on a stop.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace iqfeeder::net {
+
+// A socket address of either family, held as the system's bytes.
+struct Address {
+    std::array<std::uint8_t, 128> bytes{};
+    std::uint32_t length = 0;
+
+    bool operator==(const Address& other) const {
+        return length == other.length && bytes == other.bytes;
+    }
+};
+
+// "127.0.0.1:5000" or "[::1]:5000".
+std::string addressText(const Address& address);
+bool isMulticast(const Address& address);
+
+// Errors are the system's codes (errno; WSAGetLastError()), said by systemErrorText.
+bool isRefusal(int error);
+
+// The addresses of a name (or an address) at `port`; empty with `error` set when it has none.
+std::vector<Address> resolve(const std::string& host, std::uint16_t port, bool datagram,
+                             std::string& error);
+
+// Owns one socket and closes it.
+class Socket {
+  public:
+    Socket() = default;
+    ~Socket() { close(); }
+    Socket(Socket&& other) noexcept : handle_(other.release()) {}
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = other.release();
+        }
+        return *this;
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    bool valid() const { return handle_ != kInvalid; }
+    void close();
+
+    // A new non-blocking socket for `address`'s family; false leaves `error` set.
+    bool open(const Address& address, bool datagram, int& error);
+    // Listening on exactly `address`, with room for senders waiting their turn.
+    bool listenOn(const Address& address, int& error);
+    // Bound to `address` for datagrams: its group joined when it is a multicast address, the
+    // receive buffer asked for `receiveBytes` (its size granted in `grantedBytes`), and the
+    // kernel's count of dropped datagrams asked for where it keeps one (`dropsCounted`).
+    bool bindForDatagrams(const Address& address, int receiveBytes, int& grantedBytes,
+                          bool& dropsCounted, int& error);
+    // Starts a connection; true when it is made or on its way (then wait to write, and ask
+    // connectResult()).
+    bool startConnect(const Address& address, int& error);
+    // 0 once made, else the reason it failed.
+    int connectResult() const;
+    // The next waiting connection, non-blocking; invalid when there was none (error 0) or it
+    // failed.
+    Socket accept(Address& peer, int& error) const;
+    // Bytes received: > 0; 0 at the end of a connection; < 0 with `error` set (0 for "none
+    // waiting" or an interruption).
+    long receive(std::uint8_t* buffer, std::size_t size, int& error) const;
+    // One datagram (cut to `size`), with its sender and, where counted, the kernel's running
+    // total of dropped datagrams.
+    long receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
+                     std::uint32_t& droppedTotal, int& error) const;
+
+    enum class Wait { Ready, TimedOut, Interrupted, Stopped, Failed };
+    // Until the socket can be read (or written), `timeoutMs` has passed, or a stop: a stop
+    // that lands just before the wait ends it too. Without a socket, a stop-aware sleep.
+    Wait wait(bool writing, std::uint32_t timeoutMs, const std::function<bool()>& stopping,
+              int& error) const;
+
+  private:
+#ifdef _WIN32
+    using Handle = std::uintptr_t;
+    static constexpr Handle kInvalid = ~Handle{0};
+#else
+    using Handle = int;
+    static constexpr Handle kInvalid = -1;
+#endif
+    Handle release() {
+        const Handle handle = handle_;
+        handle_ = kInvalid;
+        return handle;
+    }
+
+    Handle handle_ = kInvalid;
+};
+
+// Sockets usable while it lives (Winsock's start and cleanup; nothing elsewhere).
+class Networking {
+  public:
+#ifdef _WIN32
+    Networking();
+    ~Networking();
+#else
+    Networking() = default;
+#endif
+    Networking(const Networking&) = delete;
+    Networking& operator=(const Networking&) = delete;
+};
+
+}  // namespace iqfeeder::net

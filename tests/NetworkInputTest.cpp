@@ -1,0 +1,393 @@
+// Network inputs on loopback (127.0.0.1 and ::1): senders in turn through one run with the
+// device opened once, a server that comes up late and restarts, datagrams in order, the
+// operand's spellings, and a stop in each wait. Every wait is bounded by the run's own stop.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "stream/NetworkInput.h"
+#include "stream/NetworkKind.h"
+#include "tests/support/RunFixture.h"
+
+namespace iqfeeder {
+namespace {
+
+using testing::patternBytes;
+using testing::RunFixture;
+
+// A loopback socket address of either family.
+struct Loopback {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    Loopback(bool ipv6, std::uint16_t port) {
+        if (ipv6) {
+            sockaddr_in6 in6{};
+            in6.sin6_family = AF_INET6;
+            in6.sin6_addr = in6addr_loopback;
+            in6.sin6_port = htons(port);
+            std::memcpy(&storage, &in6, sizeof in6);
+            length = sizeof in6;
+        } else {
+            sockaddr_in in4{};
+            in4.sin_family = AF_INET;
+            in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            in4.sin_port = htons(port);
+            std::memcpy(&storage, &in4, sizeof in4);
+            length = sizeof in4;
+        }
+    }
+    const sockaddr* address() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+std::uint16_t portOf(int fd) {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+}
+
+// Bound (and for TCP listening) on loopback at `port`, 0 for the kernel's pick; -1 when taken.
+int bindLoopback(bool udp, bool ipv6, std::uint16_t port) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const Loopback at(ipv6, port);
+    if (::bind(fd, at.address(), at.length) != 0 || (!udp && ::listen(fd, 4) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A port nobody uses just now.
+std::uint16_t freePort(bool udp, bool ipv6) {
+    const int fd = bindLoopback(udp, ipv6, 0);
+    const std::uint16_t port = portOf(fd);
+    ::close(fd);
+    return port;
+}
+
+// Connected to a loopback listener, trying for up to 5 s while it is not there yet.
+int connectWhenListening(bool ipv6, std::uint16_t port) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        const Loopback at(ipv6, port);
+        if (::connect(fd, at.address(), at.length) == 0) {
+            return fd;
+        }
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+void sendAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t done = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        ASSERT_GT(done, 0);
+        sent += static_cast<std::size_t>(done);
+    }
+}
+
+// Pattern bytes [from, to), then zeros up to `paddedTo` bytes in all.
+std::vector<std::uint8_t> padded(std::size_t from, std::size_t to, std::size_t paddedTo) {
+    auto bytes = patternBytes(to - from, from);
+    bytes.resize(paddedTo, 0);
+    return bytes;
+}
+
+void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
+
+std::string progress(int kilobytes) {
+    return "Using network input, Read " + std::to_string(kilobytes) + "KB\r";
+}
+
+class NetworkRunTest : public RunFixture {
+  protected:
+    int runNetwork(const std::string& operand, std::size_t writes, bool stats = false) {
+        // Stopped once the last expected buffer has gone out whole; a second a write.
+        driver.afterWrite = [this, writes](std::size_t index) {
+            clockMs += 1000;
+            stopAsked = stopAsked || index + 1 == writes;
+        };
+        RunOptions options;
+        options.stats = stats;
+        options.inputPath = operand;
+        std::string why;
+        options.network = parseNetworkOperand(operand, why);
+        return run(options);
+    }
+    std::size_t opens() const {
+        return static_cast<std::size_t>(
+            std::count_if(driver.calls.begin(), driver.calls.end(),
+                          [](const std::string& call) { return call.starts_with("open "); }));
+    }
+};
+
+// The first sender connects, and a second one behind it sends everything and leaves while it is
+// still in the backlog: the first is read to its end, then the second, each one's last buffer
+// padded, all through the one open device.
+TEST_F(NetworkRunTest, TwoTcpSendersInTurnWithTheDeviceOpenedOnce) {
+    const std::uint16_t port = freePort(false, false);
+    const std::string operand = "tcp://127.0.0.1:" + std::to_string(port) + "?listen";
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    std::thread senders([&] {
+        const int a = connectWhenListening(false, port);
+        const int b = connectWhenListening(false, port);
+        first = portOf(a);
+        second = portOf(b);
+        sendAll(b, patternBytes(40000, 70000));
+        ::close(b);
+        sendAll(a, patternBytes(70000));
+        ::close(a);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 25), 0);
+    senders.join();
+
+    const std::string waiting = "Waiting for a sender on " + operand + ".....\n";
+    const std::string a = "127.0.0.1:" + std::to_string(first);
+    const std::string b = "127.0.0.1:" + std::to_string(second);
+    EXPECT_EQ(output(), preamble(operand) + waiting + "Sender " + a + " connected.\n" +
+                            progress(32) + progress(64) + progress(70) + "Sender " + a +
+                            " ended after 70000 bytes.\n" + waiting + "Sender " + b +
+                            " connected.\n" + progress(102) + progress(110) + "Sender " + b +
+                            " ended after 40000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 70000, 96000);
+    append(expected, padded(70000, 110000, 64000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_EQ(opens(), 1U);
+    EXPECT_EQ(errorOutput(), "");
+}
+
+// The server is not up when the run starts, and goes away after its stream: each time the
+// connection is refused, said once, and tried again every second until the server is back.
+TEST_F(NetworkRunTest, ServerComingUpLateAndRestartingIsConnectedToEachTime) {
+    const std::uint16_t port = freePort(false, true);
+    const std::string operand = "tcp://[::1]:" + std::to_string(port);
+    std::thread server([&] {
+        for (const auto& [from, to] : {std::pair{0, 40000}, std::pair{40000, 50000}}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const int listener = bindLoopback(false, true, port);
+            const int connection = ::accept(listener, nullptr, nullptr);
+            ::close(listener);  // restarting: refused from here on until it is back
+            sendAll(connection, patternBytes(static_cast<std::size_t>(to - from),
+                                             static_cast<std::size_t>(from)));
+            ::close(connection);
+        }
+    });
+
+    EXPECT_EQ(runNetwork(operand, 15), 0);
+    server.join();
+
+    const std::string connecting = "Connecting to " + operand + ".....\nConnection to " + operand +
+                                   " refused, trying again every second.....\n";
+    const std::string sender = "Sender [::1]:" + std::to_string(port);
+    EXPECT_EQ(output(), preamble(operand) + connecting + sender + " connected.\n" + progress(32) +
+                            progress(40) + sender + " ended after 40000 bytes.\n" + connecting +
+                            sender + " connected.\n" + progress(50) + sender +
+                            " ended after 10000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 40000, 64000);
+    append(expected, padded(40000, 50000, 32000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_EQ(opens(), 1U);
+}
+
+// Datagrams of an encoder's 7 x 188 bytes, with one larger than a whole buffer among them: their
+// bytes in arrival order, and the sender's last buffer sent once it has gone quiet.
+TEST_F(NetworkRunTest, UdpDatagramsGoOutInOrderWhateverTheirSize) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "udp://127.0.0.1:" + std::to_string(port);
+    std::vector<std::size_t> sizes(50, 1316);
+    sizes.push_back(40000);
+    sizes.insert(sizes.end(), 5, 1316);
+    std::uint16_t from = 0;
+    std::thread sender([&] {
+        // Sent once the run has bound the port (it is taken then).
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            const int probe = bindLoopback(true, false, port);
+            if (probe < 0) {
+                break;
+            }
+            ::close(probe);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const Loopback to(false, port);
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < sizes.size(); ++i) {
+            const auto bytes = patternBytes(sizes[i], offset);
+            ::sendto(fd, bytes.data(), bytes.size(), 0, to.address(), to.length);
+            offset += sizes[i];
+            from = portOf(fd);
+            if (i % 10 == 9) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        ::close(fd);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 20, true), 0);
+    sender.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(64) + progress(96) +
+                            progress(112) + name + " ended after 112380 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 112380, 128000));
+    EXPECT_EQ(opens(), 1U);
+    // The network's own rate in the summary: 112380 bytes in the run's 20 s (a second a write).
+    EXPECT_NE(errorOutput().find("iqfeeder: in all, 128000 bytes in 20.0 s: device 6.4 kB/s "
+                                 "(average 6.4 kB/s); network 5.6 kB/s, datagrams dropped 0;"),
+              std::string::npos)
+        << errorOutput();
+}
+
+// Every wait hands the input's figures to the run at least once a second, for the rates and a
+// service manager's watchdog, while no sender comes.
+TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string text = "udp://127.0.0.1:" + std::to_string(port);
+    std::string why;
+    const auto operand = parseNetworkOperand(text, why);
+    ASSERT_TRUE(operand) << why;
+    std::ostringstream out;
+    Console console(out);
+    std::ostringstream errors;
+    Console diagnostics(errors);
+    int heard = 0;
+    InputSeams seams{console, diagnostics, [](std::uint32_t) {}, [&heard] { return heard >= 3; },
+                     [] { ADD_FAILURE() << "idle without the figures"; }};
+    seams.network = [&heard](const NetworkFigures& figures) {
+        EXPECT_EQ(figures.bytesReceived, 0U);
+        ++heard;
+    };
+    NetworkKind kind(seams, *operand, text);
+    const auto start = std::chrono::steady_clock::now();
+
+    EXPECT_EQ(kind.next().outcome, Pass::Outcome::Stopped);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1400));
+    EXPECT_LT(waited, std::chrono::milliseconds(2500));
+    EXPECT_EQ(out.str(), "Waiting for a sender on " + text + ".....\n");
+}
+
+struct OperandCase {
+    const char* operand;
+    NetworkOperand::Kind kind;
+    const char* host;
+    std::uint16_t port;
+};
+
+TEST(NetworkOperandTest, SpellingsOfEachKindAreRead) {
+    const OperandCase cases[] = {
+        {"tcp://encoder.local:5000", NetworkOperand::Kind::TcpClient, "encoder.local", 5000},
+        {"tcp://[::1]:1?listen", NetworkOperand::Kind::TcpListener, "::1", 1},
+        {"tcp://0.0.0.0:65535/?listen=1", NetworkOperand::Kind::TcpListener, "0.0.0.0", 65535},
+        {"udp://[ff02::1]:1234", NetworkOperand::Kind::Udp, "ff02::1", 1234},
+        {"udp://239.0.0.1:5004/", NetworkOperand::Kind::Udp, "239.0.0.1", 5004},
+    };
+    for (const OperandCase& c : cases) {
+        std::string why;
+        ASSERT_TRUE(looksLikeNetworkOperand(c.operand)) << c.operand;
+        const auto operand = parseNetworkOperand(c.operand, why);
+        ASSERT_TRUE(operand) << c.operand << ": " << why;
+        EXPECT_EQ(operand->kind, c.kind) << c.operand;
+        EXPECT_EQ(operand->host, c.host) << c.operand;
+        EXPECT_EQ(operand->port, c.port) << c.operand;
+    }
+    // File paths, Windows drives among them, stay files.
+    for (const char* path : {"recording.iq", "-", "C://iq/x.iq", "./tcp://x:1", "1tcp://x:1"}) {
+        EXPECT_FALSE(looksLikeNetworkOperand(path)) << path;
+    }
+}
+
+volatile std::sig_atomic_t stopSignalCaught = 0;
+
+struct StopCase {
+    const char* name;
+    const char* scheme;  // the operand up to its port
+    const char* query;
+    bool udp;
+    bool ipv6;
+    bool refused;  // nobody listens: the wait between attempts
+    bool primed;   // a sender connected and its first bytes read: the wait for more
+};
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class NetworkStopTest : public ::testing::TestWithParam<StopCase> {};
+
+// The stop's signal lands after the stop check, just before the wait: the wait ends at once,
+// wherever the input waits.
+TEST_P(NetworkStopTest, StopEndsTheWaitAtOnce) {
+    const StopCase& c = GetParam();
+    const std::uint16_t port = freePort(c.udp, c.ipv6);
+    const std::string text = std::string(c.scheme) + std::to_string(port) + c.query;
+    std::string why;
+    const auto operand = parseNetworkOperand(text, why);
+    ASSERT_TRUE(operand) << why;
+    std::ostringstream out;
+    Console console(out);
+    NetworkInput input(*operand, text, console, console);
+    ASSERT_TRUE(input.open()) << out.str();
+    std::vector<std::uint8_t> buffer(1000);
+    std::size_t delivered = 0;
+    int sender = -1;
+    if (c.primed) {
+        sender = connectWhenListening(c.ipv6, port);
+        sendAll(sender, patternBytes(10));
+        ASSERT_EQ(input.read(buffer.data(), 10, delivered, {}), NetworkInput::ReadStatus::Full);
+    }
+
+    struct sigaction caught {};
+    caught.sa_handler = [](int) { stopSignalCaught = 1; };
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &caught, &previous);
+    stopSignalCaught = 0;
+    bool raised = false;
+    const auto stopping = [&raised] {
+        if (!std::exchange(raised, true)) {
+            ::raise(SIGUSR1);
+        }
+        return stopSignalCaught != 0;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(input.read(buffer.data(), buffer.size(), delivered, {stopping, {}}),
+              NetworkInput::ReadStatus::Stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    if (sender >= 0) {
+        ::close(sender);
+    }
+    EXPECT_NE(out.str().find(c.refused ? "refused" : "Waiting"), std::string::npos) << out.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, NetworkStopTest,
+    ::testing::Values(StopCase{"Connecting", "tcp://127.0.0.1:", "", false, false, true, false},
+                      StopCase{"Accepting", "tcp://[::1]:", "?listen", false, true, false, false},
+                      StopCase{"ReceivingFromASender", "tcp://127.0.0.1:", "?listen", false, false,
+                               false, true},
+                      StopCase{"ReceivingDatagrams", "udp://[::1]:", "", true, true, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace iqfeeder
