@@ -14,8 +14,19 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder.1 DESTINATION ${CMAKE_INSTALL
 install(FILES packaging/60-iqfeeder-ftdi.rules DESTINATION ${IQFEEDER_UDEV_RULES_DIR})
 # The unit names the installed binary, whose prefix is known only at install time: the package
 # installs below /usr whatever prefix the build was configured with, and --prefix moves it too.
+# A program built without libsystemd tells systemd nothing: its units then can't wait for its
+# readiness or keep a watchdog on it.
+if(IQFEEDER_HAVE_SYSTEMD)
+    set(iqfeeder_service_type notify)
+    set(iqfeeder_service_watchdog 30s)
+else()
+    set(iqfeeder_service_type exec)
+    set(iqfeeder_service_watchdog 0)
+endif()
 install(CODE "
     set(CMAKE_INSTALL_FULL_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
+    set(IQFEEDER_SERVICE_TYPE ${iqfeeder_service_type})
+    set(IQFEEDER_SERVICE_WATCHDOG ${iqfeeder_service_watchdog})
     cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_FULL_BINDIR BASE_DIRECTORY \"\${CMAKE_INSTALL_PREFIX}\"
                NORMALIZE)
     configure_file([[${CMAKE_CURRENT_SOURCE_DIR}/packaging/iqfeeder@.service.in]]

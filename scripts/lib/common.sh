@@ -18,11 +18,13 @@ IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
 # (arm_packages ARCH TRIPLE) Debian's cross compiler and the target's libraries from the multiarch
 # archive. The target gets libftdi1-2 alone, never libftdi1-dev: that one is not Multi-Arch, so
 # installing it for the target would remove the build machine's own (cmake/LibFtdiDriver.cmake
-# takes the shared header from the native package instead).
+# takes the shared header from the native package instead). Nor libsystemd: the target's ties
+# the build machine's compression libraries to the very same versions, which a mirror still
+# syncing one architecture can't give, so the ARM builds go without systemd's notifications
+# (and their units without readiness and watchdog).
 IQFEEDER_ARM_PACKAGES=(qemu-user-static)
 arm_packages() {
-    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1" \
-        "libsystemd-dev:$1"
+    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1"
 }
 
 # Is PKG installed? A bare name means the build machine's architecture (or an "all" package),
