@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -334,6 +335,11 @@ class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCa
 // as the signal would have ended it. Stopped in the 2 s probe, it ends then, having sent nothing.
 TEST_P(StopTest, ClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
     const StopCase& c = GetParam();
+    const bool inTheProbe = c.stopAfterMs < 2000;
+    // Under a wrapper (memcheck) the program may not have reached the probe by then.
+    if (inTheProbe && std::getenv("IQFEEDER_TEST_WRAPPER") != nullptr) {
+        GTEST_SKIP() << "a wrapped program's start takes longer than the probe's first second";
+    }
     testing::writeFile(input_, patternBytes(200000));
     const std::string capture = dir_.file("device.bin");
     auto environment = environment_;
@@ -361,7 +367,6 @@ TEST_P(StopTest, ClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
     const auto calls = readFile(log_);
     EXPECT_EQ(std::string(calls.begin(), calls.end()), kRunCalls);
     const std::size_t sent = readFile(capture).size();
-    const bool inTheProbe = c.stopAfterMs < 2000;
     if (inTheProbe) {
         EXPECT_EQ(sent, 0U);
         EXPECT_LT(took, std::chrono::milliseconds(c.stopAfterMs + 1000));
