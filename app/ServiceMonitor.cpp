@@ -41,7 +41,7 @@ void ServiceMonitor::keepAlive() {
 void ServiceMonitor::stopping() {
     if (!stopping_) {
         stopping_ = true;
-        notifier_.notify("STOPPING=1");
+        notifier_.stopping();
     }
 }
 
