@@ -72,9 +72,9 @@ class Appender {
     std::size_t length_ = 0;
 };
 
-// n / d, rounded half up.
+// n / d, rounded half up, for any n.
 std::uint64_t rounded(std::uint64_t n, std::uint64_t d) {
-    return (n + d / 2) / d;
+    return n / d + (n % d >= d - d / 2 ? 1 : 0);
 }
 
 }  // namespace

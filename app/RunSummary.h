@@ -11,7 +11,7 @@
 namespace iqfeeder {
 
 // Room for the summary with every figure at its largest.
-inline constexpr std::size_t kRunSummaryBytes = 160;
+inline constexpr std::size_t kRunSummaryBytes = 256;
 
 // "2.00 MB/s", "31.2 kB/s" or "0 B/s", whichever reads best.
 std::string formatRate(double bytesPerSecond);

@@ -97,9 +97,12 @@ check_package() {
             >/dev/null ||
         { echo "$deb: the unit does not start /usr/bin/iqfeeder" >&2; return 1; }
     # Every Linux build tells systemd of readiness and liveness.
-    dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" | grep -Eq '^Type=notify$' &&
-        dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" | grep -Eq '^WatchdogSec=[1-9]' ||
-        { echo "$deb: the unit is not Type=notify with a watchdog" >&2; return 1; }
+    local unit_text
+    unit_text=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit")
+    if ! grep -qx 'Type=notify' <<<"$unit_text" || ! grep -Eqx 'WatchdogSec=[1-9][0-9]*s' <<<"$unit_text"; then
+        echo "$deb: the unit is not Type=notify with a watchdog" >&2
+        return 1
+    fi
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
         { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }
     depends=$(dpkg-deb -f "$deb" Depends)
