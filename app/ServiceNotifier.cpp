@@ -54,7 +54,6 @@ class SocketNotifier : public ServiceNotifier {
 
   private:
     void send(const char* data, std::size_t size) const {
-        // cppcheck-suppress cstyleCast ; the socket calls take the generic address type
         const auto* to = reinterpret_cast<const sockaddr*>(&address_);
         while (::sendto(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT, to, length_) < 0 &&
                errno == EINTR) {

@@ -46,7 +46,7 @@ void sayReport() {
                       &written, nullptr);
 }
 
-BOOL WINAPI onConsoleControl(DWORD event) {
+BOOL WINAPI onConsoleControl(::DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:

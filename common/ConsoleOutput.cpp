@@ -236,8 +236,6 @@ int ConsoleOutput::sync() {
 }
 
 void ConsoleOutput::finish(std::uint32_t milliseconds) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::uint64_t lost = 0;
     {
         const Claim claim(claimed_);
@@ -245,7 +243,11 @@ void ConsoleOutput::finish(std::uint32_t milliseconds) {
             return;
         }
         writeHeld();
-#ifndef _WIN32  // the writes there wait for the reader
+#ifdef _WIN32  // the writes there wait for the reader
+        (void)milliseconds;
+#else
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
         while (!held_.empty() && !failed_) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();

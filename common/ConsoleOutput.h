@@ -26,7 +26,7 @@ namespace iqfeeder {
 
 class ConsoleOutput : public std::streambuf {
   public:
-    static constexpr std::size_t kBoundBytes = 64 * 1024;
+    static constexpr std::size_t kBoundBytes = 65536;
     // Text held for blocks goes out once there is this much, or once it is this old.
     static constexpr std::size_t kBlockBytes = 4096;
     static constexpr std::uint64_t kBlockAgeMs = 1000;

@@ -60,7 +60,6 @@ class ServiceNotifierTest : public ::testing::TestWithParam<NotifierCase> {
         if (name[0] == '@') {
             address.sun_path[0] = '\0';
         }
-        // cppcheck-suppress cstyleCast
         ASSERT_EQ(::bind(listener_, reinterpret_cast<const sockaddr*>(&address),
                          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())),
                   0)
