@@ -126,7 +126,7 @@ bool ConsoleOutput::dropCarriageLine() {
         if (line->carriage && !(line == lines_.begin() && frontStarted_)) {
             held_.erase(offset, line->length);
             lines_.erase(line);
-            ++linesLost_;
+            linesLost_.fetch_add(1, std::memory_order_relaxed);
             ++lostUnreported_;
             return true;
         }
@@ -140,7 +140,7 @@ void ConsoleOutput::hold(const char* text, std::size_t size) {
     while (held_.size() + size > kBoundBytes && dropCarriageLine()) {
     }
     if (held_.size() + size > kBoundBytes) {
-        ++linesLost_;
+        linesLost_.fetch_add(1, std::memory_order_relaxed);
         ++lostUnreported_;
         return;
     }

@@ -47,8 +47,9 @@ class ConsoleOutput : public std::streambuf {
     void pump();
     // Waits up to `milliseconds` for the reader to take what is left (the end of a run).
     void finish(std::uint32_t milliseconds);
-    // Every line lost since the start.
-    std::uint64_t linesLost() const { return linesLost_; }
+    // Every line lost since the start (for iqfeeder_console_lines_lost_total); may be read
+    // from any thread.
+    std::uint64_t linesLost() const { return linesLost_.load(std::memory_order_relaxed); }
     // For the stop deadline, which ends a run stuck in a write: what is held goes out as far
     // as the reader takes it now, unless the run was changing it when the signal came. Safe in
     // a signal handler; the stream takes nothing more after.
@@ -89,7 +90,7 @@ class ConsoleOutput : public std::streambuf {
     std::deque<Line> lines_;
     bool frontStarted_ = false;  // part of the first held line is out: it can't be dropped
     std::uint64_t heldSinceMs_ = 0;
-    std::uint64_t linesLost_ = 0;
+    std::atomic<std::uint64_t> linesLost_{0};
     std::uint64_t lostUnreported_ = 0;
     // Held by whoever changes or writes the held text: the run's thread, or the deadline.
     std::atomic<bool> claimed_{false};
