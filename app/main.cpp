@@ -50,8 +50,16 @@ int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& un
     return 1;
 }
 
-// What the console could not take yet at the end gets this long, within the stop deadline.
+// What the consoles could not take yet at the end gets this long in all, within the stop
+// deadline.
 constexpr std::uint32_t kConsoleEndWaitMs = iqfeeder::kStopDeadlineMs / 2;
+
+void finishConsoles(iqfeeder::ConsoleOutput& output, iqfeeder::ConsoleOutput& errorOutput) {
+    const std::uint64_t end = monotonicMilliseconds() + kConsoleEndWaitMs;
+    output.finish(kConsoleEndWaitMs);
+    const std::uint64_t now = monotonicMilliseconds();
+    errorOutput.finish(now < end ? static_cast<std::uint32_t>(end - now) : 0);
+}
 
 // A console's stream for a log: lines whole, paced and folded (see JournalFilter.h).
 struct JournalStream {
@@ -159,7 +167,7 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     if (listing) {
         // The table is all a listing does: not shown, it failed.
         const bool listed = device.printDeviceTable() > 0;
-        output.finish(kConsoleEndWaitMs);
+        finishConsoles(output, errorOutput);
         return listed && !outputFailed ? 0 : 1;
     }
 
@@ -183,8 +191,7 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         diagnostics.print(
             "%s", iqfeeder::runSummary(device.counters(), monotonicMilliseconds() - start).c_str());
     }
-    output.finish(kConsoleEndWaitMs);
-    errorOutput.finish(kConsoleEndWaitMs);
+    finishConsoles(output, errorOutput);
     return status;
 }
 
