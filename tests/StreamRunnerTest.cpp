@@ -706,6 +706,17 @@ TEST_F(StreamRunnerTest, ServiceManagerHearsReadyStatusAliveAndStoppingInTurn) {
     EXPECT_GE(lastAlive.value_or(0), 8000U);
 }
 
+// A path with a new line in it says no more than its status.
+TEST(ServiceMonitorTest, StatusIsOneLineWhateverThePathHolds) {
+    std::uint64_t clockMs = 0;
+    RecordingNotifier notifier(clockMs);
+    ServiceMonitor service(
+        notifier, [&clockMs] { return clockMs; }, 0);
+    service.status("waiting for a\nREADY=1\n to grow");
+    ASSERT_EQ(notifier.heard.size(), 1U);
+    EXPECT_EQ(notifier.heard[0].text, "STATUS=waiting for a READY=1  to grow");
+}
+
 #ifndef _WIN32
 // Standard output a pipe that nobody reads (a paused terminal, a stalled ssh session): the device
 // gets every pass at its own pace, the watchdog hears its beat to the end, and the lines the
