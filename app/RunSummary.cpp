@@ -1,6 +1,5 @@
 #include "app/RunSummary.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -19,6 +18,65 @@ void formatRateInto(double bytesPerSecond, RateText& text) {
     }
 }
 
+// Text appended into a fixed buffer, cut where it is full: safe in a signal handler.
+class Appender {
+  public:
+    Appender(char* text, std::size_t size) : text_(text), size_(size) {}
+    Appender& operator<<(const char* part) {
+        while (*part != '\0') {
+            put(*part++);
+        }
+        return *this;
+    }
+    Appender& operator<<(std::uint64_t value) {
+        std::array<char, 20> digits{};
+        std::size_t count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        while (count > 0) {
+            put(digits[--count]);
+        }
+        return *this;
+    }
+    // `tenths` / 10^`places` with that many decimals ("12.5" for 125 and 1 place).
+    Appender& decimal(std::uint64_t scaled, int places) {
+        std::uint64_t unit = 1;
+        for (int i = 0; i < places; ++i) {
+            unit *= 10;
+        }
+        *this << scaled / unit;
+        if (places > 0) {
+            put('.');
+            std::uint64_t rest = scaled % unit;
+            for (unit /= 10; unit > 0; unit /= 10) {
+                put(static_cast<char>('0' + rest / unit));
+                rest %= unit;
+            }
+        }
+        return *this;
+    }
+    std::size_t length() const { return length_; }
+
+  private:
+    void put(char c) {
+        if (length_ + 1 < size_) {
+            text_[length_++] = c;
+            text_[length_] = '\0';
+        }
+    }
+
+    char* text_;
+    std::size_t size_;
+    std::size_t length_ = 0;
+};
+
+// n / d, rounded half up, for any n.
+std::uint64_t rounded(std::uint64_t n, std::uint64_t d) {
+    return n / d + (n % d >= d - d / 2 ? 1 : 0);
+}
+
 }  // namespace
 
 std::string formatRate(double bytesPerSecond) {
@@ -27,25 +85,36 @@ std::string formatRate(double bytesPerSecond) {
     return text.data();
 }
 
-std::size_t formatRunSummary(char* text, std::size_t size, const DeviceCounters& counters,
+std::size_t formatRunSummary(char* text, std::size_t size, std::uint64_t bytesAccepted,
+                             std::uint64_t failedWrites, std::uint64_t shortWrites,
                              std::uint64_t elapsedMs) {
-    const double seconds = static_cast<double>(elapsedMs) / 1000.0;
-    const double rate = elapsedMs > 0 ? static_cast<double>(counters.bytesAccepted) / seconds : 0;
-    RateText rateText{};
-    formatRateInto(rate, rateText);
-    const int length = std::snprintf(
-        text, size,
-        "iqfeeder: %llu bytes sent to the device in %.1f s (%s), %llu failed writes, %llu short "
-        "writes\n",
-        static_cast<unsigned long long>(counters.bytesAccepted), seconds, rateText.data(),
-        static_cast<unsigned long long>(counters.failedWrites),
-        static_cast<unsigned long long>(counters.shortWrites));
-    return length > 0 && size > 0 ? std::min(static_cast<std::size_t>(length), size - 1) : 0;
+    if (size > 0) {
+        text[0] = '\0';
+    }
+    Appender out(text, size);
+    out << "iqfeeder: " << bytesAccepted << " bytes sent to the device in ";
+    out.decimal(rounded(elapsedMs, 100), 1) << " s (";
+    // The rate as bytes a second, with the figures kept whole: the bytes times a thousand fit
+    // 64 bits up to some 18 PB.
+    const std::uint64_t ms = elapsedMs;
+    if (ms == 0) {
+        out << "0 B/s";
+    } else if (bytesAccepted >= ms * 1000) {
+        out.decimal(rounded(bytesAccepted, ms * 10), 2) << " MB/s";
+    } else if (bytesAccepted >= ms) {
+        out.decimal(rounded(bytesAccepted * 10, ms), 1) << " kB/s";
+    } else {
+        out << rounded(bytesAccepted * 1000, ms) << " B/s";
+    }
+    out << "), " << failedWrites << " failed writes, " << shortWrites << " short writes\n";
+    return out.length();
 }
 
 std::string runSummary(const DeviceCounters& counters, std::uint64_t elapsedMs) {
     std::array<char, kRunSummaryBytes> text{};
-    const std::size_t length = formatRunSummary(text.data(), text.size(), counters, elapsedMs);
+    const std::size_t length =
+        formatRunSummary(text.data(), text.size(), counters.bytesAccepted, counters.failedWrites,
+                         counters.shortWrites, elapsedMs);
     return {text.data(), length};
 }
 

@@ -22,7 +22,11 @@ void ServiceMonitor::status(const std::string& text) {
     statusSaid_ = true;
     lastStatusMs_ = nowMs;
     lastStatus_ = text;
-    notifier_.notify("STATUS=" + text);
+    // One line: a new line in it (a path may hold one) would start another of the manager's
+    // fields, such as READY=1.
+    std::string line = "STATUS=" + text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    notifier_.notify(line);
 }
 
 void ServiceMonitor::keepAlive() {
@@ -41,7 +45,7 @@ void ServiceMonitor::keepAlive() {
 void ServiceMonitor::stopping() {
     if (!stopping_) {
         stopping_ = true;
-        notifier_.notify("STOPPING=1");
+        notifier_.stopping();
     }
 }
 

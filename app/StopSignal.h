@@ -6,21 +6,32 @@
 // (a write that never returns) is ended then, with its report said first.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+
+#include "app/ServiceNotifier.h"
+#include "common/ConsoleOutput.h"
 
 namespace iqfeeder {
 
 inline constexpr std::uint32_t kStopDeadlineMs = 2000;
 
-// What the deadline says on standard error before it ends a run stuck in a write: the run's
-// summary as it stands. `format` writes it into `text` and returns its length. It runs in the
-// signal handler (on Windows, the console's control thread) while the run is stuck, so it may
-// only read figures and format them: no allocation, no locks.
+// What the stop handler and the deadline need of the run: the figures of its summary as the run
+// publishes them between driver calls (lock-free atomics: the deadline reads them in a signal
+// handler, on Windows the console's control thread, while the run is stuck in a write), and the
+// service manager's socket, told "stopping" as the stop comes, even while a write is stuck.
 struct StopReport {
-    std::size_t (*format)(const void* context, char* text, std::size_t size);
-    const void* context;
+    std::atomic<std::uint64_t> bytesAccepted{0};
+    std::atomic<std::uint64_t> failedWrites{0};
+    std::atomic<std::uint64_t> shortWrites{0};
+    std::uint64_t startMs = 0;            // the run's start on the monotonic clock
+    ServiceNotifier* notifier = nullptr;  // null: no service manager listens
+    // Standard output and error: what they hold goes out before the summary.
+    std::array<ConsoleOutput*, 2> consoles{};
 };
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "read in a signal handler");
 
 void installStopHandlers();
 bool stopRequested();
@@ -28,7 +39,8 @@ bool stopRequested();
 void sleepUnlessStopped(std::uint32_t milliseconds);
 // Ends the process by the stop signal with its default action. Only after stopRequested().
 [[noreturn]] void endByStopSignal();
-// The report the deadline gives, or none (nullptr); `report` must outlive its use.
+// The report the deadline gives, or none (nullptr); `report` must outlive its use. Its
+// `startMs` and `notifier` are set before.
 void setStopReport(const StopReport* report);
 
 // Gives `report` to the deadline for as long as the scope lasts.

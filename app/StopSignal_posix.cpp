@@ -1,5 +1,7 @@
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -9,6 +11,7 @@
 #include <csignal>
 #include <optional>
 
+#include "app/RunSummary.h"
 #include "app/StopSignal.h"
 #include "common/StopAwareWait.h"
 
@@ -46,18 +49,44 @@ void onStopSignal(int signal) {
         endNow(signal);
     } else {
         stopSignal = signal;
+        if (const StopReport* report = stopReport.load();
+            report != nullptr && report->notifier != nullptr) {
+            report->notifier->stopping();  // a sendto, whatever the run is stuck in
+        }
         // A write that never returns must not hold the process: the alarm ends it.
         ::alarm((kStopDeadlineMs + 999) / 1000);
     }
     errno = savedErrno;
 }
 
+// The monotonic clock's milliseconds, as std::chrono::steady_clock counts them here.
+std::uint64_t monotonicMs() {
+    timespec now{};
+    (void)::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
+// Async-signal-safe throughout: atomics, clock_gettime, a hand-made format, sendto, poll and
+// write.
 void onDeadline(int) {
     if (const StopReport* report = stopReport.load(); report != nullptr) {
-        std::array<char, 256> text{};
-        const std::size_t length = report->format(report->context, text.data(), text.size());
+        if (report->notifier != nullptr) {
+            report->notifier->stopping();
+        }
+        for (ConsoleOutput* console : report->consoles) {
+            if (console != nullptr) {
+                console->writeHeldAtDeadline();
+            }
+        }
+        std::array<char, kRunSummaryBytes> text{};
+        const std::size_t length = formatRunSummary(
+            text.data(), text.size(), report->bytesAccepted.load(), report->failedWrites.load(),
+            report->shortWrites.load(), monotonicMs() - report->startMs);
+        // A standard error nobody reads must not hold the end: the line goes only if it fits.
+        pollfd ready{STDERR_FILENO, POLLOUT, 0};
         std::size_t done = 0;
-        while (done < length) {
+        while (done < length && ::poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT) != 0) {
             const ssize_t written = ::write(STDERR_FILENO, text.data() + done, length - done);
             if (written <= 0 && errno != EINTR) {
                 break;

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 
+#include "app/RunSummary.h"
 #include "app/StopSignal.h"
 
 namespace iqfeeder {
@@ -24,14 +26,27 @@ void sayReport() {
     if (report == nullptr) {
         return;
     }
-    std::array<char, 256> text{};
-    const std::size_t length = report->format(report->context, text.data(), text.size());
+    for (ConsoleOutput* console : report->consoles) {
+        if (console != nullptr) {
+            console->writeHeldAtDeadline();
+        }
+    }
+    // Figures published by the run as lock-free atomics, formatted by hand: the run's thread
+    // may be anywhere, holding any lock.
+    std::array<char, kRunSummaryBytes> text{};
+    const auto nowMs =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count());
+    const std::size_t length = formatRunSummary(
+        text.data(), text.size(), report->bytesAccepted.load(), report->failedWrites.load(),
+        report->shortWrites.load(), nowMs - report->startMs);
     ::DWORD written = 0;
     (void)::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<::DWORD>(length),
                       &written, nullptr);
 }
 
-BOOL WINAPI onConsoleControl(DWORD event) {
+BOOL WINAPI onConsoleControl(::DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:

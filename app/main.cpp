@@ -1,6 +1,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/StopSignal.h"
 #include "app/StreamRunner.h"
 #include "common/Console.h"
+#include "common/ConsoleLines.h"
 #include "common/ConsoleOutput.h"
 #include "common/JournalFilter.h"
 #include "device/DeviceLink.h"
@@ -38,6 +40,8 @@ int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& un
         iqfeeder::ConsoleOutput output(1,
                                        [&failure](const std::string& reason) { failure = reason; });
         output.sputn(text.data(), static_cast<std::streamsize>(text.size()));
+        // The text is all it does: it waits for its reader as long as that takes.
+        output.finish(std::numeric_limits<std::uint32_t>::max());
     }
     if (failure.empty()) {
         return 0;
@@ -46,16 +50,15 @@ int printInformation(const std::string& text, const iqfeeder::UnicodeConsole& un
     return 1;
 }
 
-struct SummarySource {
-    const iqfeeder::DeviceLink* device;
-    std::uint64_t startMs;
-};
+// What the consoles could not take yet at the end gets this long in all, within the stop
+// deadline.
+constexpr std::uint32_t kConsoleEndWaitMs = iqfeeder::kStopDeadlineMs / 2;
 
-// The stop summary as the run stands, for the deadline: formatted without allocating.
-std::size_t summaryNow(const void* context, char* text, std::size_t size) {
-    const auto& source = *static_cast<const SummarySource*>(context);
-    return iqfeeder::formatRunSummary(text, size, source.device->counters(),
-                                      monotonicMilliseconds() - source.startMs);
+void finishConsoles(iqfeeder::ConsoleOutput& output, iqfeeder::ConsoleOutput& errorOutput) {
+    const std::uint64_t end = monotonicMilliseconds() + kConsoleEndWaitMs;
+    output.finish(kConsoleEndWaitMs);
+    const std::uint64_t now = monotonicMilliseconds();
+    errorOutput.finish(now < end ? static_cast<std::uint32_t>(end - now) : 0);
 }
 
 // A console's stream for a log: lines whole, paced and folded (see JournalFilter.h).
@@ -71,16 +74,20 @@ struct JournalStream {
 int listOrStream(const iqfeeder::CommandLine& commandLine,
                  const iqfeeder::UnicodeConsole& unicodeConsole) {
     // Each line goes out as it is printed: on a terminal the carriage-return lines show in
-    // place, and a log file holds everything up to a run that hangs and is ended. For a log
-    // (--progress), the lines are whole, paced and folded.
+    // place, and a log (--progress) gets whole lines, paced and folded. Elsewhere (a file, a
+    // pipe) the text goes in blocks. Neither stream ever holds up the device (ConsoleOutput.h).
     const std::optional<std::uint32_t> progress = commandLine.run.progressSeconds;
     const bool onTerminal = !progress && iqfeeder::standardOutputIsTerminal();
     const bool sharedScreen = !progress && iqfeeder::standardStreamsShareATerminal();
+    iqfeeder::ConsoleOutput errorOutput(2, nullptr);  // nowhere left to say that it failed
+    std::ostream errorStream(&errorOutput);
+    // A Windows console shows text written to it in UTF-16, through std::cout and std::cerr.
+    std::ostream& standardError = unicodeConsole.routesStandardOutput() ? std::cerr : errorStream;
     std::optional<JournalStream> errorJournal;
     if (progress) {
-        errorJournal.emplace(std::cerr, *progress);
+        errorJournal.emplace(standardError, *progress);
     }
-    iqfeeder::Console diagnostics(progress ? errorJournal->stream : std::cerr, sharedScreen);
+    iqfeeder::Console diagnostics(progress ? errorJournal->stream : standardError, sharedScreen);
     const bool listing = commandLine.action == iqfeeder::CommandLine::Action::List;
     bool outputFailed = false;
     iqfeeder::ConsoleOutput output(
@@ -95,7 +102,17 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
                 "on, the transmission goes on\n",
                 reason.c_str());
         });
-    // A Windows console shows text written to it in UTF-16, through std::cout.
+    output.onLinesLost([&diagnostics](std::uint64_t lines) {
+        diagnostics.print(iqfeeder::lines::kConsoleLinesLost, "standard output",
+                          static_cast<unsigned long long>(lines));
+    });
+    errorOutput.onLinesLost([&diagnostics](std::uint64_t lines) {
+        diagnostics.print(iqfeeder::lines::kConsoleLinesLost, "standard error",
+                          static_cast<unsigned long long>(lines));
+    });
+    if (!progress && !onTerminal) {
+        output.writeInBlocks(monotonicMilliseconds);
+    }
     std::ostream outputStream(&output);
     std::ostream& standardOutput = unicodeConsole.routesStandardOutput() ? std::cout : outputStream;
     std::optional<JournalStream> outputJournal;
@@ -114,9 +131,30 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     // through every wait, so that only a call that hangs lets its watchdog end the process.
     std::uint64_t watchdogMs = 0;
     const auto notifier = iqfeeder::serviceManagerNotifier(watchdogMs);
+    // The deadline's figures, published at every stop query: between driver calls, slices and
+    // the slices of every wait. So are the consoles given what waits for them.
+    iqfeeder::StopReport report;
+    report.notifier = notifier.get();
+    report.consoles = {&output, &errorOutput};
+    const iqfeeder::DeviceLink* published = nullptr;
+    iqfeeder::StopQuery stopQuery = [&report, &published, &output, &errorOutput] {
+        if (published != nullptr) {
+            const iqfeeder::DeviceCounters& counters = published->counters();
+            report.bytesAccepted.store(counters.bytesAccepted, std::memory_order_relaxed);
+            report.failedWrites.store(counters.failedWrites, std::memory_order_relaxed);
+            report.shortWrites.store(counters.shortWrites, std::memory_order_relaxed);
+        }
+        output.pump();
+        errorOutput.pump();
+        return iqfeeder::stopRequested();
+    };
+    // Before a wait, what is held for a block goes out.
+    iqfeeder::SleepFunction sleep = [&output, &errorOutput](std::uint32_t milliseconds) {
+        output.pubsync();
+        errorOutput.pubsync();
+        iqfeeder::sleepUnlessStopped(milliseconds);
+    };
     std::optional<iqfeeder::ServiceMonitor> monitor;
-    iqfeeder::StopQuery stopQuery = iqfeeder::stopRequested;
-    iqfeeder::SleepFunction sleep = iqfeeder::sleepUnlessStopped;
     if (notifier) {
         monitor.emplace(*notifier, monotonicMilliseconds, watchdogMs);
         stopQuery = monitor->watch(stopQuery);
@@ -125,16 +163,17 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
 
     const iqfeeder::DriverSelection driver(commandLine.driver, std::cerr);
     iqfeeder::DeviceLink device(driver.table(), console, diagnostics, stopQuery);
+    published = &device;
     if (listing) {
         // The table is all a listing does: not shown, it failed.
         const bool listed = device.printDeviceTable() > 0;
+        finishConsoles(output, errorOutput);
         return listed && !outputFailed ? 0 : 1;
     }
 
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
-    const SummarySource source{&device, start};
-    const iqfeeder::StopReport report{summaryNow, &source};
+    report.startMs = start;
     iqfeeder::StreamRunner runner(device, {console, diagnostics, sleep, stopQuery,
                                            monotonicMilliseconds, monitor ? &*monitor : nullptr});
     int status = 0;
@@ -152,6 +191,7 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         diagnostics.print(
             "%s", iqfeeder::runSummary(device.counters(), monotonicMilliseconds() - start).c_str());
     }
+    finishConsoles(output, errorOutput);
     return status;
 }
 

@@ -14,15 +14,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder.1 DESTINATION ${CMAKE_INSTALL
 install(FILES packaging/60-iqfeeder-ftdi.rules DESTINATION ${IQFEEDER_UDEV_RULES_DIR})
 # The unit names the installed binary, whose prefix is known only at install time: the package
 # installs below /usr whatever prefix the build was configured with, and --prefix moves it too.
-# A program built without libsystemd tells systemd nothing: its units then can't wait for its
-# readiness or keep a watchdog on it.
-if(IQFEEDER_HAVE_SYSTEMD)
-    set(iqfeeder_service_type notify)
-    set(iqfeeder_service_watchdog 30s)
-else()
-    set(iqfeeder_service_type exec)
-    set(iqfeeder_service_watchdog 0)
-endif()
+# The program speaks systemd's notification protocol itself, on every Linux build: its units
+# wait for its readiness and keep a watchdog on it.
+set(iqfeeder_service_type notify)
+set(iqfeeder_service_watchdog 30s)
 install(CODE "
     set(CMAKE_INSTALL_FULL_BINDIR [[${CMAKE_INSTALL_BINDIR}]])
     set(IQFEEDER_SERVICE_TYPE ${iqfeeder_service_type})

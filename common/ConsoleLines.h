@@ -49,4 +49,9 @@ inline constexpr const char* kRepeatProgressOf =
 inline constexpr const char* kRepeatProgress =
     "Using pre-recorded file, Sent %lld of %lldKB, repetition %llu\r";
 
+// On standard error, once a console that took nothing for a while takes text again: the
+// stream ("standard output") and how many of its lines were lost meanwhile.
+inline constexpr const char* kConsoleLinesLost =
+    "iqfeeder: %s: %llu lines lost while the console took none\n";
+
 }  // namespace iqfeeder::lines

@@ -2,59 +2,309 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
 #endif
 
 namespace iqfeeder {
 namespace {
 
-// One write of the system's; negative with errno set on failure.
-long long writeSome(int fd, const char* data, std::size_t size) {
-#ifdef _WIN32
-    return ::_write(fd, data, static_cast<unsigned int>(std::min<std::size_t>(size, 1U << 30)));
-#else
-    return ::write(fd, data, size);
-#endif
-}
+// The held text for the time of one change; not had when the deadline took it.
+class Claim {
+  public:
+    explicit Claim(std::atomic<bool>& flag) : flag_(flag), had_(!flag.exchange(true)) {}
+    ~Claim() {
+        if (had_) {
+            flag_.store(false);
+        }
+    }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    explicit operator bool() const { return had_; }
+
+  private:
+    std::atomic<bool>& flag_;
+    bool had_;
+};
 
 }  // namespace
 
-void ConsoleOutput::writeOut(const char* data, std::size_t size) {
-    while (size > 0 && !failed_) {
-        const long long written = writeSome(fd_, data, size);
-        if (written > 0) {
-            data += written;
-            size -= static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
+ConsoleOutput::ConsoleOutput(int fd, std::function<void(const std::string&)> onFailure)
+    : fd_(fd), onFailure_(std::move(onFailure)) {
 #ifndef _WIN32
-        // Someone made the descriptor non-blocking: wait until it takes more.
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{fd_, POLLOUT, 0};
-            (void)::poll(&ready, 1, -1);
-            continue;
-        }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return;
+    }
+    if (S_ISSOCK(status.st_mode)) {
+        isSocket_ = true;
+    } else if (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode)) {
+        // The same pipe or terminal, through a description whose flags are ours alone.
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        ownFd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        pollFirst_ = ownFd_ < 0;
+    }
 #endif
-        failed_ = true;
-        if (onFailure_) {
-            onFailure_(written < 0 ? std::strerror(errno) : "nothing written");
+}
+
+ConsoleOutput::~ConsoleOutput() {
+#ifndef _WIN32
+    if (ownFd_ >= 0) {
+        ::close(ownFd_);
+    }
+#endif
+}
+
+void ConsoleOutput::writeInBlocks(std::function<std::uint64_t()> clockMs) {
+    blockClock_ = std::move(clockMs);
+}
+
+long long ConsoleOutput::writeNow(const char* data, std::size_t size) {
+#ifdef _WIN32
+    const int written =
+        ::_write(fd_, data, static_cast<unsigned int>(std::min<std::size_t>(size, 1U << 30)));
+    return written >= 0 ? written : -1;
+#else
+    for (;;) {
+        ssize_t written = 0;
+        if (isSocket_) {
+            written = ::send(fd_, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+        } else if (ownFd_ >= 0) {
+            written = ::write(ownFd_, data, size);
+        } else {
+            if (pollFirst_) {
+                // A write of at most PIPE_BUF bytes to a pipe that polls writable does not wait.
+                pollfd ready{fd_, POLLOUT, 0};
+                if (::poll(&ready, 1, 0) <= 0 || (ready.revents & POLLOUT) == 0) {
+                    if ((ready.revents & (POLLERR | POLLHUP)) == 0) {
+                        return 0;
+                    }
+                    errno = EPIPE;
+                    return -1;
+                }
+                size = std::min<std::size_t>(size, PIPE_BUF);
+            }
+            written = ::write(fd_, data, size);
         }
+        if (written >= 0) {
+            return written;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+#endif
+}
+
+void ConsoleOutput::fail(const char* reason) {
+    failed_ = true;
+    held_.clear();
+    lines_.clear();
+    if (onFailure_) {
+        onFailure_(reason);
     }
 }
 
+bool ConsoleOutput::dropCarriageLine() {
+    std::size_t offset = 0;
+    for (auto line = lines_.begin(); line != lines_.end(); ++line) {
+        if (line->carriage && !(line == lines_.begin() && frontStarted_)) {
+            held_.erase(offset, line->length);
+            lines_.erase(line);
+            linesLost_.fetch_add(1, std::memory_order_relaxed);
+            ++lostUnreported_;
+            return true;
+        }
+        offset += line->length;
+    }
+    return false;
+}
+
+void ConsoleOutput::hold(const char* text, std::size_t size) {
+    const bool carriage = size > 0 && text[size - 1] == '\r';
+    while (held_.size() + size > kBoundBytes && dropCarriageLine()) {
+    }
+    if (held_.size() + size > kBoundBytes) {
+        linesLost_.fetch_add(1, std::memory_order_relaxed);
+        ++lostUnreported_;
+        return;
+    }
+    if (held_.empty() && blockClock_) {
+        heldSinceMs_ = blockClock_();
+    }
+    held_.append(text, size);
+    lines_.push_back({size, carriage});
+}
+
+void ConsoleOutput::writeHeld() {
+    while (!held_.empty() && !failed_) {
+        const long long written = writeNow(held_.data(), held_.size());
+        if (written < 0) {
+            fail(std::strerror(errno));
+            return;
+        }
+        if (written == 0) {
+            return;
+        }
+        auto done = static_cast<std::size_t>(written);
+        held_.erase(0, done);
+        while (done > 0 && done >= lines_.front().length) {
+            done -= lines_.front().length;
+            lines_.pop_front();
+        }
+        if (done > 0) {
+            lines_.front().length -= done;
+        }
+        frontStarted_ = done > 0;
+    }
+}
+
+std::uint64_t ConsoleOutput::lostToReport() {
+    if (!held_.empty() || failed_) {
+        return 0;
+    }
+    const std::uint64_t lost = lostUnreported_;
+    lostUnreported_ = 0;
+    return lost;
+}
+
+// Outside the claim: the report may go to this very stream.
+void ConsoleOutput::reportLost(std::uint64_t lines) const {
+    if (lines > 0 && onLinesLost_) {
+        onLinesLost_(lines);
+    }
+}
+
+void ConsoleOutput::writeHeldAtDeadline() {
+    if (claimed_.exchange(true)) {
+        return;
+    }
+    std::size_t done = 0;
+    while (done < held_.size() && !failed_) {
+        const long long written = writeNow(held_.data() + done, held_.size() - done);
+        if (written <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+bool ConsoleOutput::blockDue() const {
+    return held_.size() >= kBlockBytes || blockClock_() - heldSinceMs_ >= kBlockAgeMs;
+}
+
+void ConsoleOutput::pump() {
+    std::uint64_t lost = 0;
+    {
+        const Claim claim(claimed_);
+        if (!claim || held_.empty() || failed_ || (blockClock_ && !blockDue())) {
+            return;
+        }
+        writeHeld();
+        lost = lostToReport();
+    }
+    reportLost(lost);
+}
+
+int ConsoleOutput::sync() {
+    std::uint64_t lost = 0;
+    {
+        const Claim claim(claimed_);
+        if (!claim) {
+            return 0;
+        }
+        writeHeld();
+        lost = lostToReport();
+    }
+    reportLost(lost);
+    return 0;
+}
+
+void ConsoleOutput::finish(std::uint32_t milliseconds) {
+    std::uint64_t lost = 0;
+    {
+        const Claim claim(claimed_);
+        if (!claim) {
+            return;
+        }
+        writeHeld();
+#ifdef _WIN32  // the writes there wait for the reader
+        (void)milliseconds;
+#else
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+        while (!held_.empty() && !failed_) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) {
+                break;
+            }
+            pollfd ready{fd_, POLLOUT, 0};
+            (void)::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 100)));
+            writeHeld();
+        }
+#endif
+        lost = lostToReport();
+    }
+    reportLost(lost);
+}
+
 std::streamsize ConsoleOutput::xsputn(const char* text, std::streamsize count) {
-    // Once failed, dropped: the stream above must stay good, whatever happens here.
-    writeOut(text, static_cast<std::size_t>(count));
+    std::uint64_t lost = 0;
+    {
+        const Claim claim(claimed_);
+        if (claim) {
+            put(text, count);
+            lost = lostToReport();
+        }
+    }
+    reportLost(lost);
     return count;
+}
+
+void ConsoleOutput::put(const char* text, std::streamsize count) {
+    // Once failed, dropped: the stream above must stay good, whatever happens here.
+    if (failed_ || count <= 0) {
+        return;
+    }
+    auto size = static_cast<std::size_t>(count);
+    if (held_.empty() && !blockClock_) {
+        const long long written = writeNow(text, size);
+        if (written < 0) {
+            fail(std::strerror(errno));
+            return;
+        }
+        const auto done = static_cast<std::size_t>(written);
+        if (done == size) {
+            return;
+        }
+        // The rest of a line that is partly out must follow it, whatever the bound.
+        if (done > 0) {
+            held_.assign(text + done, size - done);
+            lines_.push_back({size - done, text[size - 1] == '\r'});
+            frontStarted_ = true;
+            return;
+        }
+    }
+    hold(text, size);
+    if (!blockClock_ || blockDue()) {
+        writeHeld();
+    }
 }
 
 ConsoleOutput::int_type ConsoleOutput::overflow(int_type c) {

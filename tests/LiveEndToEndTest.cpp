@@ -3,7 +3,10 @@
 // terminal, as an operator stops it. The console and every byte the device took are then
 // checked against the position rules.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <regex>
@@ -190,17 +193,35 @@ TEST(StopTest, CtrlCEndsARunStuckInAWriteWithinTheDeadline) {
 }
 
 // The same with standard output in a log file, as a service has it: every line printed before
-// the hang is in the file, and the summary, with nothing taken, on standard error.
+// the hang is in the file, the summary, with nothing taken, on standard error, and the service
+// manager told that it is stopping, though the run never comes back from the write.
 TEST(StopTest, RunStuckInAWriteLeavesItsLogWholeAndItsSummary) {
     testing::TempDir dir;
     const std::string input = dir.file("recording.iq");
     testing::writeFile(input, patternBytes(70000));
+    const std::string socketPath = dir.file("notify");
+    const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(manager, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     testing::ChildOptions options;
     options.stdoutFile = dir.file("out.txt");
     options.stopAfterMs = 3500;  // past the probe's 2 s, into the first write
-    const auto result = testing::runChild(
-        {kProgram, input},
-        {{"LD_LIBRARY_PATH", kFakeLibraryDir}, {"FAKE_FTD2XX_BYTES_PER_SECOND", "1"}}, options);
+    const auto result = testing::runChild({kProgram, input},
+                                          {{"LD_LIBRARY_PATH", kFakeLibraryDir},
+                                           {"FAKE_FTD2XX_BYTES_PER_SECOND", "1"},
+                                           {"NOTIFY_SOCKET", socketPath}},
+                                          options);
+    std::vector<std::string> heard;
+    char message[256];
+    for (ssize_t got; (got = ::recv(manager, message, sizeof message, MSG_DONTWAIT)) > 0;) {
+        heard.emplace_back(message, static_cast<std::size_t>(got));
+    }
+    ::close(manager);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.front(), "READY=1");
+    EXPECT_EQ(heard.back(), "STOPPING=1");
 
     EXPECT_EQ(result.signal, SIGTERM);
     const auto out = readFile(options.stdoutFile);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/ServiceNotifier.h"
+#include "common/ConsoleOutput.h"
 #include "common/SystemError.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/RunFixture.h"
@@ -704,6 +705,88 @@ TEST_F(StreamRunnerTest, ServiceManagerHearsReadyStatusAliveAndStoppingInTurn) {
                              ": device 160.0 kB/s, encoder 160.0 kB/s, backlog 0.20 s");
     EXPECT_GE(lastAlive.value_or(0), 8000U);
 }
+
+// A path with a new line in it says no more than its status.
+TEST(ServiceMonitorTest, StatusIsOneLineWhateverThePathHolds) {
+    std::uint64_t clockMs = 0;
+    RecordingNotifier notifier(clockMs);
+    ServiceMonitor service(
+        notifier, [&clockMs] { return clockMs; }, 0);
+    service.status("waiting for a\nREADY=1\n to grow");
+    ASSERT_EQ(notifier.heard.size(), 1U);
+    EXPECT_EQ(notifier.heard[0].text, "STATUS=waiting for a READY=1  to grow");
+}
+
+#ifndef _WIN32
+// Standard output a pipe that nobody reads (a paused terminal, a stalled ssh session): the device
+// gets every pass at its own pace, the watchdog hears its beat to the end, and the lines the
+// console could not take are counted and told once it takes text again.
+TEST_F(StreamRunnerTest, ConsoleThatStopsReadingHoldsUpNeitherDeviceNorWatchdog) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    (void)::fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
+    (void)::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+    const std::string path = dir.file("recording.iq");
+    constexpr std::int64_t kPasses = 2500;  // 2500 progress lines: far past the console's bound
+    writeFile(path, {});
+    resizeFile(path, kPasses * 32000);
+    driver.keepBytes = false;
+    driver.afterWrite = [&](std::size_t) { clockMs += 16; };  // 2 MB/s
+    RecordingNotifier notifier(clockMs);
+    ServiceMonitor service(
+        notifier, [this] { return clockMs; }, 4000);
+    std::uint64_t reported = 0;
+    std::uint64_t lost = 0;
+    std::string shown;
+    {
+        ConsoleOutput output(pipeEnds[1], [](const std::string& why) { FAIL() << why; });
+        output.onLinesLost([&](std::uint64_t lines) { reported += lines; });
+        std::ostream stream(&output);
+        Console pipeConsole(stream);
+        StopQuery stopping = service.watch(StopQuery([this] { return stopAsked; }));
+        SleepFunction sleep = service.watch(SleepFunction([this](std::uint32_t ms) {
+            sleeps.push_back(ms);
+            clockMs += ms;
+        }));
+        DeviceLink link(driver.table(), pipeConsole, diagnostics, stopping);
+        StreamRunner runner(link, {pipeConsole, diagnostics, sleep, stopping,
+                                   [this] { return clockMs; }, &service});
+
+        EXPECT_EQ(runner.run(path), 0);
+
+        lost = output.linesLost();
+        EXPECT_EQ(reported, 0U);  // not while nobody reads
+        char chunk[4096];
+        for (int round = 0; round < 40; ++round) {
+            for (ssize_t got; (got = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;) {
+                shown.append(chunk, static_cast<std::size_t>(got));
+            }
+            output.pump();
+        }
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+
+    // Every pass, and one more for the length a whole number of buffers.
+    EXPECT_EQ(driver.byteCount, static_cast<std::uint64_t>(kPasses + 1) * 32000);
+    std::optional<std::uint64_t> lastAlive;
+    for (const auto& message : notifier.heard) {
+        if (message.text == "WATCHDOG=1") {
+            EXPECT_TRUE(!lastAlive || message.atMs <= *lastAlive + 2080) << message.atMs;
+            lastAlive = message.atMs;
+        }
+    }
+    EXPECT_GE(lastAlive.value_or(0) + 2080, clockMs);
+    EXPECT_GT(clockMs, 40000U);
+    // What the console got starts as always, ends with the run's last line, and lost only
+    // progress lines, each told.
+    EXPECT_TRUE(shown.starts_with(preamble(path) + kProbeLine)) << shown.substr(0, 300);
+    EXPECT_TRUE(shown.ends_with("File sent.\n")) << shown.substr(shown.size() - 100);
+    EXPECT_GT(lost, 1000U);
+    EXPECT_EQ(reported, lost);
+    EXPECT_EQ(errorOutput(), "");  // the run's own report goes to its own standard error
+}
+#endif
 
 }  // namespace
 }  // namespace iqfeeder

@@ -8,8 +8,6 @@ IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-de
 # libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's
 # library; umockdev emulates it for the tests.
 IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
-# libsystemd tells systemd of a run's readiness, status and liveness.
-IQFEEDER_PACKAGES+=(libsystemd-dev)
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
@@ -18,11 +16,10 @@ IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
 # (arm_packages ARCH TRIPLE) Debian's cross compiler and the target's libraries from the multiarch
 # archive. The target gets libftdi1-2 alone, never libftdi1-dev: that one is not Multi-Arch, so
 # installing it for the target would remove the build machine's own (cmake/LibFtdiDriver.cmake
-# takes the shared header from the native package instead). Nor libsystemd: the target's ties
-# the build machine's compression libraries to the very same versions, which a mirror still
-# syncing one architecture can't give, so the ARM builds go without systemd's notifications
-# (and their units without readiness and watchdog).
+# takes the shared header from the native package instead).
 IQFEEDER_ARM_PACKAGES=(qemu-user-static)
+# python3 listens on a notification socket for the packaged program's READY=1 and WATCHDOG=1.
+IQFEEDER_ARM_PACKAGES+=(python3)
 arm_packages() {
     echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1"
 }
@@ -99,6 +96,13 @@ check_package() {
         grep -x 'ExecStart=/usr/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited %f' \
             >/dev/null ||
         { echo "$deb: the unit does not start /usr/bin/iqfeeder" >&2; return 1; }
+    # Every Linux build tells systemd of readiness and liveness.
+    local unit_text
+    unit_text=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit")
+    if ! grep -qx 'Type=notify' <<<"$unit_text" || ! grep -Eqx 'WatchdogSec=[1-9][0-9]*s' <<<"$unit_text"; then
+        echo "$deb: the unit is not Type=notify with a watchdog" >&2
+        return 1
+    fi
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] ||
         { echo "$deb is for $(dpkg-deb -f "$deb" Architecture), not $arch" >&2; return 1; }
     depends=$(dpkg-deb -f "$deb" Depends)
