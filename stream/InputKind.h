@@ -21,6 +21,7 @@ struct NetworkFigures {
     std::uint64_t bytesReceived = 0;
     std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
     bool dropsCounted = false;
+    std::uint64_t senders = 0;  // taken so far
 };
 
 // What an input reaches outside itself.
@@ -41,6 +42,7 @@ struct LiveFigures {
     std::int64_t backlog = 0;  // bytes written but not yet read
     bool steppedBack = false;
     bool jumped = false;
+    std::int64_t bytesSkipped = 0;  // left out by the jump
 };
 
 class InputKind;
