@@ -12,7 +12,7 @@ namespace iqfeeder {
 
 // What the run counts for the metrics as it goes, beside the device link's own counters.
 struct RunCounts {
-    std::uint64_t inputBytes = 0;  // handed on by the input for the device
+    std::uint64_t inputBytes = 0;  // read from the input, for the device
     std::uint64_t stepBacks = 0;
     std::uint64_t jumps = 0;
     std::uint64_t bytesSkipped = 0;           // dropped by the jumps ahead

@@ -80,6 +80,7 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
         Pass pass = input->next();
         switch (pass.outcome) {
             case Pass::Outcome::Send:
+                counts_.inputBytes += pass.delivered;
                 send(pass.data, pass.size);
                 afterPass(pass.live ? &*pass.live : nullptr,
                           pass.network ? &*pass.network : nullptr);
@@ -118,7 +119,6 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
 }
 
 void StreamRunner::send(std::uint8_t* buffer, std::uint32_t size) {
-    counts_.inputBytes += size;
     const SendResult result = device_.sendBuffer(buffer, size);
     if ((result.failed || result.shortWrite) && !stopping()) {
         pause(result.unsent / kNominalBytesPerMs);
