@@ -36,8 +36,7 @@ class MetricsFile {
 
 // The platform's part: writes `text` to `temporary` and renames it over `path`. Returns 0, or
 // the system's error code for what failed (the temporary file is then removed).
-int replaceFileWhole(const std::string& temporary, const std::string& path,
-                     std::string_view text);
+int replaceFileWhole(const std::string& temporary, const std::string& path, std::string_view text);
 // Why `path` names no file that can be replaced ("is a directory", "is not a regular file"), or
 // "" when it names one or nothing yet.
 std::string notAFileReason(const std::string& path);

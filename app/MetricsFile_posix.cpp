@@ -9,8 +9,7 @@
 
 namespace iqfeeder {
 
-int replaceFileWhole(const std::string& temporary, const std::string& path,
-                     std::string_view text) {
+int replaceFileWhole(const std::string& temporary, const std::string& path, std::string_view text) {
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return errno;

@@ -8,8 +8,7 @@
 
 namespace iqfeeder {
 
-int replaceFileWhole(const std::string& temporary, const std::string& path,
-                     std::string_view text) {
+int replaceFileWhole(const std::string& temporary, const std::string& path, std::string_view text) {
     const Utf16String wideTemporary = utf16FromUtf8(temporary);
     HANDLE handle = ::CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -118,16 +118,17 @@ std::string escapeLabelValue(std::string_view value) {
 }
 
 MetricsText::MetricsText(const MetricsIdentity& identity) {
-    fixed_ = "# HELP iqfeeder_build_info The feeder's version, driver and kind of input.\n"
-             "# TYPE iqfeeder_build_info gauge\n"
-             "iqfeeder_build_info{version=\"" +
-             escapeLabelValue(identity.version) + "\",driver=\"" +
-             escapeLabelValue(identity.driver) + "\",input_kind=\"" +
-             escapeLabelValue(identity.inputKind) + "\"} 1\n";
+    fixed_ =
+        "# HELP iqfeeder_build_info The feeder's version, driver and kind of input.\n"
+        "# TYPE iqfeeder_build_info gauge\n"
+        "iqfeeder_build_info{version=\"" +
+        escapeLabelValue(identity.version) + "\",driver=\"" + escapeLabelValue(identity.driver) +
+        "\",input_kind=\"" + escapeLabelValue(identity.inputKind) + "\"} 1\n";
     std::array<char, 64> start{};
     (void)std::snprintf(start.data(), start.size(), "%.3f", identity.startSeconds);
-    fixed_ += "# HELP iqfeeder_start_time_seconds When the feeder started, in seconds since "
-              "1970.\n# TYPE iqfeeder_start_time_seconds gauge\niqfeeder_start_time_seconds ";
+    fixed_ +=
+        "# HELP iqfeeder_start_time_seconds When the feeder started, in seconds since "
+        "1970.\n# TYPE iqfeeder_start_time_seconds gauge\niqfeeder_start_time_seconds ";
     fixed_ += start.data();
     fixed_ += "\n";
 }

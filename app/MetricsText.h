@@ -14,8 +14,8 @@ namespace iqfeeder {
 // What stays the same over a run: iqfeeder_build_info's labels and iqfeeder_start_time_seconds.
 struct MetricsIdentity {
     std::string version;
-    std::string driver;     // maker, libftdi1, none
-    std::string inputKind;  // file, stream, tcp, tcp-listen, udp
+    std::string driver;       // maker, libftdi1, none
+    std::string inputKind;    // file, stream, tcp, tcp-listen, udp
     double startSeconds = 0;  // wall clock
 };
 

@@ -23,11 +23,11 @@ void RunMetrics::write() {
     snapshot_.liveBacklogSeconds = 0;
     if (snapshot_.liveBacklogBytes) {
         const std::uint64_t taken = snapshot_.deviceBytes - lastBytes_;
-        snapshot_.liveBacklogSeconds =
-            taken > 0 && nowMs > lastMs_.value_or(nowMs)
-                ? static_cast<double>(*snapshot_.liveBacklogBytes) *
-                      static_cast<double>(nowMs - *lastMs_) / 1000.0 / static_cast<double>(taken)
-                : std::numeric_limits<double>::quiet_NaN();
+        snapshot_.liveBacklogSeconds = taken > 0 && nowMs > lastMs_.value_or(nowMs)
+                                           ? static_cast<double>(*snapshot_.liveBacklogBytes) *
+                                                 static_cast<double>(nowMs - *lastMs_) / 1000.0 /
+                                                 static_cast<double>(taken)
+                                           : std::numeric_limits<double>::quiet_NaN();
     }
     const double wallSeconds = wallClock_();
     snapshot_.lastWriteSeconds =

@@ -168,9 +168,9 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
             commandLine.run.stats ? commandLine.run.statsSeconds * 1000ULL : 10000;
         metrics.emplace(*metricsFile, identity, wallClockSeconds, periodMs);
     }
-    iqfeeder::StreamRunner runner(
-        device, {console, diagnostics, sleep, stopQuery, monotonicMilliseconds,
-                 monitor ? &*monitor : nullptr, metrics ? &*metrics : nullptr});
+    iqfeeder::StreamRunner runner(device,
+                                  {console, diagnostics, sleep, stopQuery, monotonicMilliseconds,
+                                   monitor ? &*monitor : nullptr, metrics ? &*metrics : nullptr});
     int status = 0;
     {
         // Until the run ends: after, the summary below says it.

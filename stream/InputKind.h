@@ -64,7 +64,7 @@ struct Pass {
     Outcome outcome = Outcome::Skip;
     std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
-    std::uint32_t delivered = 0;  // of `size`, read from the input; the rest is padding
+    std::uint32_t delivered = 0;            // of `size`, read from the input; the rest is padding
     std::optional<LiveFigures> live;        // a live file's pass
     std::optional<NetworkFigures> network;  // a network input's pass
     std::string status;                     // a pause's wait, as a service manager is told it

@@ -321,8 +321,8 @@ INSTANTIATE_TEST_SUITE_P(
                         2,
                         "iqfeeder: --metrics: " + kDeviceNode + " is not a regular file",
                         ""},
-        CommandLineCase{"MetricsEmptyWritesNone", {"--metrics=", "FILE"}, {}, 0, "File sent.",
-                        kRunCalls},
+        CommandLineCase{
+            "MetricsEmptyWritesNone", {"--metrics=", "FILE"}, {}, 0, "File sent.", kRunCalls},
         CommandLineCase{"MetricsWithoutAFile",
                         {"--metrics"},
                         {},

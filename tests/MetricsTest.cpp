@@ -56,9 +56,10 @@ class MetricsFixture : public testing::RunFixture {
     // A run with metrics, every `statsSeconds` when given.
     int runWithMetrics(RunOptions options) {
         MetricsFile file(metricsPath, diagnostics);
-        RunMetrics runMetrics(file, {"1.2.3", "maker", "file", kWallAtStart},
-                              [this] { return kWallAtStart + static_cast<double>(clockMs) / 1000; },
-                              options.stats ? options.statsSeconds * 1000ULL : 10000);
+        RunMetrics runMetrics(
+            file, {"1.2.3", "maker", "file", kWallAtStart},
+            [this] { return kWallAtStart + static_cast<double>(clockMs) / 1000; },
+            options.stats ? options.statsSeconds * 1000ULL : 10000);
         metrics = &runMetrics;
         const int status = run(options);
         metrics = nullptr;
@@ -222,11 +223,10 @@ TEST_F(MetricsFixture, FolderThatGoesAwayCostsOnlyTheMetricsUntilItIsBack) {
             said += line + "\n";
         }
     }
-    EXPECT_EQ(said,
-              "iqfeeder: can't write the metrics file " + metricsPath +
-                  ": No such file or directory; the transmission goes on, and the file is "
-                  "written again when it can be\niqfeeder: the metrics file " + metricsPath +
-                  " is written again\n");
+    EXPECT_EQ(said, "iqfeeder: can't write the metrics file " + metricsPath +
+                        ": No such file or directory; the transmission goes on, and the file is "
+                        "written again when it can be\niqfeeder: the metrics file " +
+                        metricsPath + " is written again\n");
     EXPECT_EQ(samples(metricsPath)["iqfeeder_device_bytes_total"],
               std::to_string(driver.byteCount));
 }

@@ -43,9 +43,8 @@ class RunFixture : public ::testing::Test {
             sleep = monitor->watch(sleep);
         }
         DeviceLink link(driver.table(), console, diagnostics, stopping);
-        StreamRunner runner(
-            link,
-            {console, diagnostics, sleep, stopping, [this] { return clockMs; }, monitor, metrics});
+        StreamRunner runner(link, {console, diagnostics, sleep, stopping,
+                                   [this] { return clockMs; }, monitor, metrics});
         return runner.run(options);
     }
 
