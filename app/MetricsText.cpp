@@ -117,8 +117,11 @@ std::string escapeLabelValue(std::string_view value) {
     return escaped;
 }
 
-MetricsText::MetricsText(const MetricsIdentity& identity) {
-    fixed_ =
+namespace {
+
+// build_info and start_time: the same in every file of a run.
+std::string fixedLines(const MetricsIdentity& identity) {
+    std::string lines =
         "# HELP iqfeeder_build_info The feeder's version, driver and kind of input.\n"
         "# TYPE iqfeeder_build_info gauge\n"
         "iqfeeder_build_info{version=\"" +
@@ -126,12 +129,17 @@ MetricsText::MetricsText(const MetricsIdentity& identity) {
         "\",input_kind=\"" + escapeLabelValue(identity.inputKind) + "\"} 1\n";
     std::array<char, 64> start{};
     (void)std::snprintf(start.data(), start.size(), "%.3f", identity.startSeconds);
-    fixed_ +=
+    lines +=
         "# HELP iqfeeder_start_time_seconds When the feeder started, in seconds since "
         "1970.\n# TYPE iqfeeder_start_time_seconds gauge\niqfeeder_start_time_seconds ";
-    fixed_ += start.data();
-    fixed_ += "\n";
+    lines += start.data();
+    lines += "\n";
+    return lines;
 }
+
+}  // namespace
+
+MetricsText::MetricsText(const MetricsIdentity& identity) : fixed_(fixedLines(identity)) {}
 
 std::string_view MetricsText::format(const MetricsSnapshot& snapshot) {
     Writer out{buffer_.data(), buffer_.data() + buffer_.size()};
