@@ -164,8 +164,9 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
         const iqfeeder::MetricsIdentity identity{iqfeeder::versionNumber(), driver.name(),
                                                  inputKindName(commandLine.run),
                                                  wallClockSeconds()};
-        const std::uint64_t periodMs =
-            commandLine.run.stats ? commandLine.run.statsSeconds * 1000ULL : 10000;
+        const std::uint64_t periodMs = commandLine.run.stats
+                                           ? commandLine.run.statsSeconds * 1000ULL
+                                           : iqfeeder::RunMetrics::kLongestPeriodMs;
         metrics.emplace(*metricsFile, identity, wallClockSeconds, periodMs);
     }
     iqfeeder::StreamRunner runner(device,
