@@ -115,6 +115,10 @@ struct Parser {
             case OptionId::Unlimited:
                 line.run.unlimited = true;
                 return true;
+            case OptionId::Metrics:
+                // Empty: none, so that a service can pass a variable that may be unset.
+                line.run.metricsPath = value;
+                return true;
         }
         return true;
     }
@@ -273,6 +277,10 @@ std::string helpText() {
         text += names + option.help + "\n";
     }
     return text;
+}
+
+const char* versionNumber() {
+    return IQFEEDER_VERSION;
 }
 
 std::string versionText() {

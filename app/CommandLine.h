@@ -25,6 +25,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args, bool haveLibF
 // Standard output for --help and --version, and standard error for a refused command line.
 std::string helpText();
 std::string versionText();
+const char* versionNumber();
 std::string usageErrorText(const CommandLine& commandLine);
 
 }  // namespace iqfeeder

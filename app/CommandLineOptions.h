@@ -16,7 +16,8 @@ enum class OptionId {
     Reconnect,
     Unlimited,
     Live,
-    Progress
+    Progress,
+    Metrics
 };
 
 struct Option {
@@ -41,6 +42,8 @@ inline constexpr Option kOptions[] = {
      "device and encoder rates, and advice, on stderr every SECONDS (1)", true},
     {'p', "progress", "SECONDS", OptionId::Progress,
      "for a log: progress every SECONDS (0: never), repeats folded"},
+    {'M', "metrics", "FILE", OptionId::Metrics,
+     "Prometheus metrics to FILE, every --stats SECONDS (10 at most)"},
     {'R', "reconnect", nullptr, OptionId::Reconnect,
      "look for a device that is gone (or not there yet) every second"},
     {'u', "unlimited", nullptr, OptionId::Unlimited,

@@ -28,6 +28,8 @@ struct RunOptions {
     // many seconds (0: never) as a whole line, and repeated events folded into one line a
     // minute. Unset: the terminal's console.
     std::optional<std::uint32_t> progressSeconds;
+    // The metrics file, replaced whole every statistics period; empty: none.
+    std::string metricsPath;
 };
 
 }  // namespace iqfeeder

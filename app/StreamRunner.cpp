@@ -15,11 +15,13 @@ namespace iqfeeder {
 int StreamRunner::run(const RunOptions& options) {
     statistics_.reset();
     lastReconnectMs_.reset();
+    counts_ = {};
     device_.setReconnecting(options.reconnect);
     device_.listDevices();
     device_.openDevice(options.device);
     console_.print(lines::kInputFileIs, options.inputPath.c_str());
     console_.print("%s", lines::kSending);
+    tickMetrics();
     if (options.stats || observer_ != nullptr) {
         statistics_.emplace(diagnostics_, now(),
                             RunStatistics::Settings{options.stats, options.statsSeconds * 1000ULL,
@@ -31,6 +33,9 @@ int StreamRunner::run(const RunOptions& options) {
     const int status = loop(chooseInput(options));
     if (statistics_ && options.stats) {
         statistics_->summary(now(), device_.counters());
+    }
+    if (metrics_ != nullptr) {
+        metrics_->finish(now(), device_, counts_);
     }
     return status;
 }
@@ -75,6 +80,7 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
         Pass pass = input->next();
         switch (pass.outcome) {
             case Pass::Outcome::Send:
+                counts_.inputBytes += pass.delivered;
                 send(pass.data, pass.size);
                 afterPass(pass.live ? &*pass.live : nullptr,
                           pass.network ? &*pass.network : nullptr);
@@ -87,6 +93,7 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
                     observer_->status(pass.status);
                 }
                 pause(kReopenWaitMs);
+                tickMetrics();
                 break;
             case Pass::Outcome::Handover:
                 input = std::move(pass.successor);
@@ -148,7 +155,23 @@ void StreamRunner::waitForDevice() {
     }
 }
 
+void StreamRunner::countForMetrics(const LiveFigures* live, const NetworkFigures* network) {
+    if (network != nullptr) {
+        counts_.network = *network;
+    }
+    if (live != nullptr) {
+        counts_.liveBacklog = live->backlog;
+        counts_.stepBacks += live->steppedBack ? 1 : 0;
+        counts_.jumps += live->jumped ? 1 : 0;
+        counts_.bytesSkipped += static_cast<std::uint64_t>(live->bytesSkipped);
+    }
+}
+
 void StreamRunner::afterPass(const LiveFigures* live, const NetworkFigures* network) {
+    if (metrics_ != nullptr) {
+        countForMetrics(live, network);
+        tickMetrics();
+    }
     if (!statistics_) {
         return;
     }

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "app/MetricsSnapshot.h"
+#include "app/RunMetrics.h"
 #include "app/RunObserver.h"
 #include "app/RunOptions.h"
 #include "app/RunStatistics.h"
@@ -40,6 +42,7 @@ struct RunSeams {
     StopQuery stopRequested = {};
     ClockFunction clock = {};
     RunObserver* observer = nullptr;  // a service manager, when one listens
+    RunMetrics* metrics = nullptr;    // the metrics file, when one is asked for
 };
 
 class StreamRunner {
@@ -50,6 +53,7 @@ class StreamRunner {
           console_(seams.console),
           diagnostics_(seams.diagnostics),
           observer_(seams.observer),
+          metrics_(seams.metrics),
           sleep_(std::move(seams.sleep)),
           stopRequested_(std::move(seams.stopRequested)),
           clock_(std::move(seams.clock)) {}
@@ -81,12 +85,20 @@ class StreamRunner {
     // The run's hooks, each in one place: the statistics after every pass and every wait, and
     // every pause of the loop's own.
     void afterPass(const LiveFigures* live, const NetworkFigures* network = nullptr);
+    void countForMetrics(const LiveFigures* live, const NetworkFigures* network);
+    void tickMetrics() {
+        if (metrics_ != nullptr) {
+            metrics_->tick(now(), device_, counts_);
+        }
+    }
     void pause(std::uint32_t milliseconds) { sleep_(milliseconds); }
 
     DeviceLink& device_;
     Console& console_;
     Console& diagnostics_;
     RunObserver* observer_;
+    RunMetrics* metrics_;
+    RunCounts counts_;
     SleepFunction sleep_;
     StopQuery stopRequested_;
     ClockFunction clock_;

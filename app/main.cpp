@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/MetricsFile.h"
 #include "app/Platform.h"
+#include "app/RunMetrics.h"
 #include "app/RunSummary.h"
 #include "app/ServiceMonitor.h"
 #include "app/ServiceNotifier.h"
@@ -27,6 +29,26 @@ std::uint64_t monotonicMilliseconds() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           std::chrono::steady_clock::now().time_since_epoch())
                                           .count());
+}
+
+double wallClockSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// How the metrics name the input: by what the operand is.
+std::string inputKindName(const iqfeeder::RunOptions& run) {
+    if (run.network) {
+        switch (run.network->kind) {
+            case iqfeeder::NetworkOperand::Kind::TcpClient:
+                return "tcp";
+            case iqfeeder::NetworkOperand::Kind::TcpListener:
+                return "tcp-listen";
+            case iqfeeder::NetworkOperand::Kind::Udp:
+                return "udp";
+        }
+    }
+    return iqfeeder::isStreamPath(run.inputPath) ? "stream" : "file";
 }
 
 // --help and --version: their text is all they do, so text that can't be written fails them.
@@ -174,8 +196,23 @@ int listOrStream(const iqfeeder::CommandLine& commandLine,
     iqfeeder::installStopHandlers();
     const std::uint64_t start = monotonicMilliseconds();
     report.startMs = start;
-    iqfeeder::StreamRunner runner(device, {console, diagnostics, sleep, stopQuery,
-                                           monotonicMilliseconds, monitor ? &*monitor : nullptr});
+    std::optional<iqfeeder::MetricsFile> metricsFile;
+    std::optional<iqfeeder::RunMetrics> metrics;
+    if (!commandLine.run.metricsPath.empty()) {
+        metricsFile.emplace(commandLine.run.metricsPath, diagnostics);
+        const iqfeeder::MetricsIdentity identity{iqfeeder::versionNumber(), driver.name(),
+                                                 inputKindName(commandLine.run),
+                                                 wallClockSeconds()};
+        const std::uint64_t periodMs = commandLine.run.stats
+                                           ? commandLine.run.statsSeconds * 1000ULL
+                                           : iqfeeder::RunMetrics::kLongestPeriodMs;
+        metrics.emplace(*metricsFile, identity, wallClockSeconds, periodMs);
+        metrics->countLostLinesWith(
+            [&output, &errorOutput] { return output.linesLost() + errorOutput.linesLost(); });
+    }
+    iqfeeder::StreamRunner runner(device,
+                                  {console, diagnostics, sleep, stopQuery, monotonicMilliseconds,
+                                   monitor ? &*monitor : nullptr, metrics ? &*metrics : nullptr});
     int status = 0;
     {
         // Until the run ends: after, the summary below says it.
@@ -208,6 +245,15 @@ int main(int argc, char** argv) {
         commandLine.action = iqfeeder::CommandLine::Action::UsageError;
         commandLine.error = "--repeat needs a recording: " + commandLine.run.inputPath +
                             " is a FIFO or pipe, which can't be sent again";
+    }
+    // Checked before any driver is loaded: a run that can't write its metrics is refused.
+    if (commandLine.action == iqfeeder::CommandLine::Action::Run &&
+        !commandLine.run.metricsPath.empty()) {
+        const std::string why = iqfeeder::MetricsFile::check(commandLine.run.metricsPath);
+        if (!why.empty()) {
+            commandLine.action = iqfeeder::CommandLine::Action::UsageError;
+            commandLine.error = "--metrics: " + why;
+        }
     }
     switch (commandLine.action) {
         case iqfeeder::CommandLine::Action::UsageError:

@@ -75,6 +75,8 @@ class DeviceLink {
 
     // Gone and being looked for.
     bool lost() const { return lost_; }
+    // A device is open and being written to.
+    bool isOpen() const { return open_; }
     // Bytes kept to go out once the device is back.
     bool holdsUnsent() const { return window_.holdsResend(); }
     // One attempt to find the lost device, open it and send what was kept; true when it is

@@ -18,6 +18,13 @@ class DriverSelection {
   public:
     DriverSelection(DriverChoice choice, std::ostream& diagnostics);
     const DriverTable& table() const { return table_; }
+    // What it chose: "maker", "libftdi1" or "none".
+    const char* name() const {
+        if (makerLibrary_) {
+            return "maker";
+        }
+        return libFtdi_ ? "libftdi1" : "none";
+    }
 
     // Whether this build has the libftdi1 driver.
     static bool haveLibFtdi();

@@ -60,6 +60,7 @@ Pass FileSource::readAndSend(InputFile& file, std::uint32_t size) {
     pass.outcome = Pass::Outcome::Send;
     pass.data = data;
     pass.size = size;
+    pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;
 }
 

@@ -21,6 +21,7 @@ struct NetworkFigures {
     std::uint64_t bytesReceived = 0;
     std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
     bool dropsCounted = false;
+    std::uint64_t senders = 0;  // taken so far
 };
 
 // What an input reaches outside itself.
@@ -41,6 +42,7 @@ struct LiveFigures {
     std::int64_t backlog = 0;  // bytes written but not yet read
     bool steppedBack = false;
     bool jumped = false;
+    std::int64_t bytesSkipped = 0;  // left out by the jump
 };
 
 class InputKind;
@@ -62,6 +64,7 @@ struct Pass {
     Outcome outcome = Outcome::Skip;
     std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
+    std::uint32_t delivered = 0;            // of `size`, read from the input; the rest is padding
     std::optional<LiveFigures> live;        // a live file's pass
     std::optional<NetworkFigures> network;  // a network input's pass
     std::string status;                     // a pause's wait, as a service manager is told it

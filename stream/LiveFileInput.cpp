@@ -36,7 +36,7 @@ Pass LiveFileInput::next() {
         holdAboveLiveFloor(state, wait_, file);
     }
     const LiveFigures figures{state.fileSize, state.fileSize - state.readPosition,
-                              adjustment.steppedBack, adjustment.jumped};
+                              adjustment.steppedBack, adjustment.jumped, adjustment.bytesSkipped};
     Pass pass = source_.readAndSend(file, state.bufferSize);
     if (pass.outcome == Pass::Outcome::Send) {
         pass.live = figures;

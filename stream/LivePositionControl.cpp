@@ -32,7 +32,9 @@ LiveAdjustment adjustLivePosition(RunState& state, InputFile& file, Console& con
     if (backlog > kMaxBacklog) {
         adjustment.jumped = true;
         console.print("%s", lines::kTooFarBehind);
+        const std::int64_t from = state.readPosition;
         moveToNewestBuffer(state, file);
+        adjustment.bytesSkipped = state.readPosition - from;
         backlog = state.fileSize - state.readPosition;
     }
     console.print(lines::kLiveStatus, static_cast<long long>(state.fileSize / 1000),

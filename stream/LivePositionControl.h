@@ -14,6 +14,7 @@ inline constexpr std::int32_t kMaxBacklog = 200000;
 struct LiveAdjustment {
     bool steppedBack = false;
     bool jumped = false;
+    std::int64_t bytesSkipped = 0;  // left out by the jump
 };
 
 // Runs once per live pass, after the pass has measured the file and sought to readPosition and

@@ -201,6 +201,7 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
             lastRetryReason_.clear();
             senderBytes_ = 0;
             senderText_ = net::addressText(sender_);
+            ++figures_.senders;
             console_.print("Sender %s connected.\n", senderText_.c_str());
         }
         const net::Socket::Wait waited = waitFor(connection_, false, hooks, 0);
@@ -285,6 +286,7 @@ NetworkInput::ReadStatus NetworkInput::readDatagrams(std::uint8_t* buffer, std::
             sender_ = from;
             senderText_ = net::addressText(from);
             senderBytes_ = 0;
+            ++figures_.senders;
             console_.print("Sender %s connected.\n", senderText_.c_str());
         }
         datagramOffset_ = 0;

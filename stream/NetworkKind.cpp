@@ -54,6 +54,7 @@ Pass NetworkKind::next() {
     pass.network = input_.figures();
     pass.data = buffer_.data();
     pass.size = static_cast<std::uint32_t>(buffer_.size());
+    pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;
 }
 

@@ -46,6 +46,7 @@ Pass PipeInput::next() {
     Pass pass{Pass::Outcome::Send};
     pass.data = buffer_.data();
     pass.size = static_cast<std::uint32_t>(buffer_.size());
+    pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;
 }
 

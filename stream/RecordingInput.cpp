@@ -176,6 +176,7 @@ Pass RecordingInput::sendFilled(std::uint8_t* data, std::size_t delivered) {
     Pass pass{Pass::Outcome::Send};
     pass.data = data;
     pass.size = size;
+    pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;
 }
 

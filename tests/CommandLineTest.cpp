@@ -102,6 +102,11 @@ TEST_P(CommandLineTest, EndsAsTheOptionsSayAndTouchesTheDriverOnlyToRun) {
 }
 
 const std::string kBadIndex = "': give a number from 0 to 2147483647";
+#ifdef _WIN32
+const std::string kDeviceNode = "NUL";
+#else
+const std::string kDeviceNode = "/dev/null";
+#endif
 
 INSTANTIATE_TEST_SUITE_P(
     Options, CommandLineTest,
@@ -301,8 +306,52 @@ INSTANTIATE_TEST_SUITE_P(
                         2,
                         "iqfeeder: --repeat and --live can't be used together: a live file is "
                         "never repeated",
+                        ""},
+        // A metrics file that can't be written is refused before any driver is loaded; an
+        // empty one is none (a service's variable left unset).
+        CommandLineCase{"MetricsFileIsADirectory",
+                        {"--metrics=.", "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --metrics: . is a directory",
+                        ""},
+        CommandLineCase{"MetricsFileIsADevice",
+                        {"-M", kDeviceNode, "FILE"},
+                        {},
+                        2,
+                        "iqfeeder: --metrics: " + kDeviceNode + " is not a regular file",
+                        ""},
+        CommandLineCase{
+            "MetricsEmptyWritesNone", {"--metrics=", "FILE"}, {}, 0, "File sent.", kRunCalls},
+        CommandLineCase{"MetricsWithoutAFile",
+                        {"--metrics"},
+                        {},
+                        2,
+                        "iqfeeder: option '--metrics' needs a value",
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+// The system's reasons, in its own words.
+INSTANTIATE_TEST_SUITE_P(
+    MetricsFolders, CommandLineTest,
+    ::testing::Values(CommandLineCase{"Missing",
+                                      {"--metrics=/nonexistent-folder/iqfeeder.prom", "FILE"},
+                                      {},
+                                      2,
+                                      "iqfeeder: --metrics: can't write "
+                                      "/nonexistent-folder/iqfeeder.prom.tmp: No such file or "
+                                      "directory",
+                                      ""},
+                      CommandLineCase{"FolderIsAFile",
+                                      {"--metrics=/dev/null/iqfeeder.prom", "FILE"},
+                                      {},
+                                      2,
+                                      "iqfeeder: --metrics: can't write "
+                                      "/dev/null/iqfeeder.prom.tmp: Not a directory",
+                                      ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 #ifndef _WIN32
 // Standard output on a full disk: an action whose output is all it does fails, and says why

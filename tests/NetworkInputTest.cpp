@@ -141,8 +141,13 @@ class NetworkRunTest : public RunFixture {
 
 // The first sender connects, and a second one behind it sends everything and leaves while it is
 // still in the backlog: the first is read to its end, then the second, each one's last buffer
-// padded, all through the one open device.
+// padded, all through the one open device. The metrics count both senders and what they sent.
 TEST_F(NetworkRunTest, TwoTcpSendersInTurnWithTheDeviceOpenedOnce) {
+    const std::string metricsPath = dir.file("iqfeeder.prom");
+    MetricsFile metricsFile(metricsPath, diagnostics);
+    RunMetrics runMetrics(
+        metricsFile, {"0", "maker", "tcp-listen", 0}, [] { return 0.0; }, 1000);
+    metrics = &runMetrics;
     const std::uint16_t port = freePort(false, false);
     const std::string operand = "tcp://127.0.0.1:" + std::to_string(port) + "?listen";
     std::uint16_t first = 0;
@@ -174,6 +179,14 @@ TEST_F(NetworkRunTest, TwoTcpSendersInTurnWithTheDeviceOpenedOnce) {
     EXPECT_EQ(driver.bytes, expected);
     EXPECT_EQ(opens(), 1U);
     EXPECT_EQ(errorOutput(), "");
+    const auto text = testing::readFile(metricsPath);
+    const std::string metricsText(text.begin(), text.end());
+    for (const std::string& sample :
+         {std::string("iqfeeder_network_senders_total 2\n"),
+          std::string("iqfeeder_input_bytes_total 110000\n"),
+          "iqfeeder_device_bytes_total " + std::to_string(expected.size()) + "\n"}) {
+        EXPECT_NE(metricsText.find(sample), std::string::npos) << sample << metricsText;
+    }
 }
 
 // The server is not up when the run starts, and goes away after its stream: each time the

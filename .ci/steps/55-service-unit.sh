@@ -19,7 +19,7 @@ for prefix in /usr/local /usr; do
     root="$work/root-${prefix//\//_}"
     DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >&2
     unit="$root$prefix/lib/systemd/system/iqfeeder@.service"
-    expected="ExecStart=$prefix/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited %f"
+    expected="ExecStart=$prefix/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited --metrics=\${IQFEEDER_METRICS} %f"
     if ! grep -qxF "$expected" "$unit"; then
         echo "$unit does not say: $expected" >&2
         exit 1
@@ -41,7 +41,7 @@ for prefix in /usr/local /usr; do
     # here has no colon; a real one (an escaped tcp:// or udp:// input) does.
     net_instance="iqfeeder-net@input.service"
     net_unit="$root$prefix/lib/systemd/system/iqfeeder-net@.service"
-    expected="ExecStart=$prefix/bin/iqfeeder --reconnect --progress=60 --stats=60 %I"
+    expected="ExecStart=$prefix/bin/iqfeeder --reconnect --progress=60 --stats=60 --metrics=\${IQFEEDER_METRICS} %I"
     for line in "$expected" Type=notify WatchdogSec=30s Restart=always; do
         if ! grep -qxF "$line" "$net_unit"; then
             echo "$net_unit does not say: $line" >&2

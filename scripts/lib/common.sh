@@ -8,6 +8,8 @@ IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-de
 # libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's
 # library; umockdev emulates it for the tests.
 IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
+# The metrics file's test reads it with Prometheus' own text parser.
+IQFEEDER_PACKAGES+=(python3-prometheus-client)
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
@@ -93,7 +95,7 @@ check_package() {
     done
     # The unit is made at install time: it must name the package's binary, not the build's prefix.
     dpkg-deb --fsys-tarfile "$deb" | tar -xO "$unit" |
-        grep -x 'ExecStart=/usr/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited %f' \
+        grep -xF 'ExecStart=/usr/bin/iqfeeder --live --reconnect --progress=60 --stats=60 --unlimited --metrics=${IQFEEDER_METRICS} %f' \
             >/dev/null ||
         { echo "$deb: the unit does not start /usr/bin/iqfeeder" >&2; return 1; }
     # Every Linux build tells systemd of readiness and liveness.

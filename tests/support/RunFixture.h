@@ -43,8 +43,8 @@ class RunFixture : public ::testing::Test {
             sleep = monitor->watch(sleep);
         }
         DeviceLink link(driver.table(), console, diagnostics, stopping);
-        StreamRunner runner(
-            link, {console, diagnostics, sleep, stopping, [this] { return clockMs; }, monitor});
+        StreamRunner runner(link, {console, diagnostics, sleep, stopping,
+                                   [this] { return clockMs; }, monitor, metrics});
         return runner.run(options);
     }
 
@@ -73,6 +73,7 @@ class RunFixture : public ::testing::Test {
     // The run's clock: moved on by every wait, and by a test's device as it takes data.
     std::uint64_t clockMs = 0;
     ServiceMonitor* monitor = nullptr;
+    RunMetrics* metrics = nullptr;
 };
 
 // Grows or shrinks a file to a length, sparse where it grows.

@@ -1,0 +1,31 @@
+#include "app/MetricsSnapshot.h"
+
+namespace iqfeeder {
+
+void takeSnapshot(MetricsSnapshot& snapshot, const DeviceLink& device, const RunCounts& run,
+                  std::uint64_t nowMs) {
+    const DeviceCounters& counters = device.counters();
+    if (counters.bytesAccepted > snapshot.deviceBytes) {
+        snapshot.lastWriteMs = nowMs;
+    }
+    snapshot.atMs = nowMs;
+    snapshot.deviceBytes = counters.bytesAccepted;
+    snapshot.writeFailures = counters.failedWrites;
+    snapshot.shortWrites = counters.shortWrites;
+    snapshot.reconnects = counters.reconnects;
+    snapshot.deviceOpen = device.isOpen();
+    snapshot.inputBytes = run.inputBytes;
+    snapshot.liveBacklogBytes = run.liveBacklog;
+    snapshot.stepBacks = run.stepBacks;
+    snapshot.jumps = run.jumps;
+    snapshot.bytesSkipped = run.bytesSkipped;
+    if (run.network) {
+        snapshot.droppedOverflow = run.network->datagramsDropped;
+        snapshot.senders = run.network->senders;
+    }
+    // Nothing counts these yet: they stay 0.
+    snapshot.droppedOtherSender = 0;
+    snapshot.droppedNotAllowed = 0;
+}
+
+}  // namespace iqfeeder
