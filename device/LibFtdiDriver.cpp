@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "device/LibFtdiResources.h"
+#include "device/LibFtdiStrings.h"
 #include "device/LibFtdiTransferQueue.h"
 
 namespace iqfeeder {
@@ -92,14 +93,17 @@ bool LibFtdiDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
     }
     for (const ftdi_device_list* entry = bus.devices.list.get(); entry != nullptr;
          entry = entry->next) {
-        char description[kStringBytes] = {};
-        char serial[kStringBytes] = {};
+        // With serial numbers (a lost device looked for, the table of devices), each string
+        // read is bounded by our own short time-out.
         ListedDevice device;
-        if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, description,
-                                  kStringLength, withSerials ? serial : nullptr,
-                                  withSerials ? kStringLength : 0) == 0) {
-            device.description = textOf(description);
-            device.serial = textOf(serial);
+        if (withSerials) {
+            (void)readChipStrings(entry->dev, device.description, &device.serial);
+        } else {
+            char description[kStringBytes] = {};
+            if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, description,
+                                      kStringLength, nullptr, 0) == 0) {
+                device.description = textOf(description);
+            }
         }
         devices.push_back(std::move(device));
     }
@@ -123,6 +127,11 @@ bool LibFtdiDriver::open(int deviceIndex, const OpenSettings& settings,
     // nothing else is set on the device. The serial driver is attached again at close, so the
     // chip's serial port comes back when the run ends.
     bus.context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+    // Unattended runs: the open's own control transfers wait no longer than a write may.
+    if (settings.writeTimeoutMs > 0) {
+        bus.context->usb_read_timeout = static_cast<int>(settings.writeTimeoutMs);
+        bus.context->usb_write_timeout = static_cast<int>(settings.writeTimeoutMs);
+    }
     if (ftdi_usb_open_dev(bus.context.get(), entry->dev) != 0) {
         return false;
     }
