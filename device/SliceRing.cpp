@@ -27,10 +27,11 @@ bool SliceRing::inUse(const Slot& slot) const {
 }
 
 SliceRing::Slot& SliceRing::freeSlot(std::uint32_t size) {
-    for (Slot& slot : slots_) {
-        if (slot.capacity >= size && &slot != room_ && !inUse(slot)) {
-            return slot;
-        }
+    const auto free = std::find_if(slots_.begin(), slots_.end(), [&](const Slot& slot) {
+        return slot.capacity >= size && &slot != room_ && !inUse(slot);
+    });
+    if (free != slots_.end()) {
+        return *free;
     }
     // Slots are added, never moved: the vector holds owners, the bytes stay where they are.
     Slot& added = slots_.emplace_back();
