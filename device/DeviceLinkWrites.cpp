@@ -54,7 +54,7 @@ void DeviceLink::feed(SendResult* result) {
         }
         first = false;
         SliceRing::Piece piece = ring_.waiting.front();
-        ring_.waiting.pop_front();
+        ring_.waiting.erase(ring_.waiting.begin());
         piece.id = ++slices_;
         ring_.handed.push_back(piece);
         driver_.submit(driver_.context, deviceHandle_, {piece.bytes, piece.size, piece.id});

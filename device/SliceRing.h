@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <span>
 #include <vector>
@@ -39,8 +38,10 @@ class SliceRing {
     // A slice the driver did not give back: its slot is never reused nor freed.
     void leaveBehind(const Piece& piece);
 
-    std::deque<Piece> waiting;  // to be handed over, in byte order
-    std::deque<Piece> handed;   // handed over, not yet reported, in the order handed
+    // A few slices each (a buffer's five, two on their way): vectors, which once grown make no
+    // allocation as slices come and go.
+    std::vector<Piece> waiting;  // to be handed over, in byte order
+    std::vector<Piece> handed;   // handed over, not yet reported, in the order handed
 
   private:
     struct Slot {
