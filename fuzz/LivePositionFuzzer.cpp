@@ -25,8 +25,6 @@
 
 namespace {
 
-using iqfeeder::DWORD;
-
 constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kCap = 500000000;
 // Bytes below this hold the pattern; the file is sparse (zeros) above it.
@@ -288,7 +286,7 @@ class Device {
     std::size_t passes() const { return pass_; }
 
   private:
-    void write(const std::uint8_t* data, DWORD size) {
+    void write(const std::uint8_t* data, std::uint32_t size) {
         buffer_.insert(buffer_.end(), data, data + size);
         if (++slices_ % 5 != 0) {
             return;
