@@ -11,12 +11,20 @@
 #include "stream/StreamInput.h"
 
 namespace iqfeeder {
+namespace {
+
+// The room a pass is given: the largest buffer an input fills, a live file's once raised.
+constexpr std::uint32_t kLargestBuffer = 2 * kInitialBufferSize;
+
+}  // namespace
 
 int StreamRunner::run(const RunOptions& options) {
     statistics_.reset();
     lastReconnectMs_.reset();
     counts_ = {};
     device_.setReconnecting(options.reconnect);
+    // Unattended runs: a chip that stops taking data must not hold the run for ever.
+    device_.setWriteTimeout(options.reconnect || options.live ? kUnattendedWriteTimeoutMs : 0);
     device_.listDevices();
     device_.openDevice(options.device);
     console_.print(lines::kInputFileIs, options.inputPath.c_str());
@@ -77,7 +85,8 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
             }
             (void)deviceBack();
         }
-        Pass pass = input->next();
+        // The input reads straight into the ring's room: no copy on the way to the driver.
+        Pass pass = input->next(device_.room(kLargestBuffer));
         switch (pass.outcome) {
             case Pass::Outcome::Send:
                 counts_.inputBytes += pass.delivered;
@@ -120,7 +129,7 @@ int StreamRunner::loop(std::unique_ptr<InputKind> input) {
 
 void StreamRunner::send(std::uint8_t* buffer, std::uint32_t size) {
     const SendResult result = device_.sendBuffer(buffer, size);
-    if ((result.failed || result.shortWrite) && !stopping()) {
+    if (result.failed && result.unsent > 0 && !stopping()) {
         pause(result.unsent / kNominalBytesPerMs);
     }
 }

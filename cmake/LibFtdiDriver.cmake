@@ -70,7 +70,8 @@ if(IQFEEDER_WITH_LIBFTDI)
 endif()
 
 if(IQFEEDER_HAVE_LIBFTDI)
-    target_sources(iqfeeder_drivers PRIVATE device/LibFtdiDriver.cpp device/LibFtdiTransferQueue.cpp)
+    target_sources(iqfeeder_drivers PRIVATE device/LibFtdiDriver.cpp device/LibFtdiTransferQueue.cpp
+        device/LibFtdiStrings.cpp)
     target_compile_definitions(iqfeeder_drivers PRIVATE IQFEEDER_HAVE_LIBFTDI)
     target_link_libraries(iqfeeder_drivers PRIVATE iqfeeder_libftdi)
 endif()

@@ -54,24 +54,14 @@ void DeviceLink::sayHowItReconnects() {
 }
 
 bool DeviceLink::open(int index) {
-    if (driver_.open(driver_.context, index, &deviceHandle_) != FT_OK) {
+    if (!driver_.open(driver_.context, index, settings_, &deviceHandle_)) {
         deviceHandle_ = nullptr;
         return false;
     }
     open_ = true;
     everOpen_ = true;
     openedIndex_ = index;
-    window_.opened();
     return true;
-}
-
-void DeviceLink::loseDevice() {
-    std::uint64_t confirmed = 0;
-    (void)driver_.close(driver_.context, deviceHandle_, confirmed);
-    open_ = false;
-    deviceHandle_ = nullptr;
-    lost_ = true;
-    console_.print("FTDI device lost, looking for it.....\n");
 }
 
 int DeviceLink::whereToReconnect(const std::vector<ListedDevice>& devices) const {
@@ -95,7 +85,7 @@ bool DeviceLink::reconnect() {
         return true;  // and never list serial numbers with the device open
     }
     std::vector<ListedDevice> devices;
-    if (driver_.list(driver_.context, true, devices) != FT_OK) {
+    if (!driver_.list(driver_.context, true, devices)) {
         return false;
     }
     const int index = whereToReconnect(devices);
@@ -113,154 +103,19 @@ bool DeviceLink::reconnect() {
     ++counters_.reconnects;
     console_.print(wasOpen ? "FTDI device back, streaming on.\n"
                            : "FTDI device found, streaming.\n");
-    return resendKept();
-}
-
-// What the device had not confirmed when it went, in order, before anything new.
-bool DeviceLink::resendKept() {
-    const std::uint64_t buffer = ++buffers_;
-    std::deque<ResendWindow::Slice> slices = window_.takeResend();
-    while (!slices.empty()) {
-        ResendWindow::Slice& slice = slices.front();
-        const auto size = static_cast<std::uint32_t>(slice.bytes.size());
-        std::uint32_t taken = 0;
-        switch (writeSlice(slice.bytes.data(), size, buffer, taken)) {
-            case SliceOutcome::Taken:
-                break;
-            case SliceOutcome::FailedHere:
-            case SliceOutcome::FailedEarlier:
-                return true;  // said; the rest of what was kept is dropped with it
-            case SliceOutcome::Lost:
-                // Kept again, behind what the device had not confirmed of the resend.
-                for (auto rest = slices.begin() + 1; rest != slices.end(); ++rest) {
-                    window_.keep(rest->bytes.data(), static_cast<std::uint32_t>(rest->bytes.size()),
-                                 buffer);
-                }
-                return false;
-        }
-        slices.pop_front();
-    }
-    return true;
-}
-
-// Hands one slice to the driver. A failure is charged to the buffer of the oldest slice the
-// chip has not confirmed: this one, or with a queued driver one still on its way (and then the
-// slice in hand did not go).
-DeviceLink::SliceOutcome DeviceLink::writeSlice(const std::uint8_t* bytes, std::uint32_t size,
-                                                std::uint64_t buffer, std::uint32_t& taken) {
-    WriteReport report;
-    const FT_STATUS status = driver_.write(driver_.context, deviceHandle_, bytes, size, report);
-    taken = 0;
-    if (status == FT_OK) {
-        window_.handed(bytes, size, buffer, report.confirmed);
-        taken = report.taken < size ? report.taken : size;
-        counters_.bytesAccepted += taken;
-        if (taken != size) {
-            ++counters_.shortWrites;
-            console_.print("%s", lines::kWriteTimedOut);
-        }
-        return SliceOutcome::Taken;
-    }
-    ++counters_.failedWrites;
-    window_.confirm(report.confirmed);
-    const std::uint64_t failedBuffer = window_.oldestBuffer().value_or(buffer);
-    if (gone(status)) {
-        window_.keepUnconfirmed();
-        window_.keep(bytes, size, buffer);
-        loseDevice();
-        return SliceOutcome::Lost;
-    }
-    window_.giveUp();
-    console_.print("%s", lines::kWriteFailed);
-    return failedBuffer == buffer ? SliceOutcome::FailedHere : SliceOutcome::FailedEarlier;
-}
-
-SendResult DeviceLink::sendBuffer(const std::uint8_t* buffer, std::uint32_t bufferSize) {
-    SendResult result;
-    if (stopping()) {
-        return result;
-    }
-    result.unsent = bufferSize;
-    if (lost_) {
-        result.failed = true;
-        result.lost = true;
-        return result;  // said once, when it was lost
-    }
-    if (!open_) {
-        ++counters_.failedWrites;
-        console_.print("%s", lines::kWriteFailed);
-        result.failed = true;
-        return result;
-    }
-    const std::uint32_t chunkSize = bufferSize / 5;
-    if (chunkSize == 0) {
-        result.unsent = 0;
-        return result;
-    }
-    const std::uint64_t id = ++buffers_;
-    bool retried = false;
-    std::uint32_t offset = 0;
-    while (offset <= bufferSize - chunkSize) {
-        // A stop asked for while the last slice was on its way: nothing more goes out.
-        if (offset > 0 && stopping()) {
-            return result;
-        }
-        std::uint32_t taken = 0;
-        switch (writeSlice(buffer + offset, chunkSize, id, taken)) {
-            case SliceOutcome::Taken:
-                result.unsent -= taken;
-                result.shortWrite = result.shortWrite || taken != chunkSize;
-                offset += chunkSize;
-                retried = false;
-                break;
-            case SliceOutcome::FailedEarlier:
-                // Not this buffer's failure: the slice in hand goes again, once.
-                if (!retried) {
-                    retried = true;
-                    break;
-                }
-                [[fallthrough]];
-            case SliceOutcome::FailedHere:
-                result.failed = true;
-                return result;
-            case SliceOutcome::Lost:
-                // What this buffer had left goes out once the device is back.
-                for (offset += chunkSize; offset <= bufferSize - chunkSize; offset += chunkSize) {
-                    window_.keep(buffer + offset, chunkSize, id);
-                }
-                result.unsent = 0;
-                result.lost = true;
-                return result;
-        }
-    }
-    // The remainder of a size that five does not divide never goes out, as it never did.
-    result.unsent -= bufferSize - offset;
-    return result;
+    // What the device had not confirmed when it went, in order, before anything new.
+    feed(nullptr);
+    return !lost_;
 }
 
 void DeviceLink::closeDevice() {
     if (!open_) {
         return;
     }
-    std::uint64_t confirmed = 0;
-    const FT_STATUS status = driver_.close(driver_.context, deviceHandle_, confirmed);
-    open_ = false;
-    deviceHandle_ = nullptr;
-    if (status == FT_OK) {
-        window_.giveUp();
-        return;
+    closeDriver(nullptr);
+    if (!lost_) {
+        ring_.waiting.clear();  // a stop between slices: the rest of the buffer stays unsent
     }
-    // The last slices did not reach the chip.
-    ++counters_.failedWrites;
-    window_.confirm(confirmed);
-    if (gone(status)) {
-        window_.keepUnconfirmed();
-        lost_ = true;
-        console_.print("FTDI device lost, looking for it.....\n");
-        return;
-    }
-    window_.giveUp();
-    console_.print("%s", lines::kWriteFailed);
 }
 
 }  // namespace iqfeeder

@@ -5,12 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/Console.h"
 #include "device/DriverTable.h"
-#include "device/ResendWindow.h"
+#include "device/SliceRing.h"
 
 namespace iqfeeder {
 
@@ -27,6 +28,7 @@ struct DeviceCounters {
     std::uint64_t failedWrites = 0;
     std::uint64_t shortWrites = 0;
     std::uint64_t reconnects = 0;
+    std::uint64_t copiedBuffers = 0;  // pass buffers not read into the ring's room
 };
 
 // What became of one buffer.
@@ -37,6 +39,10 @@ struct SendResult {
     bool lost = false;         // the device is gone (only with reconnecting on): what it had
                                // not confirmed goes out first once it is back
 };
+
+// A write time-out for unattended runs, so a chip that stops taking data is handled as one
+// that failed or is gone instead of holding the run.
+inline constexpr std::uint32_t kUnattendedWriteTimeoutMs = 1000;
 
 class DeviceLink {
   public:
@@ -59,15 +65,20 @@ class DeviceLink {
     DeviceLink(DeviceLink&&) = delete;
     DeviceLink& operator=(DeviceLink&&) = delete;
 
-    // With reconnecting on, a device that is gone (a write or the close fails with FT_IO_ERROR
-    // or FT_DEVICE_NOT_FOUND, or the open at start fails) is closed and looked for again by
+    // With reconnecting on, a device that is gone (a slice is reported gone or timed out, or
+    // the open at start fails) is closed and looked for again by
     // reconnect(): by the serial number it was listed with, or else only at an index the
     // operator named.
     void setReconnecting(bool on) { reconnecting_ = on; }
+    // Unattended runs ask the driver for a write time-out (0: the driver's default).
+    void setWriteTimeout(std::uint32_t milliseconds) { settings_.writeTimeoutMs = milliseconds; }
 
     void listDevices();
     void openFirstDevice() { openDevice(DeviceChoice{}); }
     void openDevice(const DeviceChoice& choice);
+    // Room in the ring for the next pass buffer: a buffer read into it goes to the driver
+    // without a copy. Valid until the next call.
+    std::span<std::uint8_t> room(std::uint32_t size) { return ring_.room(size); }
     SendResult sendBuffer(const std::uint8_t* buffer, std::uint32_t bufferSize);
     // Waits for what is on its way, then closes. A device found gone here with reconnecting
     // on is lost, with what it did not confirm kept for reconnect().
@@ -78,7 +89,7 @@ class DeviceLink {
     // A device is open and being written to.
     bool isOpen() const { return open_; }
     // Bytes kept to go out once the device is back.
-    bool holdsUnsent() const { return window_.holdsResend(); }
+    bool holdsUnsent() const { return lost_ && !ring_.waiting.empty(); }
     // One attempt to find the lost device, open it and send what was kept; true when it is
     // back and took that.
     bool reconnect();
@@ -90,9 +101,6 @@ class DeviceLink {
     const DeviceCounters& counters() const { return counters_; }
 
   private:
-    // How one handed-over slice went.
-    enum class SliceOutcome { Taken, FailedHere, FailedEarlier, Lost };
-
     // The index of the listed device with this serial number, or -1 (after saying so).
     int findSerial(const std::string& serial);
     bool stopping() const { return stopRequested_ && stopRequested_(); }
@@ -101,13 +109,16 @@ class DeviceLink {
     // The index to look at for the lost device, or -1 when it is not (yet) attached.
     int whereToReconnect(const std::vector<ListedDevice>& devices) const;
     void sayHowItReconnects();
-    SliceOutcome writeSlice(const std::uint8_t* bytes, std::uint32_t size, std::uint64_t buffer,
-                            std::uint32_t& taken);
-    bool gone(FT_STATUS status) const {
-        return reconnecting_ && (status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND);
-    }
-    void loseDevice();
-    bool resendKept();
+    // Hands over what waits, in order, and takes in the reports after each slice; a stop
+    // asked for ends it after the slice on its way.
+    void feed(SendResult* result);
+    void takeReports(SendResult* result);
+    void settle(const std::vector<SliceReport>& reports, SendResult* result);
+    void settleOne(const SliceReport& report, SendResult* result);
+    void fail(const SliceRing::Piece& piece, SendResult* result);
+    // Closes the driver; what it reports of the slices on their way is settled.
+    void closeDriver(SendResult* result);
+    void closeHandle(std::vector<SliceReport>& reports);
 
     DriverTable driver_;
     Console& console_;
@@ -115,7 +126,8 @@ class DeviceLink {
     StopQuery stopRequested_;
     bool listed_ = false;
     bool open_ = false;
-    FT_HANDLE deviceHandle_ = nullptr;
+    DeviceHandle deviceHandle_ = nullptr;
+    OpenSettings settings_;
     bool reconnecting_ = false;
     bool lost_ = false;
     bool everOpen_ = false;
@@ -124,7 +136,14 @@ class DeviceLink {
     std::string openedSerial_;           // as listed before the open, when reconnecting
     std::vector<ListedDevice> listing_;  // as listed at start
     std::uint64_t buffers_ = 0;          // pass buffers handed in so far
-    ResendWindow window_;
+    std::uint64_t current_ = 0;          // the one being sent
+    std::uint64_t slices_ = 0;           // slices handed over so far
+    std::uint64_t failedBuffer_ = 0;     // the last one a failure was said for
+    bool saidFailedNow_ = false;         // in the reports being settled
+    bool saidLeftBehind_ = false;
+    SliceRing ring_;
+    std::vector<SliceRing::Piece> again_;  // to go out again, ahead of what waits
+    std::vector<SliceReport> reports_;
     DeviceCounters counters_;
 };
 

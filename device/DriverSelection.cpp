@@ -23,7 +23,10 @@ DriverSelection::DriverSelection(DriverChoice choice, std::ostream& diagnostics)
     }
 #if defined(IQFEEDER_HAVE_LIBFTDI)
     if (choice == DriverChoice::Automatic || choice == DriverChoice::LibFtdi) {
-        libFtdi_ = std::make_unique<LibFtdiDriver>();
+        // One insertion per line, so a line is never split between two writes.
+        libFtdi_ = std::make_unique<LibFtdiDriver>(
+            std::chrono::steady_clock::now,
+            [&diagnostics](const char* line) { diagnostics << std::string(line); });
         table_ = libFtdi_->table();
     }
 #endif

@@ -5,7 +5,7 @@
 namespace iqfeeder {
 
 DynamicLibrary::DynamicLibrary(const std::string& name)
-    : handle_(::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    : handle_(::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
     if (handle_ != nullptr) {
         return;
     }
@@ -18,11 +18,8 @@ DynamicLibrary::DynamicLibrary(const std::string& name)
     }
 }
 
-DynamicLibrary::~DynamicLibrary() {
-    if (handle_ != nullptr) {
-        ::dlclose(handle_);
-    }
-}
+// Never unloaded: a driver library's own threads may still run in it when the program ends.
+DynamicLibrary::~DynamicLibrary() = default;
 
 void* DynamicLibrary::symbol(const char* name) const {
     return handle_ != nullptr ? ::dlsym(handle_, name) : nullptr;

@@ -102,11 +102,8 @@ DynamicLibrary::DynamicLibrary(const std::string& name) {
     failure_ = (found.empty() ? name : utf8FromUtf16(found)) + ": " + errorText(error, name);
 }
 
-DynamicLibrary::~DynamicLibrary() {
-    if (handle_ != nullptr) {
-        ::FreeLibrary(static_cast<HMODULE>(handle_));
-    }
-}
+// Never unloaded: a driver library's own threads may still run in it when the program ends.
+DynamicLibrary::~DynamicLibrary() = default;
 
 void* DynamicLibrary::symbol(const char* name) const {
     if (handle_ == nullptr) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "device/LibFtdiResources.h"
+#include "device/LibFtdiStrings.h"
 #include "device/LibFtdiTransferQueue.h"
 
 namespace iqfeeder {
@@ -16,9 +17,10 @@ namespace {
 // own, so libftdi1's write chunk size does not apply.
 // The open device is closed with it, its transfers taken back and freed first.
 struct LibFtdiDevice {
-    LibFtdiDevice(FtdiContext opened, LibFtdiTransferQueue::Clock clock)
+    LibFtdiDevice(FtdiContext opened, LibFtdiTransferQueue::Clock clock,
+                  std::uint32_t writeTimeoutMs, LibFtdiTransferQueue::Say say)
         : context(std::move(opened)) {
-        queue.emplace(*context, std::move(clock));
+        queue.emplace(*context, std::move(clock), writeTimeoutMs, std::move(say));
     }
     ~LibFtdiDevice() {
         queue.reset();
@@ -33,11 +35,16 @@ struct LibFtdiDevice {
     std::optional<LibFtdiTransferQueue> queue;
 };
 
-// Each string gets at most this much, terminator included.
-constexpr int kStringLength = static_cast<int>(kDescriptionBytes);
+// Each string gets at most this much, terminator included, as the maker's library gives.
+constexpr std::size_t kStringBytes = 64;
+constexpr int kStringLength = static_cast<int>(kStringBytes);
 
 std::string textOf(const char* text) {
-    return {text, strnlen(text, kDescriptionBytes)};
+    return {text, strnlen(text, kStringBytes)};
+}
+
+LibFtdiTransferQueue& queueOf(DeviceHandle handle) {
+    return *static_cast<LibFtdiDevice*>(handle)->queue;
 }
 
 }  // namespace
@@ -48,13 +55,29 @@ DriverTable LibFtdiDriver::table() {
     table.list = [](void*, bool withSerials, std::vector<ListedDevice>& devices) {
         return list(withSerials, devices);
     };
-    table.open = [](void* context, int deviceIndex, FT_HANDLE* handle) {
-        return static_cast<const LibFtdiDriver*>(context)->open(deviceIndex, handle);
+    table.open = [](void* context, int deviceIndex, const OpenSettings& settings,
+                    DeviceHandle* handle) {
+        return static_cast<const LibFtdiDriver*>(context)->open(deviceIndex, settings, handle);
     };
-    table.write = [](void*, FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                     WriteReport& report) { return write(handle, bytes, size, report); };
-    table.close = [](void*, FT_HANDLE handle, std::uint64_t& confirmed) {
-        return close(handle, confirmed);
+    table.submit = [](void* context, DeviceHandle handle, const SliceToSend& slice) {
+        if (handle == nullptr || slice.size > static_cast<std::uint32_t>(INT_MAX)) {
+            // No device to send to: told by the next status call, as any failure.
+            static_cast<LibFtdiDriver*>(context)->refused_.push_back(
+                {slice.id, SliceFate::Failed, 0});
+            return;
+        }
+        queueOf(handle).submit(slice);
+    };
+    table.status = [](void* context, DeviceHandle handle, std::vector<SliceReport>& reports) {
+        auto& refused = static_cast<LibFtdiDriver*>(context)->refused_;
+        reports.insert(reports.end(), refused.begin(), refused.end());
+        refused.clear();
+        if (handle != nullptr) {
+            queueOf(handle).status(reports);
+        }
+    };
+    table.close = [](void*, DeviceHandle handle, std::vector<SliceReport>& reports) {
+        return close(handle, reports);
     };
     return table;
 }
@@ -62,80 +85,74 @@ DriverTable LibFtdiDriver::table() {
 // One scan of the bus; each chip's strings are read in one go. A chip whose strings can't be
 // read (no access rights, say) is still listed, without them: the open that follows then
 // reports what is wrong.
-FT_STATUS LibFtdiDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
+bool LibFtdiDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
     devices.clear();
     const FtdiBus bus = scanFtdiBus();
     if (!bus.listed()) {
-        return FT_OTHER_ERROR;
+        return false;
     }
     for (const ftdi_device_list* entry = bus.devices.list.get(); entry != nullptr;
          entry = entry->next) {
-        char description[kDescriptionBytes] = {};
-        char serial[kDescriptionBytes] = {};
+        // With serial numbers (a lost device looked for, the table of devices), each string
+        // read is bounded by our own short time-out.
         ListedDevice device;
-        if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, description,
-                                  kStringLength, withSerials ? serial : nullptr,
-                                  withSerials ? kStringLength : 0) == 0) {
-            device.description = textOf(description);
-            device.serial = textOf(serial);
+        if (withSerials) {
+            (void)readChipStrings(entry->dev, device.description, &device.serial);
+        } else {
+            char description[kStringBytes] = {};
+            if (ftdi_usb_get_strings2(bus.context.get(), entry->dev, nullptr, 0, description,
+                                      kStringLength, nullptr, 0) == 0) {
+                device.description = textOf(description);
+            }
         }
         devices.push_back(std::move(device));
     }
-    return devices.empty() ? FT_DEVICE_NOT_FOUND : FT_OK;
+    return !devices.empty();
 }
 
-FT_STATUS LibFtdiDriver::open(int deviceIndex, FT_HANDLE* handle) const {
+bool LibFtdiDriver::open(int deviceIndex, const OpenSettings& settings,
+                         DeviceHandle* handle) const {
     if (handle == nullptr || deviceIndex < 0) {
-        return FT_OTHER_ERROR;
+        return false;
     }
     FtdiBus bus = scanFtdiBus();
     if (!bus.listed()) {
-        return FT_OTHER_ERROR;
+        return false;
     }
     const ftdi_device_list* entry = bus.at(static_cast<std::size_t>(deviceIndex));
     if (entry == nullptr) {
-        return FT_DEVICE_NOT_FOUND;
+        return false;
     }
     // libftdi1 detaches the kernel's serial driver, claims the interface and resets the chip;
     // nothing else is set on the device. The serial driver is attached again at close, so the
     // chip's serial port comes back when the run ends.
     bus.context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
+    // Unattended runs: the open's own control transfers wait no longer than a write may.
+    if (settings.writeTimeoutMs > 0) {
+        bus.context->usb_read_timeout = static_cast<int>(settings.writeTimeoutMs);
+        bus.context->usb_write_timeout = static_cast<int>(settings.writeTimeoutMs);
+    }
     if (ftdi_usb_open_dev(bus.context.get(), entry->dev) != 0) {
-        return FT_DEVICE_NOT_OPENED;
+        return false;
     }
     // The open holds the device: the list goes now, while the context it came from is alive.
     bus.devices.list.reset();
-    auto device = std::make_unique<LibFtdiDevice>(std::move(bus.context), clock_);
+    auto device = std::make_unique<LibFtdiDevice>(std::move(bus.context), clock_,
+                                                  settings.writeTimeoutMs, say_);
     if (!device->queue->ready()) {
-        return FT_OTHER_ERROR;
+        return false;
     }
     *handle = device.release();
-    return FT_OK;
+    return true;
 }
 
-FT_STATUS LibFtdiDriver::write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                               WriteReport& report) {
-    report = {};
+bool LibFtdiDriver::close(DeviceHandle handle, std::vector<SliceReport>& reports) {
     if (handle == nullptr) {
-        return FT_INVALID_HANDLE;
-    }
-    LibFtdiTransferQueue& queue = *static_cast<LibFtdiDevice*>(handle)->queue;
-    if (size > static_cast<std::uint32_t>(INT_MAX) || (bytes == nullptr && size > 0)) {
-        return FT_OTHER_ERROR;
-    }
-    DWORD written = 0;
-    const FT_STATUS status = queue.write(bytes, size, &written, &report.confirmed);
-    report.taken = written;
-    return status;
-}
-
-FT_STATUS LibFtdiDriver::close(FT_HANDLE handle, std::uint64_t& confirmed) {
-    confirmed = 0;
-    if (handle == nullptr) {
-        return FT_INVALID_HANDLE;
+        return false;
     }
     const std::unique_ptr<LibFtdiDevice> device(static_cast<LibFtdiDevice*>(handle));
-    return device->queue->drain(&confirmed);
+    device->queue->drain(reports);
+    return true;
 }
 
 }  // namespace iqfeeder

@@ -15,19 +15,22 @@ class LibFtdiDriver {
     // The clock of the writes' time-out.
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    explicit LibFtdiDriver(Clock clock = std::chrono::steady_clock::now)
-        : clock_(std::move(clock)) {}
+    // Says a line on standard error (a libusb fault the reports can't carry).
+    using Say = std::function<void(const char* line)>;
+
+    explicit LibFtdiDriver(Clock clock = std::chrono::steady_clock::now, Say say = {})
+        : clock_(std::move(clock)), say_(std::move(say)) {}
 
     DriverTable table();
 
   private:
-    static FT_STATUS list(bool withSerials, std::vector<ListedDevice>& devices);
-    FT_STATUS open(int deviceIndex, FT_HANDLE* handle) const;
-    static FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                           WriteReport& report);
-    static FT_STATUS close(FT_HANDLE handle, std::uint64_t& confirmed);
+    static bool list(bool withSerials, std::vector<ListedDevice>& devices);
+    bool open(int deviceIndex, const OpenSettings& settings, DeviceHandle* handle) const;
+    static bool close(DeviceHandle handle, std::vector<SliceReport>& reports);
 
     Clock clock_;
+    Say say_;
+    std::vector<SliceReport> refused_;  // slices handed without an open device
 };
 
 }  // namespace iqfeeder

@@ -7,16 +7,8 @@
 namespace iqfeeder {
 namespace {
 
-// How long a transfer that was taken back may take to come back from libusb.
-constexpr std::chrono::milliseconds kCancelGrace{1000};
-
-FT_STATUS statusOfTransfer(libusb_transfer_status status) {
-    return status == LIBUSB_TRANSFER_NO_DEVICE ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
-}
-
-FT_STATUS statusOfSubmit(int error) {
-    return error == LIBUSB_ERROR_NO_DEVICE ? FT_DEVICE_NOT_FOUND : FT_IO_ERROR;
-}
+// How long transfers that were taken back may take to come back from libusb.
+constexpr std::chrono::milliseconds kTakeBackGrace{1000};
 
 timeval toTimeval(std::chrono::steady_clock::duration wait) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(wait).count();
@@ -28,8 +20,12 @@ timeval toTimeval(std::chrono::steady_clock::duration wait) {
 
 }  // namespace
 
-LibFtdiTransferQueue::LibFtdiTransferQueue(ftdi_context& device, Clock clock)
-    : device_(device), clock_(std::move(clock)), timeout_(device.usb_write_timeout) {
+LibFtdiTransferQueue::LibFtdiTransferQueue(ftdi_context& device, Clock clock,
+                                           std::uint32_t writeTimeoutMs, Say say)
+    : device_(device),
+      clock_(std::move(clock)),
+      timeout_(writeTimeoutMs > 0 ? static_cast<int>(writeTimeoutMs) : device.usb_write_timeout),
+      say_(std::move(say)) {
     for (Slot& slot : slots_) {
         slot.transfer.reset(libusb_alloc_transfer(0));
     }
@@ -37,35 +33,9 @@ LibFtdiTransferQueue::LibFtdiTransferQueue(ftdi_context& device, Clock clock)
 
 LibFtdiTransferQueue::~LibFtdiTransferQueue() {
     // libusb's close does not free a transfer it still has, and freeing one it has would let it
-    // write into freed memory: take every one back first. Only if libusb can't handle events at
-    // all is one left to it.
-    if (!takeBackAll()) {
-        for (Slot& slot : slots_) {
-            if (slot.busy) {
-                (void)slot.transfer.release();
-            }
-        }
-    }
-}
-
-bool LibFtdiTransferQueue::takeBackAll() {
-    for (Slot& slot : slots_) {
-        if (slot.busy && slot.done == 0) {
-            (void)libusb_cancel_transfer(slot.transfer.get());
-        }
-    }
-    for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
-        // A cancelled transfer always comes back; the wait is only bounded so a stuck libusb
-        // is seen.
-        timeval wait = toTimeval(kCancelGrace);
-        const int result =
-            libusb_handle_events_timeout_completed(device_.usb_ctx, &wait, &slot->done);
-        if (result != 0 && result != LIBUSB_ERROR_INTERRUPTED) {
-            return false;
-        }
-        finishDone();
-    }
-    return true;
+    // read freed memory: every one is taken back first, or left to libusb.
+    std::vector<SliceReport> unheard;
+    drain(unheard);
 }
 
 bool LibFtdiTransferQueue::ready() const {
@@ -73,81 +43,68 @@ bool LibFtdiTransferQueue::ready() const {
                        [](const Slot& slot) { return slot.transfer != nullptr; });
 }
 
-FT_STATUS LibFtdiTransferQueue::write(const unsigned char* bytes, DWORD count, DWORD* written,
-                                      std::uint64_t* confirmed) {
-    *written = 0;
-    *confirmed = confirmed_;
-    if (count == 0) {
-        return FT_OK;  // nothing to send, as before: not a zero-length packet
+void LibFtdiTransferQueue::submit(const SliceToSend& slice) {
+    if (slice.size == 0) {
+        reports_.push_back({slice.id, SliceFate::Taken, 0});  // not a zero-length packet
+        return;
     }
     handleEventsNow();
-    if (const std::optional<Report> failure = takeFailure()) {
-        *confirmed = failure->confirmed;
-        return failure->status;
-    }
     Slot* slot = freeSlot();
     if (slot == nullptr) {
         if (!waitFor(*oldestBusy(), headSince_ + timeout_)) {
-            cancelAll();
-        }
-        if (const std::optional<Report> failure = takeFailure()) {
-            *confirmed = failure->confirmed;
-            return failure->status;
+            // The chip took nothing in time: this slice would only wait behind the two
+            // taken back, so it is not sent either.
+            takeBackAll();
+            reports_.push_back({slice.id, SliceFate::TimedOut, 0});
+            return;
         }
         slot = freeSlot();
-        if (slot == nullptr) {
-            return FT_IO_ERROR;  // a transfer libusb did not give back even when taken back
-        }
     }
-    const FT_STATUS status = submit(*slot, bytes, count);
-    *confirmed = confirmed_;
-    if (status != FT_OK) {
-        return status;
+    if (slot == nullptr || !slot->transfer) {
+        reports_.push_back({slice.id, SliceFate::Failed, 0});  // libusb has no transfer for it
+        return;
     }
-    *written = count;
-    if (pending_) {  // what is left is a short transfer, reported with the count it had
-        *written = pending_->written;
-        pending_.reset();
-    }
-    return FT_OK;
-}
-
-FT_STATUS LibFtdiTransferQueue::drain(std::uint64_t* confirmed) {
-    const TimePoint deadline = clock_() + timeout_;
-    for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
-        if (!waitFor(*slot, deadline)) {
-            cancelAll();
-            break;
-        }
-    }
-    const std::optional<Report> failure = takeFailure();
-    pending_.reset();
-    *confirmed = failure ? failure->confirmed : confirmed_;
-    return failure ? failure->status : FT_OK;
-}
-
-void LIBUSB_CALL LibFtdiTransferQueue::onDone(libusb_transfer* transfer) {
-    static_cast<Slot*>(transfer->user_data)->done = 1;
-}
-
-FT_STATUS LibFtdiTransferQueue::submit(Slot& slot, const unsigned char* bytes, DWORD count) {
-    slot.bytes.assign(bytes, bytes + count);  // no allocation once the largest slice was seen
     // No time-out of libusb's: it would run from the submission, also while this transfer
-    // waits behind the other one.
-    libusb_fill_bulk_transfer(slot.transfer.get(), device_.usb_dev,
-                              static_cast<unsigned char>(device_.in_ep), slot.bytes.data(),
-                              static_cast<int>(count), &LibFtdiTransferQueue::onDone, &slot, 0);
-    slot.done = 0;
-    const int result = libusb_submit_transfer(slot.transfer.get());
-    if (result != 0) {
-        return statusOfSubmit(result);
+    // waits behind the other one. libusb only reads the bytes.
+    libusb_fill_bulk_transfer(slot->transfer.get(), device_.usb_dev,
+                              static_cast<unsigned char>(device_.in_ep),
+                              const_cast<unsigned char*>(slice.bytes), static_cast<int>(slice.size),
+                              &LibFtdiTransferQueue::onDone, &slot->done, 0);
+    slot->done = 0;
+    slot->takenBack = false;
+    if (libusb_submit_transfer(slot->transfer.get()) != 0) {
+        // No device, or one libusb can no longer reach: gone either way.
+        reports_.push_back({slice.id, SliceFate::Gone, 0});
+        return;
     }
     if (oldestBusy() == nullptr) {
         headSince_ = clock_();
     }
-    slot.busy = true;
-    slot.sequence = ++submitted_;
-    return FT_OK;
+    slot->busy = true;
+    slot->id = slice.id;
+    slot->sequence = ++submitted_;
+}
+
+void LibFtdiTransferQueue::status(std::vector<SliceReport>& reports) {
+    handleEventsNow();
+    reports.insert(reports.end(), reports_.begin(), reports_.end());
+    reports_.clear();
+}
+
+void LibFtdiTransferQueue::drain(std::vector<SliceReport>& reports) {
+    const TimePoint deadline = clock_() + timeout_;
+    for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
+        if (!waitFor(*slot, deadline)) {
+            takeBackAll();
+            break;
+        }
+    }
+    reports.insert(reports.end(), reports_.begin(), reports_.end());
+    reports_.clear();
+}
+
+void LIBUSB_CALL LibFtdiTransferQueue::onDone(libusb_transfer* transfer) {
+    *static_cast<int*>(transfer->user_data) = 1;
 }
 
 LibFtdiTransferQueue::Slot* LibFtdiTransferQueue::freeSlot() {
@@ -164,53 +121,69 @@ LibFtdiTransferQueue::Slot* LibFtdiTransferQueue::oldestBusy() {
     return oldest->busy ? oldest : nullptr;
 }
 
-// Picks up transfers that are done already, without waiting for any.
-void LibFtdiTransferQueue::handleEventsNow() {
-    if (oldestBusy() == nullptr) {
-        return;
+void LibFtdiTransferQueue::sayOnce(bool& said, const char* line) {
+    if (!said && say_) {
+        say_(line);
     }
-    timeval now{};
-    (void)libusb_handle_events_timeout_completed(device_.usb_ctx, &now, nullptr);
-    finishDone();
+    said = true;
 }
 
-// Lets libusb handle events, asleep in its poll, until the slot's transfer is done or the
-// deadline has passed.
+bool LibFtdiTransferQueue::handleEvents(TimePoint deadline, int* done) {
+    const TimePoint now = clock_();
+    timeval wait = toTimeval(deadline > now ? deadline - now : TimePoint::duration::zero());
+    // libusb returns early once `done` is set, so nothing is waited for in vain.
+    const int result = libusb_handle_events_timeout_completed(device_.usb_ctx, &wait, done);
+    if (result != 0 && result != LIBUSB_ERROR_INTERRUPTED) {
+        sayOnce(saidEventError_, (std::string("iqfeeder: libusb could not handle USB events: ") +
+                                  libusb_error_name(result) + "\n")
+                                     .c_str());
+        return false;
+    }
+    return true;
+}
+
+// Picks up transfers that are done already, without waiting for any.
+void LibFtdiTransferQueue::handleEventsNow() {
+    if (oldestBusy() != nullptr) {
+        (void)handleEvents(clock_(), nullptr);
+        finishDone();
+    }
+}
+
+// Lets libusb handle events until the slot's transfer is done or the deadline has passed.
 bool LibFtdiTransferQueue::waitFor(Slot& slot, TimePoint deadline) {
-    bool handling = true;
-    while (slot.done == 0 && handling) {
-        const TimePoint now = clock_();
-        if (now >= deadline) {
-            break;
-        }
-        timeval wait = toTimeval(deadline - now);
-        // libusb returns early once `done` is set, so nothing is waited for in vain.
-        const int result =
-            libusb_handle_events_timeout_completed(device_.usb_ctx, &wait, &slot.done);
-        handling = result == 0 || result == LIBUSB_ERROR_INTERRUPTED;
+    while (slot.done == 0 && clock_() < deadline && handleEvents(deadline, &slot.done)) {
     }
     const bool done = slot.done != 0;
     finishDone();
     return done;
 }
 
-// Takes back every transfer still on the bus (the chip took none of the oldest in time, so the
-// one behind it has not started either) and waits until libusb has given them back.
-void LibFtdiTransferQueue::cancelAll() {
+// The chip took none of the oldest in time, so the one behind it has not started either.
+void LibFtdiTransferQueue::takeBackAll() {
     for (Slot& slot : slots_) {
         if (slot.busy && slot.done == 0) {
+            slot.takenBack = true;
             (void)libusb_cancel_transfer(slot.transfer.get());  // may have finished meanwhile
         }
     }
-    const TimePoint deadline = clock_() + kCancelGrace;
+    const TimePoint deadline = clock_() + kTakeBackGrace;
     for (Slot* slot = oldestBusy(); slot != nullptr; slot = oldestBusy()) {
         if (!waitFor(*slot, deadline)) {
             break;
         }
     }
-    // A transfer that was taken back failed, whatever libusb made of its cancellation.
-    if (!pending_ || pending_->status == FT_OK) {
-        pending_ = Report{FT_IO_ERROR, 0, confirmed_};
+    // Past the grace: what libusb still has is left to it, never freed under it.
+    for (Slot& slot : slots_) {
+        if (slot.busy) {
+            reports_.push_back({slot.id, SliceFate::LeftBehind, 0});
+            // Should libusb give it back after all, its callback marks a flag that outlives us.
+            static int leftBehindDone = 0;
+            slot.transfer->user_data = &leftBehindDone;
+            (void)slot.transfer.release();
+            slot.transfer.reset(libusb_alloc_transfer(0));
+            slot.busy = false;
+        }
     }
 }
 
@@ -224,37 +197,22 @@ void LibFtdiTransferQueue::finishDone() {
 void LibFtdiTransferQueue::finish(Slot& slot) {
     slot.busy = false;
     headSince_ = clock_();  // the transfer behind it, if any, has the bus from now
-    const auto length = static_cast<std::uint64_t>(slot.transfer->length);
-    if (slot.sequence <= reportedThrough_) {
-        confirmed_ += length;  // its outcome went with the failure reported
-        return;
-    }
-    if (pending_ && pending_->status != FT_OK) {
-        heldBack_ += length;  // covered by the failure waiting to be reported
-        return;
-    }
     const libusb_transfer& transfer = *slot.transfer;
-    if (transfer.status != LIBUSB_TRANSFER_COMPLETED) {
-        pending_ = Report{statusOfTransfer(transfer.status), 0, confirmed_};
-        heldBack_ = length;
-        return;
+    const auto taken = static_cast<std::uint32_t>(std::max(transfer.actual_length, 0));
+    SliceReport report{slot.id, SliceFate::Taken, taken};
+    if (transfer.status == LIBUSB_TRANSFER_COMPLETED) {
+        if (transfer.actual_length < transfer.length) {
+            report.fate = SliceFate::Short;
+        }
+    } else if (slot.takenBack || transfer.status == LIBUSB_TRANSFER_CANCELLED) {
+        // What the chip took before it stopped counts; the rest goes again.
+        report.fate = taken > 0 ? SliceFate::Short : SliceFate::TimedOut;
+    } else {
+        // A stall, a bus error, or no device: the chip can't be reached as it was.
+        report.fate = SliceFate::Gone;
+        report.taken = 0;
     }
-    confirmed_ += length;
-    if (transfer.actual_length < transfer.length && !pending_) {
-        pending_ = Report{FT_OK, static_cast<DWORD>(transfer.actual_length), 0};
-    }
-}
-
-std::optional<LibFtdiTransferQueue::Report> LibFtdiTransferQueue::takeFailure() {
-    if (!pending_ || pending_->status == FT_OK) {
-        return std::nullopt;
-    }
-    std::optional<Report> failure = pending_;
-    pending_.reset();
-    reportedThrough_ = submitted_;
-    confirmed_ += heldBack_;
-    heldBack_ = 0;
-    return failure;
+    reports_.push_back(report);
 }
 
 }  // namespace iqfeeder

@@ -1,7 +1,8 @@
 // Two bulk OUT transfers kept in flight on an open libftdi1 device, so the chip already holds
 // the next slice while it sends the current one and never waits for the host to turn round.
-// A write returns once its slice is queued; what became of a transfer is told by a later write,
-// and how many of the bytes handed over the chip has confirmed, by every write.
+// Each transfer points at its slice where the caller holds it: no copy. A submit returns once
+// its slice is on its way; what became of each transfer is told by the reports, in the
+// program's own terms.
 #pragma once
 
 #include <ftdi.h>
@@ -12,19 +13,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
-#include "device/Ftd2xx.h"
+#include "device/DriverTable.h"
 
 namespace iqfeeder {
 
 class LibFtdiTransferQueue {
   public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // Says a line on standard error (a libusb fault the reports can't carry).
+    using Say = std::function<void(const char* line)>;
 
-    // `device` must be open, and outlive the queue.
-    LibFtdiTransferQueue(ftdi_context& device, Clock clock);
+    // `device` must be open, and outlive the queue. A write time-out of 0 keeps libftdi1's.
+    LibFtdiTransferQueue(ftdi_context& device, Clock clock, std::uint32_t writeTimeoutMs = 0,
+                         Say say = {});
     ~LibFtdiTransferQueue();
     LibFtdiTransferQueue(const LibFtdiTransferQueue&) = delete;
     LibFtdiTransferQueue& operator=(const LibFtdiTransferQueue&) = delete;
@@ -33,16 +36,14 @@ class LibFtdiTransferQueue {
 
     // False when libusb could not allocate the transfers.
     bool ready() const;
-    // Queues a copy of the slice, waiting only while both transfers are on the bus. Returns the
-    // failure of an earlier transfer instead, if one is known and not yet reported; a short
-    // one comes back as FT_OK with its count in `written`. `confirmed`: the bytes handed over
-    // in order up to the first transfer not known to be done (on a failure, up to the failed
-    // one); a short transfer counts whole, as it is reported and never sent again.
-    FT_STATUS write(const unsigned char* bytes, DWORD count, DWORD* written,
-                    std::uint64_t* confirmed);
-    // Waits for what is still queued, at most the write time-out, then takes the rest back.
-    // Returns a failure not yet reported, and what was confirmed as for a write.
-    FT_STATUS drain(std::uint64_t* confirmed);
+    // Waits only while both transfers are on the bus: at most until the older one's write
+    // time-out, when both are taken back.
+    void submit(const SliceToSend& slice);
+    // What libusb has given back, without waiting.
+    void status(std::vector<SliceReport>& reports);
+    // Waits for what is still on the bus (at most the write time-out), takes the rest back
+    // (at most a grace), and reports every slice; one libusb does not give back is left to it.
+    void drain(std::vector<SliceReport>& reports);
 
   private:
     struct TransferDeleter {
@@ -50,47 +51,39 @@ class LibFtdiTransferQueue {
     };
     struct Slot {
         std::unique_ptr<libusb_transfer, TransferDeleter> transfer;
-        std::vector<unsigned char> bytes;  // the copy the transfer sends
-        std::uint64_t sequence = 0;        // order of submission, from 1
+        std::uint64_t id = 0;        // the caller's, for the report
+        std::uint64_t sequence = 0;  // order of submission, from 1
         bool busy = false;
-        int done = 0;  // set by libusb's callback, which may run in any event handling
-    };
-    struct Report {
-        FT_STATUS status = FT_OK;
-        DWORD written = 0;
-        std::uint64_t confirmed = 0;  // of a failure: up to the transfer that failed
+        bool takenBack = false;  // cancelled because the chip took nothing in time
+        int done = 0;            // set by libusb's callback, which may run in any event handling
     };
     using TimePoint = std::chrono::steady_clock::time_point;
 
     static void LIBUSB_CALL onDone(libusb_transfer* transfer);
-    FT_STATUS submit(Slot& slot, const unsigned char* bytes, DWORD count);
     Slot* freeSlot();
     Slot* oldestBusy();
     void handleEventsNow();
+    // libusb's event handling, asleep in its poll until `done` is set or `wait` has passed.
+    bool handleEvents(TimePoint deadline, int* done);
     bool waitFor(Slot& slot, TimePoint deadline);
-    void cancelAll();
-    // Until libusb has given back every transfer it still has; false if its event handling fails.
-    bool takeBackAll();
+    // Takes back every transfer on the bus and waits, at most the grace, until libusb has
+    // given them back; one it keeps is left to it, and a fresh transfer takes its place.
+    void takeBackAll();
     void finishDone();
     void finish(Slot& slot);
-    std::optional<Report> takeFailure();
+    void sayOnce(bool& said, const char* line);
 
     ftdi_context& device_;
     Clock clock_;
     std::chrono::milliseconds timeout_;
+    Say say_;
     std::array<Slot, 2> slots_;
     std::uint64_t submitted_ = 0;
-    // Transfers up to this one were on the bus when a failure was reported: their own
-    // outcome belongs to that report.
-    std::uint64_t reportedThrough_ = 0;
     // Since when the oldest transfer in flight has had the bus: its time-out runs from there,
     // as it would for a write made only once the one before it was done.
     TimePoint headSince_;
-    std::optional<Report> pending_;
-    // Bytes of the transfers done in order; those done behind a failure not yet reported wait in
-    // `heldBack_`, as the report says the failure's place.
-    std::uint64_t confirmed_ = 0;
-    std::uint64_t heldBack_ = 0;
+    std::vector<SliceReport> reports_;
+    bool saidEventError_ = false;
 };
 
 }  // namespace iqfeeder

@@ -60,6 +60,7 @@ std::unique_ptr<MakerLibraryDriver> MakerLibraryDriver::load(std::ostream& diagn
         diagnostics << std::string("iqfeeder: ") + libraryName + " lacks " + missing + "\n";
         return nullptr;
     }
+    calls.setTimeouts = reinterpret_cast<FT_SetTimeoutsFn>(library.symbol("FT_SetTimeouts"));
     driver->adapter_.emplace(calls);
     return driver;
 }
@@ -70,34 +71,48 @@ DriverTable Ftd2xxAdapter::table() {
     table.list = [](void* context, bool withSerials, std::vector<ListedDevice>& devices) {
         return static_cast<const Ftd2xxAdapter*>(context)->list(withSerials, devices);
     };
-    table.open = [](void* context, int index, FT_HANDLE* handle) {
+    table.open = [](void* context, int index, const OpenSettings& settings, DeviceHandle* handle) {
         auto* self = static_cast<Ftd2xxAdapter*>(context);
-        self->confirmed_ = 0;
-        return self->calls_.open(index, handle);
+        self->reports_.clear();
+        return self->open(index, settings, handle);
     };
-    table.write = [](void* context, FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                     WriteReport& report) {
-        return static_cast<Ftd2xxAdapter*>(context)->write(handle, bytes, size, report);
+    table.submit = [](void* context, DeviceHandle handle, const SliceToSend& slice) {
+        static_cast<Ftd2xxAdapter*>(context)->submit(handle, slice);
     };
-    table.close = [](void* context, FT_HANDLE handle, std::uint64_t& confirmed) {
+    table.status = [](void* context, DeviceHandle, std::vector<SliceReport>& reports) {
         auto* self = static_cast<Ftd2xxAdapter*>(context);
-        confirmed = self->confirmed_;
-        // Nothing is on its way once FT_Write has returned, and FT_Close's result never
-        // changed what the run does or says.
-        (void)self->calls_.close(handle);
-        return FT_OK;
+        reports.insert(reports.end(), self->reports_.begin(), self->reports_.end());
+        self->reports_.clear();
+    };
+    table.close = [](void* context, DeviceHandle handle, std::vector<SliceReport>& reports) {
+        auto* self = static_cast<Ftd2xxAdapter*>(context);
+        reports.insert(reports.end(), self->reports_.begin(), self->reports_.end());
+        self->reports_.clear();
+        // Nothing is on its way once FT_Write has returned.
+        return self->calls_.close(handle) == FT_OK;
     };
     return table;
 }
 
+bool Ftd2xxAdapter::open(int index, const OpenSettings& settings, DeviceHandle* handle) const {
+    if (calls_.open(index, handle) != FT_OK) {
+        return false;
+    }
+    // Asked for by unattended runs only: a plain run makes the four calls and no other.
+    if (settings.writeTimeoutMs > 0 && calls_.setTimeouts != nullptr) {
+        (void)calls_.setTimeouts(*handle, settings.writeTimeoutMs, settings.writeTimeoutMs);
+    }
+    return true;
+}
+
 // The count first, to give the listing a buffer per device; serial numbers by index, before
 // any open (asked of an open device, the library may wait on the device for ever).
-FT_STATUS Ftd2xxAdapter::list(bool withSerials, std::vector<ListedDevice>& devices) const {
+bool Ftd2xxAdapter::list(bool withSerials, std::vector<ListedDevice>& devices) const {
     devices.clear();
     DWORD count = 0;
     FT_STATUS status = calls_.listDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
     if (status != FT_OK || count == 0 || count > kMostDevices) {
-        return status != FT_OK ? status : FT_DEVICE_NOT_FOUND;
+        return false;
     }
     const std::uint32_t slots = count + kSpareDescriptions;
     std::vector<char> descriptions(static_cast<std::size_t>(slots) * kDescriptionBytes, '\0');
@@ -108,7 +123,7 @@ FT_STATUS Ftd2xxAdapter::list(bool withSerials, std::vector<ListedDevice>& devic
     count = 0;
     status = calls_.listDevices(pointers.data(), &count, FT_LIST_ALL | FT_OPEN_BY_DESCRIPTION);
     if (status != FT_OK || count == 0) {
-        return status != FT_OK ? status : FT_DEVICE_NOT_FOUND;
+        return false;
     }
     for (std::uint32_t i = 0; i < count && i < slots; ++i) {
         ListedDevice device;
@@ -125,22 +140,25 @@ FT_STATUS Ftd2xxAdapter::list(bool withSerials, std::vector<ListedDevice>& devic
         }
         devices.push_back(std::move(device));
     }
-    return FT_OK;
+    return true;
 }
 
-FT_STATUS Ftd2xxAdapter::write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                               WriteReport& report) {
+void Ftd2xxAdapter::submit(DeviceHandle handle, const SliceToSend& slice) {
     DWORD written = 0;
     // D2XX takes a non-const pointer, yet only reads the slice.
-    const FT_STATUS status = calls_.write(handle, const_cast<std::uint8_t*>(bytes), size, &written);
-    if (status == FT_OK) {
-        confirmed_ += size;
-        report.taken = written < size ? written : size;
-    } else {
+    const FT_STATUS status =
+        calls_.write(handle, const_cast<std::uint8_t*>(slice.bytes), slice.size, &written);
+    SliceReport report{slice.id, SliceFate::Taken, slice.size};
+    if (status == FT_OK && written < slice.size) {
+        report.fate = SliceFate::Short;  // the write time-out ran out
+        report.taken = written;
+    } else if (status != FT_OK) {
+        // The two results an unplugged chip gives; any other is a plain failure.
+        report.fate = status == FT_IO_ERROR || status == FT_DEVICE_NOT_FOUND ? SliceFate::Gone
+                                                                             : SliceFate::Failed;
         report.taken = 0;
     }
-    report.confirmed = confirmed_;
-    return status;
+    reports_.push_back(report);
 }
 
 }  // namespace iqfeeder

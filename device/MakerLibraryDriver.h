@@ -1,7 +1,7 @@
 // The maker's D2XX library, loaded at run time, and the adapter that speaks D2XX for the driver
-// table: the only code that knows FT_ListDevices' flags. A library that lacks any of the four
-// calls counts as absent; so does one that is there but does not load, and for both a line to
-// the diagnostics stream says why.
+// table: the only code that knows FT_STATUS and FT_ListDevices' flags. A library that lacks any of
+// the four calls counts as absent; so does one that is there but does not load, and for both a line
+// to the diagnostics stream says why.
 #pragma once
 
 #include <iosfwd>
@@ -26,30 +26,34 @@ using FT_OpenFn = FT_STATUS(IQFEEDER_FTAPI*)(int deviceIndex, FT_HANDLE* handle)
 using FT_WriteFn = FT_STATUS(IQFEEDER_FTAPI*)(FT_HANDLE handle, void* buffer, DWORD bytesToWrite,
                                               DWORD* bytesWritten);
 using FT_CloseFn = FT_STATUS(IQFEEDER_FTAPI*)(FT_HANDLE handle);
+using FT_SetTimeoutsFn = FT_STATUS(IQFEEDER_FTAPI*)(FT_HANDLE handle, DWORD readTimeout,
+                                                    DWORD writeTimeout);
 }
 
-// The four D2XX calls, wherever they come from.
+// The four D2XX calls, wherever they come from, and FT_SetTimeouts where the library has it.
 struct Ftd2xxCalls {
     FT_ListDevicesFn listDevices = nullptr;
     FT_OpenFn open = nullptr;
     FT_WriteFn write = nullptr;
     FT_CloseFn close = nullptr;
+    FT_SetTimeoutsFn setTimeouts = nullptr;  // optional
 };
 
 // The driver table over D2XX calls. FT_Write returns only once the chip has the slice (or the
-// library gave up on it), so every byte of a successful write is confirmed at once.
+// library gave up on it), so each slice's fate is known when the submit returns. The slice is
+// written from where it lies: no copy.
 class Ftd2xxAdapter {
   public:
     explicit Ftd2xxAdapter(const Ftd2xxCalls& calls) : calls_(calls) {}
     DriverTable table();
 
   private:
-    FT_STATUS list(bool withSerials, std::vector<ListedDevice>& devices) const;
-    FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                    WriteReport& report);
+    bool list(bool withSerials, std::vector<ListedDevice>& devices) const;
+    bool open(int index, const OpenSettings& settings, DeviceHandle* handle) const;
+    void submit(DeviceHandle handle, const SliceToSend& slice);
 
     Ftd2xxCalls calls_;
-    std::uint64_t confirmed_ = 0;  // since the open
+    std::vector<SliceReport> reports_;  // not yet asked for
 };
 
 // The library's file name on this platform.

@@ -25,11 +25,6 @@
 
 namespace {
 
-using iqfeeder::DWORD;
-using iqfeeder::FT_HANDLE;
-using iqfeeder::FT_OK;
-using iqfeeder::FT_STATUS;
-
 constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kCap = 500000000;
 // Bytes below this hold the pattern; the file is sparse (zeros) above it.
@@ -251,24 +246,30 @@ class Device {
         table.context = this;
         table.list = [](void*, bool, std::vector<iqfeeder::ListedDevice>& devices) {
             devices.assign(1, iqfeeder::ListedDevice{"Fuzz", ""});
-            return FT_OK;
+            return true;
         };
-        table.open = [](void* self, int, FT_HANDLE* handle) -> FT_STATUS {
+        table.open = [](void* self, int, const iqfeeder::OpenSettings&,
+                        iqfeeder::DeviceHandle* handle) {
             *handle = self;
-            return FT_OK;
+            return true;
         };
-        table.write = [](void* self, FT_HANDLE, const std::uint8_t* bytes, std::uint32_t size,
-                         iqfeeder::WriteReport& report) -> FT_STATUS {
+        table.submit = [](void* self, iqfeeder::DeviceHandle, const iqfeeder::SliceToSend& slice) {
             auto* device = static_cast<Device*>(self);
-            device->write(bytes, size);
-            device->confirmed_ += size;
-            report.taken = size;
-            report.confirmed = device->confirmed_;
-            return FT_OK;
+            device->write(slice.bytes, slice.size);
+            device->reports_.push_back({slice.id, iqfeeder::SliceFate::Taken, slice.size});
         };
-        table.close = [](void* self, FT_HANDLE, std::uint64_t& confirmed) -> FT_STATUS {
-            confirmed = static_cast<Device*>(self)->confirmed_;
-            return FT_OK;
+        table.status = [](void* self, iqfeeder::DeviceHandle,
+                          std::vector<iqfeeder::SliceReport>& reports) {
+            auto& mine = static_cast<Device*>(self)->reports_;
+            reports.insert(reports.end(), mine.begin(), mine.end());
+            mine.clear();
+        };
+        table.close = [](void* self, iqfeeder::DeviceHandle,
+                         std::vector<iqfeeder::SliceReport>& reports) {
+            auto& mine = static_cast<Device*>(self)->reports_;
+            reports.insert(reports.end(), mine.begin(), mine.end());
+            mine.clear();
+            return true;
         };
         return table;
     }
@@ -285,7 +286,7 @@ class Device {
     std::size_t passes() const { return pass_; }
 
   private:
-    void write(const std::uint8_t* data, DWORD size) {
+    void write(const std::uint8_t* data, std::uint32_t size) {
         buffer_.insert(buffer_.end(), data, data + size);
         if (++slices_ % 5 != 0) {
             return;
@@ -321,7 +322,7 @@ class Device {
     std::size_t slices_ = 0;
     std::size_t pass_ = 0;
     std::size_t event_ = 0;
-    std::uint64_t confirmed_ = 0;
+    std::vector<iqfeeder::SliceReport> reports_;  // not yet asked for
 };
 
 }  // namespace

@@ -37,6 +37,9 @@ std::optional<Pass> FileSource::capReached(bool moreToSend) const {
 }
 
 std::uint8_t* FileSource::buffer(std::uint32_t size) {
+    if (room.size() >= size) {
+        return room.data();
+    }
     if (buffer_.size() < size) {
         buffer_.resize(size);
     }

@@ -36,6 +36,7 @@ struct FileSource {
     // Reads `size` bytes at the file's offset into the pass buffer, zeros after the file's end,
     // and closes the file. A read that fails is said and sends nothing: the pass is tried again.
     Pass readAndSend(InputFile& file, std::uint32_t size);
+    // The pass buffer: the run's room when it fits, else one of the source's own.
     std::uint8_t* buffer(std::uint32_t size);
 
     InputSeams seams;
@@ -43,6 +44,7 @@ struct FileSource {
     FileLimits limits;
     InputErrors errors;
     bool anythingSent = false;
+    std::span<std::uint8_t> room;  // this pass's
 
   private:
     std::vector<std::uint8_t> buffer_;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "common/Console.h"
@@ -80,8 +81,10 @@ class InputKind {
     InputKind(InputKind&&) = delete;
     InputKind& operator=(InputKind&&) = delete;
 
-    // One pass: its console lines and its buffer, valid until the next call.
-    virtual Pass next() = 0;
+    // One pass: its console lines and its buffer, valid until the next call. The buffer is read
+    // into `room` (the device link's, so that it reaches the driver without a copy) when it
+    // fits there.
+    virtual Pass next(std::span<std::uint8_t> room) = 0;
     // While the device is gone: true when the input waits for it (nothing of it may be
     // skipped), false when it goes on by its own rules.
     virtual bool waitsForDevice() const = 0;

@@ -9,7 +9,8 @@
 
 namespace iqfeeder {
 
-Pass LiveFileInput::next() {
+Pass LiveFileInput::next(std::span<std::uint8_t> room) {
+    source_.room = room;
     RunState& state = source_.state;
     // A live file always has more coming: the cap line says what was left.
     if (std::optional<Pass> capped = source_.capReached(true)) {

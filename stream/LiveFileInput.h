@@ -27,7 +27,7 @@ class LiveFileInput final : public InputKind {
     LiveFileInput(FileSource source, const LiveFileOptions& options)
         : source_(std::move(source)), options_(options) {}
 
-    Pass next() override;
+    Pass next(std::span<std::uint8_t> room) override;
     // Followed on without the device, so it comes back near the end of the file.
     bool waitsForDevice() const override { return false; }
 

@@ -22,16 +22,16 @@ NetworkKind::NetworkKind(const InputSeams& seams, NetworkOperand operand, const 
               }};
 }
 
-Pass NetworkKind::next() {
+Pass NetworkKind::next(std::span<std::uint8_t> room) {
     if (!opened_) {
         if (!input_.open()) {
             return Pass{Pass::Outcome::Refused};
         }
         opened_ = true;
     }
+    std::uint8_t* const data = room.size() >= buffer_.size() ? room.data() : buffer_.data();
     std::size_t delivered = 0;
-    const NetworkInput::ReadStatus status =
-        input_.read(buffer_.data(), buffer_.size(), delivered, hooks_);
+    const NetworkInput::ReadStatus status = input_.read(data, buffer_.size(), delivered, hooks_);
     if (status == NetworkInput::ReadStatus::Stopped) {
         return Pass{Pass::Outcome::Stopped};
     }
@@ -49,10 +49,10 @@ Pass NetworkKind::next() {
                          static_cast<long long>(total_ / 1000));
     // The sender's end follows its last progress line, as a stream's end does.
     input_.sayEnding();
-    std::memset(buffer_.data() + delivered, 0, buffer_.size() - delivered);
+    std::memset(data + delivered, 0, buffer_.size() - delivered);
     Pass pass{Pass::Outcome::Send};
     pass.network = input_.figures();
-    pass.data = buffer_.data();
+    pass.data = data;
     pass.size = static_cast<std::uint32_t>(buffer_.size());
     pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;

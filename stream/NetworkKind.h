@@ -18,7 +18,7 @@ class NetworkKind final : public InputKind {
   public:
     NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text);
 
-    Pass next() override;
+    Pass next(std::span<std::uint8_t> room) override;
     // Not read while the device is gone: a TCP sender waits on the full socket.
     bool waitsForDevice() const override { return true; }
 

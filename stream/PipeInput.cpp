@@ -14,7 +14,7 @@ PipeInput::PipeInput(const InputSeams& seams, std::string path)
       hooks_{seams.stopping, seams.idle},
       buffer_(kInitialBufferSize) {}
 
-Pass PipeInput::next() {
+Pass PipeInput::next(std::span<std::uint8_t> room) {
     if (endedBy_) {
         return finish();
     }
@@ -28,9 +28,9 @@ Pass PipeInput::next() {
             seams_.console.print(lines::kWaitingForWriter, path_.c_str());
         }
     }
+    std::uint8_t* const data = room.size() >= buffer_.size() ? room.data() : buffer_.data();
     std::size_t delivered = 0;
-    const StreamInput::ReadStatus status =
-        input_.read(buffer_.data(), buffer_.size(), delivered, hooks_);
+    const StreamInput::ReadStatus status = input_.read(data, buffer_.size(), delivered, hooks_);
     if (status == StreamInput::ReadStatus::Stopped) {
         return Pass{Pass::Outcome::Stopped};
     }
@@ -38,13 +38,13 @@ Pass PipeInput::next() {
         endedBy_ = status;
     }
     if (delivered == 0) {
-        return next();
+        return next(room);
     }
     total_ += static_cast<std::int64_t>(delivered);
     seams_.console.print(lines::kStreamProgress, static_cast<long long>(total_ / 1000));
-    std::memset(buffer_.data() + delivered, 0, buffer_.size() - delivered);
+    std::memset(data + delivered, 0, buffer_.size() - delivered);
     Pass pass{Pass::Outcome::Send};
-    pass.data = buffer_.data();
+    pass.data = data;
     pass.size = static_cast<std::uint32_t>(buffer_.size());
     pass.delivered = static_cast<std::uint32_t>(delivered);
     return pass;

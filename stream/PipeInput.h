@@ -17,7 +17,7 @@ class PipeInput final : public InputKind {
   public:
     PipeInput(const InputSeams& seams, std::string path);
 
-    Pass next() override;
+    Pass next(std::span<std::uint8_t> room) override;
     // Not read while the device is gone: the writer waits on the full pipe, as for a slow
     // device.
     bool waitsForDevice() const override { return true; }

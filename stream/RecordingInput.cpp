@@ -8,7 +8,8 @@
 
 namespace iqfeeder {
 
-Pass RecordingInput::next() {
+Pass RecordingInput::next(std::span<std::uint8_t> room) {
+    source_.room = room;
     RunState& state = source_.state;
     // Sent whole when the cap is reached exactly at the file's end: nothing to say then.
     if (std::optional<Pass> capped = source_.capReached(state.fileSize > state.readPosition)) {

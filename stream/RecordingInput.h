@@ -22,7 +22,7 @@ class RecordingInput final : public InputKind {
         source_.state.isRecorded = true;
     }
 
-    Pass next() override;
+    Pass next(std::span<std::uint8_t> room) override;
     // Nothing of a recording is skipped: it waits where it is.
     bool waitsForDevice() const override { return true; }
 

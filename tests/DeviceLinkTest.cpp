@@ -1,19 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/DeviceLink.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/FakeDriver.h"
+#include "tests/support/TempDir.h"
 
 namespace iqfeeder {
 namespace {
 
 using testing::FakeDriver;
 using testing::kNoDeviceLines;
+using testing::patternBytes;
 using testing::WriteResult;
 
 class DeviceLinkTest : public ::testing::Test {
@@ -29,7 +35,7 @@ class DeviceLinkTest : public ::testing::Test {
 
 struct ListingCase {
     const char* name;
-    FT_STATUS listStatus;
+    bool listFails;
     std::vector<std::string> descriptions;
     std::string expected;
     bool opens;
@@ -43,7 +49,7 @@ class ListingTest : public DeviceLinkTest, public ::testing::WithParamInterface<
 
 TEST_P(ListingTest, PrintsTheListAndOpensOnlyAfterASuccessfulListing) {
     const ListingCase& c = GetParam();
-    driver_.listStatus = c.listStatus;
+    driver_.listFails = c.listFails;
     driver_.descriptions = c.descriptions;
     driver_.serials = c.serials;
     DeviceLink link(driver_.table(), console_, diagnostics_);
@@ -63,21 +69,21 @@ INSTANTIATE_TEST_SUITE_P(
     Listing, ListingTest,
     ::testing::Values(
         ListingCase{"OneDevice",
-                    FT_OK,
+                    false,
                     {"FT232R USB UART"},
                     "\nDevices connected:\n0: FT232R USB UART\n\n",
                     true},
-        ListingCase{"TwoDevices", FT_OK, {"A", "B"}, "\nDevices connected:\n0: A\n1: B\n\n", true},
+        ListingCase{"TwoDevices", false, {"A", "B"}, "\nDevices connected:\n0: A\n1: B\n\n", true},
         ListingCase{"ThreeDevicesShowTwo",
-                    FT_OK,
+                    false,
                     {"A", "B", "C"},
                     "\nDevices connected:\n0: A\n1: B\n\n",
                     true},
-        ListingCase{"ZeroDevices", FT_OK, {}, kNoDeviceLines, false},
-        ListingCase{"ListFails", FT_DEVICE_NOT_FOUND, {"A"}, kNoDeviceLines, false},
+        ListingCase{"ZeroDevices", false, {}, kNoDeviceLines, false},
+        ListingCase{"ListFails", true, {"A"}, kNoDeviceLines, false},
         // The operator's choice: one more line names any device but the first.
         ListingCase{"PickedByIndex",
-                    FT_OK,
+                    false,
                     {"A", "B", "C"},
                     "\nDevices connected:\n0: A\n1: B\n\nUsing device 2: C\n",
                     true,
@@ -85,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "open 2"},
         ListingCase{"PickedPastTheListing",
-                    FT_OK,
+                    false,
                     {"A"},
                     "\nDevices connected:\n0: A\n\nUsing device 7\n",
                     true,
@@ -93,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     "open 7"},
         ListingCase{"PickedBySerial",
-                    FT_OK,
+                    false,
                     {"A", "B"},
                     "\nDevices connected:\n0: A\n1: B\n\nUsing device 1: B\n",
                     true,
@@ -101,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"S0", "S1"},
                     "open 1"},
         ListingCase{"AbsentSerial",
-                    FT_OK,
+                    false,
                     {"A", "B"},
                     "\nDevices connected:\n0: A\n1: B\n\nCan't open FTDI Device.\n",
                     false,
@@ -111,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "iqfeeder: no attached device has the serial number \"S9\"; attached: "
                     "\"S0\", \"S1\"\n"},
         ListingCase{"SerialWithoutDevices",
-                    FT_OK,
+                    false,
                     {},
                     kNoDeviceLines,
                     false,
@@ -132,7 +138,7 @@ TEST_F(DeviceLinkTest, DeviceTableShowsEverySerialAndDescriptionByIndex) {
 }
 
 TEST_F(DeviceLinkTest, FailedOpenIsReportedAndLeavesTheLibraryAlone) {
-    driver_.openStatus = FT_DEVICE_NOT_OPENED;
+    driver_.openFails = true;
     DeviceLink link(driver_.table(), console_);
     link.listDevices();
     link.openFirstDevice();
@@ -179,7 +185,7 @@ TEST_F(SendTest, BuffersGoOutAsFiveEqualSlicesInOrder) {
 
 TEST_F(SendTest, FailureOnSecondSliceDropsTheRestOfThatBufferOnly) {
     driver_.writeResult = [](std::size_t index) {
-        return index == 1 ? WriteResult{FT_IO_ERROR, 0} : WriteResult{};
+        return index == 1 ? WriteResult{SliceFate::Gone} : WriteResult{};
     };
     auto first = numbered(32000);
     link_.sendBuffer(first.data(), 32000);
@@ -208,35 +214,224 @@ TEST_F(SendTest, StopAskedForDuringASliceEndsTheBufferAfterIt) {
     EXPECT_EQ(link.counters().failedWrites, 0U);
 }
 
-TEST_F(SendTest, EveryShortSliceIsReportedAndNotResent) {
-    driver_.writeResult = [](std::size_t) { return WriteResult{FT_OK, 100}; };
-    auto buffer = numbered(32000);
-    link_.sendBuffer(buffer.data(), 32000);
-    std::string expected;
-    for (int i = 0; i < 5; ++i) {
-        expected += "FT_W32_WriteFile TimeOut\n";
-    }
-    EXPECT_EQ(output(), expected);
-    EXPECT_EQ(driver_.writeSizes, std::vector<std::uint32_t>(5, 6400));
-    std::vector<std::uint8_t> expectedBytes;
-    for (std::size_t slice = 0; slice < 5; ++slice) {
-        expectedBytes.insert(expectedBytes.end(), buffer.begin() + slice * 6400,
-                             buffer.begin() + slice * 6400 + 100);
-    }
-    EXPECT_EQ(driver_.bytes, expectedBytes);
-    EXPECT_EQ(link_.counters().shortWrites, 5U);
-    EXPECT_EQ(link_.counters().bytesAccepted, 500U);
+// The ring's rules, in one table: two buffers of 32000 bytes, each slice's fate told at once or
+// two slices late, and what the device then got, what was said, and what is counted.
+struct RingCase {
+    const char* name;
+    std::size_t lag;
+    bool reconnecting;
+    std::function<WriteResult(std::size_t)> result;  // by write index
+    std::size_t unplugAt;  // the write from which the device is gone; SIZE_MAX: never
+    bool unplugAtClose;
+    // What the device got: bytes [from, to) of buffer 'A' or 'B', in order.
+    std::vector<std::tuple<char, std::size_t, std::size_t>> sent;
+    std::string console;
+    std::uint64_t failed;
+    std::uint64_t shortWrites;
+};
+void PrintTo(const RingCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class RingRuleTest : public DeviceLinkTest, public ::testing::WithParamInterface<RingCase> {};
+
+TEST_P(RingRuleTest, EveryByteGoesInOrderOrIsDroppedWithItsBuffer) {
+    const RingCase& c = GetParam();
+    driver_.confirmLag = c.lag;
+    driver_.writeResult = [&](std::size_t index) {
+        driver_.unplugged = driver_.unplugged || index == c.unplugAt;
+        return c.result ? c.result(index) : WriteResult{};
+    };
+    DeviceLink link(driver_.table(), console_, diagnostics_);
+    link.setReconnecting(c.reconnecting);
+    link.listDevices();
+    link.openFirstDevice();
+    out_.str("");
+    const auto comeBack = [&] {
+        if (link.lost()) {
+            driver_.unplugged = false;
+            EXPECT_TRUE(link.reconnect());
+        }
+    };
+    std::vector<std::uint8_t> buffers[2] = {patternBytes(32000), patternBytes(32000, 50000)};
+    for (auto& buffer : buffers) {
+        // The bytes are the ring's: read into its room, as the run does.
+        const std::span<std::uint8_t> room = link.room(32000);
+        std::copy(buffer.begin(), buffer.end(), room.begin());
+        link.sendBuffer(room.data(), 32000);
+        comeBack();
+    }
+    driver_.unplugged = c.unplugAtClose;
+    link.closeDevice();
+    EXPECT_EQ(link.holdsUnsent(), c.unplugAtClose);
+    comeBack();
+    link.closeDevice();
+
+    std::vector<std::uint8_t> expected;
+    for (const auto& [buffer, from, to] : c.sent) {
+        const auto& bytes = buffers[buffer == 'A' ? 0 : 1];
+        expected.insert(expected.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+    EXPECT_TRUE(driver_.bytes == expected) << driver_.bytes.size() << " bytes sent";
+    EXPECT_EQ(output(), c.console);
+    EXPECT_EQ(link.counters().failedWrites, c.failed);
+    EXPECT_EQ(link.counters().shortWrites, c.shortWrites);
+    EXPECT_EQ(link.counters().copiedBuffers, 0U);
+    EXPECT_FALSE(driver_.bytesChangedInFlight);
+    EXPECT_FALSE(driver_.handleOpen);
+    EXPECT_EQ(errors_.str(), "");
+}
+
+WriteResult at(std::size_t index, std::size_t wanted, WriteResult result) {
+    return index == wanted ? result : WriteResult{};
+}
+
+const std::string kLostAndBack =
+    "FTDI device lost, looking for it.....\nFTDI device back, streaming on.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, RingRuleTest,
+    ::testing::Values(
+        RingCase{
+            "Taken", 0, false, {}, SIZE_MAX, false, {{'A', 0, 32000}, {'B', 0, 32000}}, "", 0, 0},
+        // The rest of a slice taken short goes next: once a slice, the line.
+        RingCase{"ShortByOneByteEveryWrite",
+                 0,
+                 false,
+                 [](std::size_t) {
+                     return WriteResult{SliceFate::Taken, -1, 1};
+                 },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 [] {
+                     std::string lines;
+                     for (int i = 0; i < 10; ++i) {
+                         lines += "FT_W32_WriteFile TimeOut\n";
+                     }
+                     return lines;
+                 }(),
+                 0,
+                 10},
+        RingCase{"ShortRestTakenShortAgainIsOneLine",
+                 0,
+                 false,
+                 [](std::size_t i) {
+                     return i < 3 ? WriteResult{SliceFate::Taken, 2000} : WriteResult{};
+                 },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 "FT_W32_WriteFile TimeOut\n",
+                 0,
+                 1},
+        RingCase{"ShortLateRestGoesFirstOfWhatWaits",
+                 2,
+                 false,
+                 [](std::size_t i) {
+                     return at(i, 4, {SliceFate::Taken, 100});
+                 },
+                 SIZE_MAX,
+                 false,
+                 // The two slices behind it were on their way already.
+                 {{'A', 0, 25700}, {'B', 0, 12800}, {'A', 25700, 32000}, {'B', 12800, 32000}},
+                 "FT_W32_WriteFile TimeOut\n",
+                 0,
+                 1},
+        RingCase{"NothingTakenIsFailed",
+                 0,
+                 false,
+                 [](std::size_t i) {
+                     return at(i, 1, {SliceFate::Taken, 0});
+                 },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 6400}, {'B', 0, 32000}},
+                 "FT_W32_WriteFile Failed\n",
+                 1,
+                 0},
+        RingCase{"FailedLateDropsOnlyTheRestOfItsOwnBuffer",
+                 2,
+                 false,
+                 [](std::size_t i) { return at(i, 3, {SliceFate::Failed}); },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 19200}, {'A', 25600, 32000}, {'B', 0, 32000}},
+                 "FT_W32_WriteFile Failed\n",
+                 1,
+                 0},
+        RingCase{"GoneWithoutReconnectingIsFailed",
+                 0,
+                 false,
+                 [](std::size_t i) { return at(i, 1, {SliceFate::Gone}); },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 6400}, {'B', 0, 32000}},
+                 "FT_W32_WriteFile Failed\n",
+                 1,
+                 0},
+        RingCase{"GoneKeepsWhatItDidNotTake",
+                 0,
+                 true,
+                 {},
+                 1,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 kLostAndBack,
+                 1,
+                 0},
+        RingCase{"GoneLateKeepsTheTwoOnTheirWay",
+                 2,
+                 true,
+                 {},
+                 6,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 kLostAndBack,
+                 1,
+                 0},
+        RingCase{"TimedOutWithReconnectingIsGone",
+                 0,
+                 true,
+                 [](std::size_t i) { return at(i, 7, {SliceFate::TimedOut}); },
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 kLostAndBack,
+                 1,
+                 0},
+        RingCase{"InFlightAtCloseGoesBeforeTheClose",
+                 2,
+                 false,
+                 {},
+                 SIZE_MAX,
+                 false,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 "",
+                 0,
+                 0},
+        RingCase{"InFlightAtCloseGoneIsKept",
+                 2,
+                 true,
+                 {},
+                 SIZE_MAX,
+                 true,
+                 {{'A', 0, 32000}, {'B', 0, 32000}},
+                 kLostAndBack,
+                 1,
+                 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // With reconnecting on, only a device that is gone is lost: closed, said once, no line per
 // buffer after that. Any other failure is reported as always.
 TEST_F(DeviceLinkTest, WithReconnectingOnlyAGoneDeviceIsLost) {
     for (const auto& [status, lost] :
-         {std::pair{FT_IO_ERROR, true}, std::pair{FT_DEVICE_NOT_FOUND, true},
-          std::pair{FT_OTHER_ERROR, false}}) {
+         {std::pair{SliceFate::Gone, true}, std::pair{SliceFate::TimedOut, true},
+          std::pair{SliceFate::Failed, false}}) {
         FakeDriver driver;
         driver.writeResult = [status = status](std::size_t index) {
-            return index == 1 ? WriteResult{status, 0} : WriteResult{};
+            return index == 1 ? WriteResult{status} : WriteResult{};
         };
         std::ostringstream out;
         Console console(out);
@@ -249,17 +444,17 @@ TEST_F(DeviceLinkTest, WithReconnectingOnlyAGoneDeviceIsLost) {
         const SendResult first = link.sendBuffer(buffer.data(), 32000);
         const SendResult second = link.sendBuffer(buffer.data(), 32000);
         // Lost, the rest of the buffer is kept for the device's return; failed, it is dropped.
-        EXPECT_EQ(first.unsent, lost ? 0U : 25600U) << status;
-        EXPECT_EQ(first.failed, !lost) << status;
-        EXPECT_EQ(first.lost, lost) << status;
-        EXPECT_EQ(link.lost(), lost) << status;
-        EXPECT_EQ(second.lost, lost) << status;
+        EXPECT_EQ(first.unsent, lost ? 0U : 25600U) << static_cast<int>(status);
+        EXPECT_EQ(first.failed, !lost) << static_cast<int>(status);
+        EXPECT_EQ(first.lost, lost) << static_cast<int>(status);
+        EXPECT_EQ(link.lost(), lost) << static_cast<int>(status);
+        EXPECT_EQ(second.lost, lost) << static_cast<int>(status);
         EXPECT_EQ(out.str(),
                   lost ? "FTDI device lost, looking for it.....\n" : "FT_W32_WriteFile Failed\n")
-            << status;
+            << static_cast<int>(status);
         // Gone: closed at once, and written to no more until it is back.
-        EXPECT_EQ(driver.calls.back(), lost ? "close" : "write 6400") << status;
-        EXPECT_EQ(driver.writeSizes.size(), lost ? 2U : 7U) << status;
+        EXPECT_EQ(driver.calls.back(), lost ? "close" : "write 6400") << static_cast<int>(status);
+        EXPECT_EQ(driver.writeSizes.size(), lost ? 2U : 7U) << static_cast<int>(status);
     }
 }
 

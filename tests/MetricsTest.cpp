@@ -128,9 +128,10 @@ const MetricsCase kMetricsCases[] = {
       {"iqfeeder_last_write_timestamp_seconds", "0.000"}}},
     {"ShortWrites",
      [](MetricsFixture& f, RunOptions&) {
-         f.driver.writeResult = [](std::size_t) { return WriteResult{FT_OK, 100}; };
+         // One byte short of every write: the rest goes next, so all of it arrives.
+         f.driver.writeResult = [](std::size_t) { return WriteResult{SliceFate::Taken, -1, 1}; };
      },
-     {{"iqfeeder_device_bytes_total", "2000"},
+     {{"iqfeeder_device_bytes_total", "128000"},
       {"iqfeeder_device_short_writes_total", "20"},
       {"iqfeeder_device_write_failures_total", "0"}}},
     // Live after the probe, 32000 bytes behind the end; 300000 bytes more after the first

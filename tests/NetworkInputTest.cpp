@@ -294,7 +294,7 @@ TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
     NetworkKind kind(seams, *operand, text);
     const auto start = std::chrono::steady_clock::now();
 
-    EXPECT_EQ(kind.next().outcome, Pass::Outcome::Stopped);
+    EXPECT_EQ(kind.next({}).outcome, Pass::Outcome::Stopped);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(1400));
     EXPECT_LT(waited, std::chrono::milliseconds(2500));

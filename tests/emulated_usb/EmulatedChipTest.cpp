@@ -170,6 +170,8 @@ struct BulkErrorCase {
     std::size_t failing;               // the bulk transfer that fails
     std::vector<std::string> perPass;  // what each pass prints after its progress line
     std::vector<std::uint8_t> received;
+    // Or this, when the failure was known before the pass that made it ended.
+    std::vector<std::string> perPassIfToldAtOnce = {};
 };
 
 class BulkErrorTest : public EmulatedChipTest,
@@ -183,7 +185,14 @@ TEST_P(BulkErrorTest, DropsTheRestOfThatBufferOnlyAndTheRunGoesOn) {
     const ChildResult result = runProgram(input_);
 
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, listing("FT232R USB UART") + recorded70k(input_, GetParam().perPass));
+    const std::string expected =
+        listing("FT232R USB UART") + recorded70k(input_, GetParam().perPass);
+    if (GetParam().perPassIfToldAtOnce.empty() || result.out == expected) {
+        EXPECT_EQ(result.out, expected);
+    } else {
+        EXPECT_EQ(result.out,
+                  listing("FT232R USB UART") + recorded70k(input_, GetParam().perPassIfToldAtOnce));
+    }
     EXPECT_EQ(chip.receivedBytes(), GetParam().received);
     expectOpenedOnceAndClosed(chip);
 }
@@ -196,13 +205,13 @@ INSTANTIATE_TEST_SUITE_P(
                       6,
                       {"", "FT_W32_WriteFile Failed\n", ""},
                       concat(concat(patternBytes(38400), patternBytes(6000, 64000)), zeros(26000))},
-        // The last slice of the first buffer, told by the next buffer's first write (so said
-        // in the second pass): charged to the first buffer, and the second still goes whole.
-        BulkErrorCase{
-            "LastSliceOfTheFirstBuffer",
-            4,
-            {"", "FT_W32_WriteFile Failed\n", ""},
-            concat(concat(patternBytes(25600), patternBytes(38000, 32000)), zeros(26000))}),
+        // The last slice of the first buffer, told once libusb gives it back (in the first
+        // pass or the second): charged to the first buffer, and the second still goes whole.
+        BulkErrorCase{"LastSliceOfTheFirstBuffer",
+                      4,
+                      {"", "FT_W32_WriteFile Failed\n", ""},
+                      concat(concat(patternBytes(25600), patternBytes(38000, 32000)), zeros(26000)),
+                      {"FT_W32_WriteFile Failed\n", "", ""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EmulatedChipTest, ChipThatNeverDrainsTimesTheWriteOutAndTheRunGoesOn) {

@@ -61,6 +61,8 @@ class EmulatedUsbDevice {
     void drainAt(std::size_t bytesPerSecond);
     // Requests for string descriptors stall, as on a chip with a broken EEPROM.
     void refuseStrings();
+    // Takes a discard but never gives the transfer back, as a wedged host controller.
+    void ignoreDiscards();
     // Runs once, on the handler's thread, when the bytes received reach `total`, before the
     // host learns that the transfer carrying them is done.
     void whenBytesReceived(std::size_t total, std::function<void()> action);
@@ -129,6 +131,7 @@ class EmulatedUsbDevice {
     std::size_t drainBytesPerSecond_ = 0;  // 0: at once
     Clock::time_point drainedUntil_;
     bool refusingStrings_ = false;
+    bool ignoringDiscards_ = false;
     std::string node_;  // empty while off the bus
     int address_ = 0;
     std::size_t actionThreshold_ = 0;

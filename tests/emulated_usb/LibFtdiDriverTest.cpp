@@ -24,7 +24,7 @@ using ::testing::UnorderedElementsAre;
 
 class LibFtdiDriverTest : public ::testing::Test {
   protected:
-    FT_STATUS list(std::vector<ListedDevice>& devices, bool withSerials = false) {
+    bool list(std::vector<ListedDevice>& devices, bool withSerials = false) {
         devices.assign(1, ListedDevice{"untouched", "untouched"});
         return table_.list(table_.context, withSerials, devices);
     }
@@ -35,28 +35,41 @@ class LibFtdiDriverTest : public ::testing::Test {
         }
         return texts;
     }
-    FT_STATUS write(const DriverTable& table, FT_HANDLE handle, const std::uint8_t* bytes,
-                    std::uint32_t size, DWORD& written) {
-        WriteReport report;
-        const FT_STATUS status = table.write(table.context, handle, bytes, size, report);
-        written = report.taken;
-        confirmed_ = report.confirmed;
-        return status;
+    // Slices are named by their index in `bytes`, from 1.
+    void submit(const DriverTable& table, DeviceHandle handle,
+                const std::vector<std::uint8_t>& bytes, std::size_t slice,
+                std::uint32_t size = 6400) {
+        table.submit(table.context, handle, {bytes.data() + slice * size, size, slice + 1});
     }
-    FT_STATUS write(FT_HANDLE handle, const std::uint8_t* bytes, std::uint32_t size,
-                    DWORD& written) {
-        return write(table_, handle, bytes, size, written);
+    void submit(DeviceHandle handle, const std::vector<std::uint8_t>& bytes, std::size_t slice,
+                std::uint32_t size = 6400) {
+        submit(table_, handle, bytes, slice, size);
     }
-    FT_STATUS close(const DriverTable& table, FT_HANDLE handle) {
-        return table.close(table.context, handle, confirmed_);
+    void takeStatus(const DriverTable& table, DeviceHandle handle) {
+        table.status(table.context, handle, reports_);
     }
-    FT_STATUS close(FT_HANDLE handle) { return close(table_, handle); }
+    bool close(const DriverTable& table, DeviceHandle handle) {
+        return table.close(table.context, handle, reports_);
+    }
+    bool close(DeviceHandle handle) { return close(table_, handle); }
+    // The reports so far, as "id fate taken".
+    std::vector<std::string> reported() const {
+        const char* fates[] = {"Taken", "Short", "Failed", "Gone", "TimedOut", "LeftBehind"};
+        std::vector<std::string> texts;
+        for (const SliceReport& report : reports_) {
+            texts.push_back(std::to_string(report.id) + " " + fates[static_cast<int>(report.fate)] +
+                            " " + std::to_string(report.taken));
+        }
+        return texts;
+    }
 
     EmulatedUsbBus bus_;
     LibFtdiDriver driver_;
     DriverTable table_ = driver_.table();
-    std::uint64_t confirmed_ = 0;  // as the last write or close said
+    std::vector<SliceReport> reports_;
 };
+
+using Reports = std::vector<std::string>;
 
 TEST_F(LibFtdiDriverTest, ListsEveryFtdiChipByProductAndSkipsOtherDevices) {
     bus_.plugIn(testing::ft232r(), 2);
@@ -64,7 +77,7 @@ TEST_F(LibFtdiDriverTest, ListsEveryFtdiChipByProductAndSkipsOtherDevices) {
     bus_.plugIn(testing::ft232h(), 4);
 
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices), FT_OK);
+    EXPECT_TRUE(list(devices));
     // In libusb's order, which need not be the bus order; no serial numbers unless asked for.
     EXPECT_THAT(descriptions(devices), UnorderedElementsAre("FT232R USB UART", "Single RS232-HS"));
     EXPECT_EQ(devices[0].serial, "");
@@ -77,16 +90,16 @@ TEST_F(LibFtdiDriverTest, LongProductStringIsCutToItsBuffer) {
     bus_.plugIn(chip);
 
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices), FT_OK);
+    EXPECT_TRUE(list(devices));
     ASSERT_EQ(devices.size(), 1U);
-    EXPECT_EQ(devices[0].description, std::string(kDescriptionBytes - 1, 'P'));
+    EXPECT_EQ(devices[0].description, std::string(63, 'P'));
 }
 
 TEST_F(LibFtdiDriverTest, ChipWhoseStringsCanNotBeReadIsListedWithoutAName) {
     bus_.plugIn(testing::ft232r()).refuseStrings();
 
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices, true), FT_OK);
+    EXPECT_TRUE(list(devices, true));
     ASSERT_EQ(devices.size(), 1U);
     EXPECT_EQ(devices[0].description, "");
     EXPECT_EQ(devices[0].serial, "");
@@ -96,10 +109,10 @@ TEST_F(LibFtdiDriverTest, BusWithoutFtdiChipsFindsNoDevice) {
     bus_.plugInWithoutHandler(testing::usbMouse());
 
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices), FT_DEVICE_NOT_FOUND);
+    EXPECT_FALSE(list(devices));
     EXPECT_TRUE(devices.empty());
-    FT_HANDLE handle = nullptr;
-    EXPECT_EQ(table_.open(table_.context, 0, &handle), FT_DEVICE_NOT_FOUND);
+    DeviceHandle handle = nullptr;
+    EXPECT_FALSE(table_.open(table_.context, 0, {}, &handle));
     EXPECT_EQ(handle, nullptr);
 }
 
@@ -107,7 +120,7 @@ TEST_F(LibFtdiDriverTest, ListsSerialAndProductOfEachChipTogether) {
     bus_.plugIn(testing::ft232r(), 2);
     bus_.plugIn(testing::ft232h(), 3);
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices, true), FT_OK);
+    EXPECT_TRUE(list(devices, true));
     ASSERT_EQ(devices.size(), 2U);
     // In libusb's order, which need not be the bus order, but each serial with its product.
     const bool busOrder = devices[0].serial == "A50285BI";
@@ -119,95 +132,74 @@ TEST_F(LibFtdiDriverTest, ListsSerialAndProductOfEachChipTogether) {
 TEST_F(LibFtdiDriverTest, OpensWritesAndClosesTheFirstChip) {
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232h());
 
-    FT_HANDLE handle = nullptr;
-    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    DeviceHandle handle = nullptr;
+    ASSERT_TRUE(table_.open(table_.context, 0, {}, &handle));
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(chip.interfaceClaims(), 1);
 
     auto slice = patternBytes(12800);
-    DWORD written = 0;
-    EXPECT_EQ(write(handle, slice.data(), 12800, written), FT_OK);
-    EXPECT_EQ(written, 12800U);
+    submit(handle, slice, 0, 12800);
+    EXPECT_TRUE(close(handle));
+    EXPECT_EQ(reported(), Reports{"1 Taken 12800"});
     EXPECT_EQ(chip.receivedBytes(), slice);
     EXPECT_EQ(chip.bulkTransfers().size(), 1U);  // the largest slice still goes out whole
-
-    EXPECT_EQ(close(handle), FT_OK);
-    EXPECT_EQ(confirmed_, 12800U);
     EXPECT_EQ(chip.interfaceReleases(), 1);
 }
 
 TEST_F(LibFtdiDriverTest, OpeningAnIndexPastTheLastChipFails) {
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
-    FT_HANDLE handle = nullptr;
-    EXPECT_EQ(table_.open(table_.context, 1, &handle), FT_DEVICE_NOT_FOUND);
+    DeviceHandle handle = nullptr;
+    EXPECT_FALSE(table_.open(table_.context, 1, {}, &handle));
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(chip.interfaceClaims(), 0);
 }
 
-// A failed transfer, in the kernel's error code, and the status the driver reports for it.
-struct TransferFailure {
-    std::string name;
-    int error;
-    FT_STATUS status;
-};
-
+// A failed transfer, in the kernel's error code: the chip can't be reached as it was, whatever
+// the error.
 class FailedTransferTest : public LibFtdiDriverTest,
-                           public ::testing::WithParamInterface<TransferFailure> {};
+                           public ::testing::WithParamInterface<std::pair<const char*, int>> {};
 
-TEST_P(FailedTransferTest, IsReportedByTheNextWriteOrByClose) {
+TEST_P(FailedTransferTest, IsReportedForItsOwnSliceOnly) {
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
-    chip.failBulkTransfer(1, GetParam().error);
-    chip.failBulkTransfer(3, GetParam().error);
-    FT_HANDLE handle = nullptr;
-    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    chip.failBulkTransfer(1, GetParam().second);
+    chip.failBulkTransfer(3, GetParam().second);
+    DeviceHandle handle = nullptr;
+    ASSERT_TRUE(table_.open(table_.context, 0, {}, &handle));
     auto bytes = patternBytes(5 * 6400);
-    const auto writeSlice = [&](std::size_t slice, DWORD& written) {
-        return write(handle, bytes.data() + slice * 6400, 6400, written);
-    };
-
-    DWORD written = 0;
-    EXPECT_EQ(writeSlice(0, written), FT_OK);
-    EXPECT_EQ(writeSlice(1, written), FT_OK);  // queued: its failure is not known yet
-    EXPECT_EQ(written, 6400U);
-    written = 12345;
-    EXPECT_EQ(writeSlice(2, written), GetParam().status);  // reports it, and queues nothing
-    EXPECT_EQ(written, 0U);
-    EXPECT_EQ(confirmed_, 6400U);  // up to the slice that failed
-    EXPECT_EQ(writeSlice(3, written), FT_OK);
-    EXPECT_EQ(writeSlice(4, written), FT_OK);
-    EXPECT_EQ(close(handle), GetParam().status);
-    EXPECT_EQ(confirmed_, 3U * 6400U);  // the failed slice counted once reported; not the last
-
-    EXPECT_EQ(chip.bulkTransfers().size(), 4U);
+    for (std::size_t slice = 0; slice < 5; ++slice) {
+        submit(handle, bytes, slice);
+        takeStatus(table_, handle);
+    }
+    EXPECT_TRUE(close(handle));
+    EXPECT_EQ(reported(),
+              (Reports{"1 Taken 6400", "2 Gone 0", "3 Taken 6400", "4 Gone 0", "5 Taken 6400"}));
+    EXPECT_EQ(chip.bulkTransfers().size(), 5U);
     auto expected = patternBytes(6400);
-    const auto fourth = patternBytes(6400, 3 * 6400);
-    expected.insert(expected.end(), fourth.begin(), fourth.end());
+    for (const std::size_t slice : {2U, 4U}) {
+        const auto more = patternBytes(6400, slice * 6400);
+        expected.insert(expected.end(), more.begin(), more.end());
+    }
     EXPECT_EQ(chip.receivedBytes(), expected);
     EXPECT_EQ(chip.interfaceReleases(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Failures, FailedTransferTest,
-    ::testing::Values(TransferFailure{"Stall", EPIPE, FT_IO_ERROR},
-                      TransferFailure{"BusError", EPROTO, FT_IO_ERROR},
-                      TransferFailure{"DeviceGone", ENODEV, FT_DEVICE_NOT_FOUND},
-                      TransferFailure{"DeviceShutDown", ESHUTDOWN, FT_DEVICE_NOT_FOUND}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Failures, FailedTransferTest,
+                         ::testing::Values(std::pair{"Stall", EPIPE}, std::pair{"BusError", EPROTO},
+                                           std::pair{"DeviceGone", ENODEV},
+                                           std::pair{"DeviceShutDown", ESHUTDOWN}),
+                         [](const auto& info) { return std::string(info.param.first); });
 
-TEST_F(LibFtdiDriverTest, ShortTransferIsReportedByTheNextWriteWithItsCount) {
+TEST_F(LibFtdiDriverTest, ShortTransferIsReportedWithItsCount) {
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r());
     chip.shortenBulkTransfer(0, 1000);
-    FT_HANDLE handle = nullptr;
-    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
+    DeviceHandle handle = nullptr;
+    ASSERT_TRUE(table_.open(table_.context, 0, {}, &handle));
     auto bytes = patternBytes(3 * 6400);
-
-    std::vector<DWORD> written(3, 0);
     for (std::size_t slice = 0; slice < 3; ++slice) {
-        EXPECT_EQ(write(handle, bytes.data() + slice * 6400, 6400, written[slice]), FT_OK);
+        submit(handle, bytes, slice);
     }
-    EXPECT_EQ(written, (std::vector<DWORD>{6400, 1000, 6400}));  // the second slice went out too
-    EXPECT_EQ(close(handle), FT_OK);
-    EXPECT_EQ(confirmed_, 3U * 6400U);  // a short transfer is done with, never sent again
+    EXPECT_TRUE(close(handle));
+    EXPECT_EQ(reported(), (Reports{"1 Short 1000", "2 Taken 6400", "3 Taken 6400"}));
     bytes.erase(bytes.begin() + 1000, bytes.begin() + 6400);
     EXPECT_EQ(chip.receivedBytes(), bytes);
 }
@@ -215,34 +207,34 @@ TEST_F(LibFtdiDriverTest, ShortTransferIsReportedByTheNextWriteWithItsCount) {
 // Unplugged while idle, or while the chip still held a slice.
 class UnplugTest : public LibFtdiDriverTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(UnplugTest, WriteAfterUnplugFindsNoDeviceAndTheChipPluggedBackOpensAnew) {
+TEST_P(UnplugTest, SliceAfterUnplugIsGoneAndTheChipPluggedBackOpensAnew) {
     const bool sliceInFlight = GetParam();
     EmulatedUsbDevice& chip = bus_.plugIn(testing::ft232r(), 2);
     if (sliceInFlight) {
         chip.stopDraining();
     }
     auto bytes = patternBytes(3 * 6400);
-    FT_HANDLE handle = nullptr;
-    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
-    DWORD written = 0;
-    EXPECT_EQ(write(handle, bytes.data(), 6400, written), FT_OK);
+    DeviceHandle handle = nullptr;
+    ASSERT_TRUE(table_.open(table_.context, 0, {}, &handle));
+    submit(handle, bytes, 0);
+    takeStatus(table_, handle);
 
     bus_.unplug(chip);
     std::vector<ListedDevice> devices;
-    EXPECT_EQ(list(devices), FT_DEVICE_NOT_FOUND);
-    EXPECT_EQ(write(handle, bytes.data() + 6400, 6400, written), FT_DEVICE_NOT_FOUND);
-    EXPECT_EQ(written, 0U);
-    // The slice the chip held never arrived: not confirmed.
-    EXPECT_EQ(confirmed_, sliceInFlight ? 0U : 6400U);
-    EXPECT_EQ(close(handle), FT_OK);  // the failure was reported
+    EXPECT_FALSE(list(devices));
+    submit(handle, bytes, 1);
+    EXPECT_TRUE(close(handle));
+    // The slice the chip held never arrived.
+    EXPECT_EQ(reported(), (Reports{sliceInFlight ? "1 Gone 0" : "1 Taken 6400", "2 Gone 0"}));
 
+    reports_.clear();
     bus_.plugBackIn(chip, 5);
-    EXPECT_EQ(list(devices), FT_OK);
+    EXPECT_TRUE(list(devices));
     EXPECT_EQ(devices.size(), 1U);
-    ASSERT_EQ(table_.open(table_.context, 0, &handle), FT_OK);
-    EXPECT_EQ(write(handle, bytes.data() + 12800, 6400, written), FT_OK);
-    EXPECT_EQ(close(handle), FT_OK);
-    EXPECT_EQ(confirmed_, 6400U);  // counted from the open
+    ASSERT_TRUE(table_.open(table_.context, 0, {}, &handle));
+    submit(handle, bytes, 2);
+    EXPECT_TRUE(close(handle));
+    EXPECT_EQ(reported(), Reports{"3 Taken 6400"});
 
     bytes.erase(bytes.begin() + (sliceInFlight ? 0 : 6400), bytes.begin() + 12800);
     EXPECT_EQ(chip.receivedBytes(), bytes);
@@ -256,50 +248,71 @@ INSTANTIATE_TEST_SUITE_P(, UnplugTest, ::testing::Bool(),
 // takes the transfers it holds at the times the test sets.
 class TimedOutTransferTest : public LibFtdiDriverTest {
   protected:
-    FT_HANDLE openHeldChip() {
+    DeviceHandle openHeldChip(const OpenSettings& settings = {}) {
         chip_.stopDraining();
-        FT_HANDLE handle = nullptr;
-        EXPECT_EQ(timedTable_.open(timedTable_.context, 0, &handle), FT_OK);
+        DeviceHandle handle = nullptr;
+        EXPECT_TRUE(timedTable_.open(timedTable_.context, 0, settings, &handle));
         return handle;
-    }
-    FT_STATUS writeSlice(FT_HANDLE handle, std::size_t slice) {
-        DWORD written = 0;
-        const FT_STATUS status =
-            write(timedTable_, handle, bytes_.data() + slice * 6400, 6400, written);
-        EXPECT_EQ(written, status == FT_OK ? 6400U : 0U);
-        return status;
     }
 
     std::chrono::milliseconds now_{0};
     std::vector<std::pair<std::chrono::milliseconds, std::size_t>> drains_;  // at, count
     EmulatedUsbDevice& chip_ = bus_.plugIn(testing::ft232h());
+    std::string said_;
     LibFtdiDriver timedDriver_{[this] {
-        now_ += std::chrono::milliseconds(100);
-        while (!drains_.empty() && drains_.front().first <= now_) {
-            chip_.drainHeld(drains_.front().second);
-            drains_.erase(drains_.begin());
-        }
-        return std::chrono::steady_clock::time_point(now_);
-    }};
+                                   now_ += std::chrono::milliseconds(100);
+                                   while (!drains_.empty() && drains_.front().first <= now_) {
+                                       chip_.drainHeld(drains_.front().second);
+                                       drains_.erase(drains_.begin());
+                                   }
+                                   return std::chrono::steady_clock::time_point(now_);
+                               },
+                               [this](const char* line) { said_ += line; }};
     DriverTable timedTable_ = timedDriver_.table();
     std::vector<std::uint8_t> bytes_ = patternBytes(4 * 6400);
 };
 
-TEST_F(TimedOutTransferTest, ChipThatTakesNothingFailsTheWriteAfterFiveSecondsAndClose) {
-    FT_HANDLE handle = openHeldChip();
-    EXPECT_EQ(writeSlice(handle, 0), FT_OK);
-    EXPECT_EQ(writeSlice(handle, 1), FT_OK);
-    EXPECT_EQ(writeSlice(handle, 2), FT_IO_ERROR);  // the first timed out: both were taken back
-    EXPECT_EQ(confirmed_, 0U);
+TEST_F(TimedOutTransferTest, ChipThatTakesNothingTimesOutAfterFiveSecondsAndAtClose) {
+    DeviceHandle handle = openHeldChip();
+    submit(timedTable_, handle, bytes_, 0);
+    submit(timedTable_, handle, bytes_, 1);
+    // The first timed out: both were taken back, and the third not sent behind them.
+    submit(timedTable_, handle, bytes_, 2);
     EXPECT_GE(now_, std::chrono::milliseconds(5000));
     EXPECT_LT(now_, std::chrono::milliseconds(6000));
     EXPECT_EQ(chip_.discardedTransfers(), 2U);
-    EXPECT_EQ(writeSlice(handle, 3), FT_OK);
-    EXPECT_EQ(close(timedTable_, handle), FT_IO_ERROR);  // one more time-out
+    submit(timedTable_, handle, bytes_, 3);
+    EXPECT_TRUE(close(timedTable_, handle));  // one more time-out
+    EXPECT_EQ(reported(),
+              (Reports{"1 TimedOut 0", "2 TimedOut 0", "3 TimedOut 0", "4 TimedOut 0"}));
     EXPECT_EQ(chip_.discardedTransfers(), 3U);
     EXPECT_EQ(chip_.bulkTransfers().size(), 3U);
     EXPECT_TRUE(chip_.receivedBytes().empty());
     EXPECT_EQ(chip_.interfaceReleases(), 1);
+}
+
+TEST_F(TimedOutTransferTest, UnattendedWriteTimeOutIsTheOneAskedFor) {
+    DeviceHandle handle = openHeldChip(OpenSettings{1000});
+    submit(timedTable_, handle, bytes_, 0);
+    submit(timedTable_, handle, bytes_, 1);
+    submit(timedTable_, handle, bytes_, 2);
+    EXPECT_GE(now_, std::chrono::milliseconds(1000));
+    EXPECT_LT(now_, std::chrono::milliseconds(2000));
+    EXPECT_TRUE(close(timedTable_, handle));
+}
+
+// A host that never gives back what was taken back: the close ends within the grace, the
+// slices are reported left behind, and their memory is never touched again.
+TEST_F(TimedOutTransferTest, TransfersNeverGivenBackAreLeftBehindWithinTheGrace) {
+    DeviceHandle handle = openHeldChip();
+    chip_.ignoreDiscards();
+    submit(timedTable_, handle, bytes_, 0);
+    submit(timedTable_, handle, bytes_, 1);
+    EXPECT_TRUE(close(timedTable_, handle));
+    EXPECT_EQ(reported(), (Reports{"1 LeftBehind 0", "2 LeftBehind 0"}));
+    // The write time-out, then the grace (each reading of the clock here costs 100 ms).
+    EXPECT_LT(now_, std::chrono::milliseconds(7000));
+    EXPECT_EQ(said_, "");
 }
 
 TEST_F(TimedOutTransferTest, TimeOutOfAQueuedTransferRunsFromWhenTheOneBeforeIsDone) {
@@ -307,22 +320,23 @@ TEST_F(TimedOutTransferTest, TimeOutOfAQueuedTransferRunsFromWhenTheOneBeforeIsD
     drains_ = {{std::chrono::milliseconds(4000), 1},
                {std::chrono::milliseconds(8000), 1},
                {std::chrono::milliseconds(12000), 2}};
-    FT_HANDLE handle = openHeldChip();
+    DeviceHandle handle = openHeldChip();
     for (std::size_t slice = 0; slice < 4; ++slice) {
-        EXPECT_EQ(writeSlice(handle, slice), FT_OK) << "slice " << slice;
+        submit(timedTable_, handle, bytes_, slice);
     }
-    EXPECT_EQ(close(timedTable_, handle), FT_OK);
-    EXPECT_EQ(confirmed_, 4U * 6400U);
+    EXPECT_TRUE(close(timedTable_, handle));
+    EXPECT_EQ(reported(),
+              (Reports{"1 Taken 6400", "2 Taken 6400", "3 Taken 6400", "4 Taken 6400"}));
     EXPECT_EQ(chip_.discardedTransfers(), 0U);
     EXPECT_EQ(chip_.receivedBytes(), bytes_);
 }
 
 TEST_F(LibFtdiDriverTest, CallsWithoutAnOpenDeviceFailWithoutTouchingTheBus) {
-    std::uint8_t byte = 0;
-    DWORD written = 99;
-    EXPECT_EQ(write(nullptr, &byte, 1, written), FT_INVALID_HANDLE);
-    EXPECT_EQ(written, 0U);
-    EXPECT_EQ(close(nullptr), FT_INVALID_HANDLE);
+    const std::vector<std::uint8_t> byte(1, 0);
+    submit(nullptr, byte, 0, 1);
+    takeStatus(table_, nullptr);
+    EXPECT_EQ(reported(), Reports{"1 Failed 0"});
+    EXPECT_FALSE(close(nullptr));
 }
 
 }  // namespace

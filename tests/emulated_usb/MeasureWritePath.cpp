@@ -24,46 +24,47 @@
 
 namespace {
 
+using iqfeeder::DeviceHandle;
 using iqfeeder::DriverTable;
-using iqfeeder::FT_HANDLE;
-using iqfeeder::FT_STATUS;
+using iqfeeder::SliceReport;
 using iqfeeder::testing::EmulatedUsbBus;
 using iqfeeder::testing::UsbDeviceModel;
 
-// What the synchronous writes handed over since the open: each is done when it returns.
-std::uint64_t synchronousConfirmed = 0;
+// What the synchronous writes did, until asked for: each is done when it returns.
+std::vector<SliceReport> synchronousReports;
 
 // The write as it was: one bulk transfer per slice (libftdi1's chunk raised above the largest
 // slice), the call returning only once the transfer is back.
-FT_STATUS openSynchronous(void*, int, FT_HANDLE* handle) {
+bool openSynchronous(void*, int, const iqfeeder::OpenSettings&, DeviceHandle* handle) {
     iqfeeder::FtdiContext context(ftdi_new());
     const iqfeeder::FtdiDevices devices = iqfeeder::findFtdiDevices(*context);
     if (devices.count <= 0 || ftdi_usb_open_dev(context.get(), devices.list->dev) != 0) {
-        return iqfeeder::FT_DEVICE_NOT_OPENED;
+        return false;
     }
     ftdi_write_data_set_chunksize(context.get(), 65536);
-    synchronousConfirmed = 0;
+    synchronousReports.clear();
     *handle = context.release();
-    return iqfeeder::FT_OK;
+    return true;
 }
 
-FT_STATUS writeSynchronous(void*, FT_HANDLE handle, const std::uint8_t* buffer, std::uint32_t bytes,
-                           iqfeeder::WriteReport& report) {
-    const int sent =
-        ftdi_write_data(static_cast<ftdi_context*>(handle), buffer, static_cast<int>(bytes));
-    report.taken = sent < 0 ? 0 : static_cast<std::uint32_t>(sent);
-    if (sent >= 0) {
-        synchronousConfirmed += bytes;
-    }
-    report.confirmed = synchronousConfirmed;
-    return sent < 0 ? iqfeeder::FT_IO_ERROR : iqfeeder::FT_OK;
+void writeSynchronous(void*, DeviceHandle handle, const iqfeeder::SliceToSend& slice) {
+    const int sent = ftdi_write_data(static_cast<ftdi_context*>(handle), slice.bytes,
+                                     static_cast<int>(slice.size));
+    synchronousReports.push_back({slice.id,
+                                  sent < 0 ? iqfeeder::SliceFate::Gone : iqfeeder::SliceFate::Short,
+                                  sent < 0 ? 0U : static_cast<std::uint32_t>(sent)});
 }
 
-FT_STATUS closeSynchronous(void*, FT_HANDLE handle, std::uint64_t& confirmed) {
-    const iqfeeder::FtdiContext context(static_cast<ftdi_context*>(handle));
-    ftdi_usb_close(context.get());
-    confirmed = synchronousConfirmed;
-    return iqfeeder::FT_OK;
+void statusSynchronous(void*, DeviceHandle, std::vector<SliceReport>& reports) {
+    reports.insert(reports.end(), synchronousReports.begin(), synchronousReports.end());
+    synchronousReports.clear();
+}
+
+bool closeSynchronous(void* context, DeviceHandle handle, std::vector<SliceReport>& reports) {
+    statusSynchronous(context, handle, reports);
+    const iqfeeder::FtdiContext owned(static_cast<ftdi_context*>(handle));
+    ftdi_usb_close(owned.get());
+    return true;
 }
 
 struct Run {
@@ -82,7 +83,8 @@ void measure(const Run& run) {
     DriverTable table = driver.table();
     if (!run.queued) {
         table.open = openSynchronous;
-        table.write = writeSynchronous;
+        table.submit = writeSynchronous;
+        table.status = statusSynchronous;
         table.close = closeSynchronous;
     }
     std::ostringstream out;

@@ -11,6 +11,7 @@
 //   FAKE_FTD2XX_LIST_STATUS        status both listing calls return (default 0)
 //   FAKE_FTD2XX_FAIL_WRITE_AT      0-based index of the one write that fails
 //   FAKE_FTD2XX_ACCEPT_BYTES       bytes each write takes of its slice (default all)
+//   FAKE_FTD2XX_SHORT_BY           bytes fewer than asked each write takes, when it asks more
 //   FAKE_FTD2XX_HOLD_LOG           set: the log stays open from the first call until the library
 //                                  is unloaded, as a driver with a log file of its own keeps it
 //   FAKE_FTD2XX_UNPLUG_AT_WRITE, FAKE_FTD2XX_UNPLUGGED_MS
@@ -201,6 +202,10 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
         return 4;
     }
     size = std::min(size, static_cast<DWORD>(envNumber("FAKE_FTD2XX_ACCEPT_BYTES", size)));
+    if (const auto shortBy = static_cast<DWORD>(envNumber("FAKE_FTD2XX_SHORT_BY", 0));
+        size > shortBy) {
+        size -= shortBy;
+    }
     appendTo("FAKE_FTD2XX_CAPTURE", buffer, size);
     long rate = envNumber("FAKE_FTD2XX_BYTES_PER_SECOND", 0);
     if (index == 0) {
@@ -222,6 +227,12 @@ FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_Write(FT_HANDLE handle, void* bu
     }
     *written = size;
     return 0;
+}
+
+FAKE_FTD2XX_EXPORT FT_STATUS FAKE_FTD2XX_API FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeout,
+                                                            DWORD writeTimeout) {
+    logCall("FT_SetTimeouts " + std::to_string(readTimeout) + " " + std::to_string(writeTimeout));
+    return handle == &deviceToken ? 0 : 1;
 }
 
 #ifndef FAKE_FTD2XX_WITHOUT_CLOSE

@@ -33,175 +33,138 @@ DriverTable FakeDriver::table() {
     table.list = [](void* self, bool withSerials, std::vector<ListedDevice>& devices) {
         return static_cast<FakeDriver*>(self)->list(withSerials, devices);
     };
-    table.open = [](void* self, int index, FT_HANDLE* handle) {
-        return static_cast<FakeDriver*>(self)->open(index, handle);
+    table.open = [](void* self, int index, const OpenSettings& settings, DeviceHandle* handle) {
+        return static_cast<FakeDriver*>(self)->open(index, settings, handle);
     };
-    table.write = [](void* self, FT_HANDLE handle, const std::uint8_t* data, std::uint32_t size,
-                     WriteReport& report) {
-        return static_cast<FakeDriver*>(self)->write(handle, data, size, report);
+    table.submit = [](void* self, DeviceHandle handle, const SliceToSend& slice) {
+        static_cast<FakeDriver*>(self)->submit(handle, slice);
     };
-    table.close = [](void* self, FT_HANDLE handle, std::uint64_t& confirmed) {
-        return static_cast<FakeDriver*>(self)->close(handle, confirmed);
+    table.status = [](void* self, DeviceHandle, std::vector<SliceReport>& reports) {
+        auto* driver = static_cast<FakeDriver*>(self);
+        reports.insert(reports.end(), driver->reports_.begin(), driver->reports_.end());
+        driver->reports_.clear();
+    };
+    table.close = [](void* self, DeviceHandle handle, std::vector<SliceReport>& reports) {
+        return static_cast<FakeDriver*>(self)->close(handle, reports);
     };
     return table;
 }
 
-FT_STATUS FakeDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
+bool FakeDriver::list(bool withSerials, std::vector<ListedDevice>& devices) {
     calls.push_back(withSerials ? "list with serials" : "list");
     serialsAskedWhileOpen = serialsAskedWhileOpen || (withSerials && handleOpen);
     devices.clear();
-    if (listStatus != FT_OK || unplugged || descriptions.empty()) {
-        return listStatus != FT_OK ? listStatus : FT_DEVICE_NOT_FOUND;
+    if (listFails || unplugged || descriptions.empty()) {
+        return false;
     }
     for (std::size_t i = 0; i < descriptions.size(); ++i) {
         devices.push_back({descriptions[i], withSerials && i < serials.size() ? serials[i] : ""});
     }
-    return FT_OK;
+    return true;
 }
 
-FT_STATUS FakeDriver::open(int deviceIndex, FT_HANDLE* handle) {
+bool FakeDriver::open(int deviceIndex, const OpenSettings& settings, DeviceHandle* handle) {
     calls.push_back("open " + std::to_string(deviceIndex));
-    if (openStatus != FT_OK || unplugged) {
-        return openStatus != FT_OK ? openStatus : FT_DEVICE_NOT_OPENED;
+    opens.push_back(settings);
+    if (openFails || unplugged) {
+        return false;
     }
     *handle = &handleToken_;
     handleOpen = true;
     queue_.clear();
-    confirmed_ = 0;
-    failure_.reset();
-    heldBack_ = 0;
-    return FT_OK;
+    reports_.clear();
+    return true;
 }
 
-void FakeDriver::record(const std::uint8_t* data, std::uint32_t size, const WriteResult& result) {
-    const std::uint32_t accepted =
-        result.accepted < 0
-            ? size
-            : static_cast<std::uint32_t>(std::min<std::int64_t>(result.accepted, size));
+void FakeDriver::record(const std::uint8_t* data, std::uint32_t size) {
     if (keepBytes) {
-        bytes.insert(bytes.end(), data, data + accepted);
+        bytes.insert(bytes.end(), data, data + size);
     }
-    byteCount += accepted;
-    nonZeroBytes += countNonZero(data, accepted);
+    byteCount += size;
+    nonZeroBytes += countNonZero(data, size);
 }
 
-void FakeDriver::completeOldest() {
-    const Queued done = std::move(queue_.front());
-    queue_.pop_front();
-    const auto size = static_cast<std::uint32_t>(done.bytes.size());
-    if (done.result.status == FT_OK) {
-        record(done.bytes.data(), size, done.result);
+// The chip is done with the oldest slice on its way: the bytes it took, and the report.
+void FakeDriver::complete(const Queued& done) {
+    const SliceToSend& slice = done.slice;
+    if (keepBytes && !std::equal(done.copy.begin(), done.copy.end(), slice.bytes)) {
+        bytesChangedInFlight = true;
     }
-    if (failure_) {
-        heldBack_ += size;
-    } else if (done.result.status != FT_OK) {
-        failure_ = done.result.status;
-        failedAt_ = confirmed_;
-        heldBack_ = size;
-    } else {
-        confirmed_ += size;
+    const WriteResult& result = done.result;
+    if (result.fate != SliceFate::Taken && result.fate != SliceFate::Short) {
+        reports_.push_back({slice.id, result.fate, 0});
+        return;
     }
+    std::uint32_t taken = slice.size;
+    if (result.accepted >= 0) {
+        taken = static_cast<std::uint32_t>(std::min<std::int64_t>(result.accepted, slice.size));
+    } else if (slice.size > result.shortBy) {
+        taken = slice.size - result.shortBy;
+    }
+    record(slice.bytes, taken);
+    reports_.push_back(
+        {slice.id, taken == slice.size ? SliceFate::Taken : SliceFate::Short, taken});
 }
 
 void FakeDriver::loseInFlight() {
-    for (const Queued& arrived : queue_) {
-        if (inFlightArrives && arrived.result.status == FT_OK) {
-            record(arrived.bytes.data(), static_cast<std::uint32_t>(arrived.bytes.size()),
-                   arrived.result);
+    for (const Queued& lost : queue_) {
+        if (inFlightArrives && lost.result.fate == SliceFate::Taken) {
+            record(lost.slice.bytes, lost.slice.size);
         }
+        reports_.push_back({lost.slice.id, SliceFate::Gone, 0});
     }
     queue_.clear();
-    failure_.reset();
 }
 
-std::optional<FT_STATUS> FakeDriver::takeFailure(std::uint64_t& confirmed) {
-    if (!failure_) {
-        return std::nullopt;
-    }
-    const FT_STATUS status = *failure_;
-    failure_.reset();
-    confirmed = failedAt_;
-    confirmed_ += heldBack_;
-    heldBack_ = 0;
-    // What is still on its way was covered by this report.
-    for (const Queued& covered : queue_) {
-        if (covered.result.status == FT_OK) {
-            record(covered.bytes.data(), static_cast<std::uint32_t>(covered.bytes.size()),
-                   covered.result);
-        }
-        confirmed_ += covered.bytes.size();
-    }
-    queue_.clear();
-    return status;
-}
-
-FT_STATUS FakeDriver::write(FT_HANDLE handle, const std::uint8_t* data, std::uint32_t size,
-                            WriteReport& report) {
+void FakeDriver::submit(DeviceHandle handle, const SliceToSend& slice) {
     const std::size_t index = writeSizes.size();
-    calls.push_back("write " + std::to_string(size));
-    writeSizes.push_back(size);
-    report = {};
-    report.confirmed = confirmed_;
+    calls.push_back("write " + std::to_string(slice.size));
+    writeSizes.push_back(slice.size);
     if (!handleOpen || handle != &handleToken_) {
         usedBadHandle = true;
-        return FT_INVALID_HANDLE;
+        reports_.push_back({slice.id, SliceFate::Failed, 0});
+        return;
     }
     const WriteResult result = writeResult ? writeResult(index) : WriteResult{};
     if (unplugged) {
         loseInFlight();
-        return FT_IO_ERROR;
+        reports_.push_back({slice.id, SliceFate::Gone, 0});
+        return;
+    }
+    Queued queued{slice, {}, result};
+    if (keepBytes && confirmLag > 0) {
+        queued.copy.assign(slice.bytes, slice.bytes + slice.size);
     }
     if (confirmLag == 0) {
-        if (result.status != FT_OK) {
-            return result.status;
-        }
-        record(data, size, result);
-        confirmed_ += size;
-        report.taken =
-            result.accepted < 0
-                ? size
-                : static_cast<std::uint32_t>(std::min<std::int64_t>(result.accepted, size));
+        complete(queued);
     } else {
         if (queue_.size() >= confirmLag) {
-            completeOldest();
+            complete(queue_.front());
+            queue_.pop_front();
         }
-        if (const std::optional<FT_STATUS> failure = takeFailure(report.confirmed)) {
-            return *failure;
-        }
-        queue_.push_back({std::vector<std::uint8_t>(data, data + size), result});
-        report.taken = size;
+        queue_.push_back(std::move(queued));
     }
-    report.confirmed = confirmed_;
-    if (afterWrite) {
+    if (afterWrite && result.fate == SliceFate::Taken) {
         afterWrite(index);
     }
-    return FT_OK;
 }
 
-FT_STATUS FakeDriver::close(FT_HANDLE handle, std::uint64_t& confirmed) {
+bool FakeDriver::close(DeviceHandle handle, std::vector<SliceReport>& reports) {
     calls.push_back("close");
-    confirmed = confirmed_;
     if (!handleOpen || handle != &handleToken_) {
         usedBadHandle = true;
-        return FT_INVALID_HANDLE;
+        return false;
     }
     handleOpen = false;
     if (unplugged) {
-        const bool lostSome = !queue_.empty() || failure_;
-        if (failure_) {
-            confirmed = failedAt_;
-        }
         loseInFlight();
-        return lostSome ? FT_IO_ERROR : FT_OK;
     }
-    while (!queue_.empty()) {
-        completeOldest();
+    for (; !queue_.empty(); queue_.pop_front()) {
+        complete(queue_.front());
     }
-    const std::optional<FT_STATUS> failure = takeFailure(confirmed);
-    if (!failure) {
-        confirmed = confirmed_;
-    }
-    return failure.value_or(FT_OK);
+    reports.insert(reports.end(), reports_.begin(), reports_.end());
+    reports_.clear();
+    return true;
 }
 
 }  // namespace iqfeeder::testing

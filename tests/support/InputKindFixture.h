@@ -43,7 +43,7 @@ class InputKindFixture : public ::testing::Test {
             if (stopAsked) {
                 return Outcome::Stopped;
             }
-            Pass next = input->next();
+            Pass next = input->next({});
             outcomes.push_back(next.outcome);
             switch (next.outcome) {
                 case Outcome::Send:

@@ -13,7 +13,7 @@ void DeviceLink::sayNoDevices() {
 void DeviceLink::listDevices() {
     // Serial numbers only when a lost device will be looked for by one: read now, before the
     // open, as some drivers can't answer for an open device.
-    if (driver_.list(driver_.context, reconnecting_, listing_) != FT_OK || listing_.empty()) {
+    if (!driver_.list(driver_.context, reconnecting_, listing_) || listing_.empty()) {
         listing_.clear();
         sayNoDevices();
         return;
@@ -45,7 +45,7 @@ int DeviceLink::findSerial(const std::string& serial) {
 
 std::uint32_t DeviceLink::printDeviceTable() {
     std::vector<ListedDevice> devices;
-    if (driver_.list(driver_.context, true, devices) != FT_OK || devices.empty()) {
+    if (!driver_.list(driver_.context, true, devices) || devices.empty()) {
         sayNoDevices();
         return 0;
     }
