@@ -138,10 +138,14 @@ struct Parser {
     void readNetworkOperand(const std::string& operand) {
         std::string why;
         line.run.network = parseNetworkOperand(operand, why);
+        // Named so in every line of the run, and so in the log: never with its passphrase.
+        line.run.inputPath = shownNetworkOperand(operand);
         if (!line.run.network) {
             refuse(why);
         } else if (line.run.repeat) {
             refuse("--repeat needs a recording: a network input can't be sent again");
+        } else if (line.run.live) {
+            refuse("--live is for a file: a network input is read as it comes");
         }
     }
 

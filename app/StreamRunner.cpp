@@ -25,10 +25,17 @@ int StreamRunner::run(const RunOptions& options) {
                             RunStatistics::Settings{options.stats, options.statsSeconds * 1000ULL,
                                                     observer_, options.inputPath});
     }
-    if (observer_ != nullptr) {
-        observer_->started();
+    std::unique_ptr<InputKind> input = chooseInput(options);
+    // Ready only once the input is: a port that can't be bound ends the run before it.
+    int status = 1;
+    if (input->open()) {
+        if (observer_ != nullptr) {
+            observer_->started();
+        }
+        status = loop(std::move(input));
+    } else {
+        closeDevice();
     }
-    const int status = loop(chooseInput(options));
     if (statistics_ && options.stats) {
         statistics_->summary(now(), device_.counters());
     }
@@ -43,7 +50,10 @@ std::unique_ptr<InputKind> StreamRunner::chooseInput(const RunOptions& options) 
                            [this] { afterPass(nullptr); },
                            [this](const NetworkFigures& figures) { afterPass(nullptr, &figures); }};
     if (options.network) {
-        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath);
+        NetworkInput::Settings settings;
+        settings.sayEvents = options.stats || options.progressSeconds.has_value();
+        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath,
+                                             settings);
     }
     if (isStreamPath(options.inputPath)) {
         return std::make_unique<PipeInput>(seams, options.inputPath);

@@ -21,6 +21,13 @@ struct NetworkFigures {
     std::uint64_t bytesReceived = 0;
     std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
     bool dropsCounted = false;
+    // Datagrams and connections of hosts not among sources=, and of senders while another
+    // held the stream.
+    std::uint64_t refused = 0;
+    // SRT's own: packets lost for good, and packets sent again.
+    bool srt = false;
+    std::uint64_t packetsLost = 0;
+    std::uint64_t packetsRetransmitted = 0;
 };
 
 // What an input reaches outside itself.
@@ -77,6 +84,9 @@ class InputKind {
     InputKind(InputKind&&) = delete;
     InputKind& operator=(InputKind&&) = delete;
 
+    // What the input needs before the run is said to be ready (a listener bound, say); false
+    // when it can't be had, its lines said: the run then ends with status 1.
+    virtual bool open() { return true; }
     // One pass: its console lines and its buffer, valid until the next call.
     virtual Pass next() = 0;
     // While the device is gone: true when the input waits for it (nothing of it may be

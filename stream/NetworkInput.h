@@ -1,21 +1,32 @@
 // A network input read as a stream is: whole buffers, each sender's bytes in order, the device
 // setting the pace (a TCP sender waits on a full socket). One sender at a time; when one ends,
 // the next is taken: a client connects again, a listener accepts the next in its backlog, and
-// UDP takes whoever sends next. The input's own console lines say each of these steps.
+// UDP takes whoever sends next once the sender it has fell silent. Nothing of two senders is
+// ever mixed in one buffer, and hosts not among sources= never reach it. The input's own
+// console lines say each of these steps.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/Console.h"
 #include "stream/InputKind.h"
+#include "stream/NetworkNotes.h"
 #include "stream/NetworkOperand.h"
 #include "stream/NetworkSocket.h"
 
 namespace iqfeeder {
+
+struct NetworkSettings {
+    bool sayEvents = false;  // the run says its events (--stats, --progress): time-outs too
+    // Milliseconds, monotonic, for the senders' time-outs; unset: the system's (a sender's
+    // silence is real time, whatever pace the run's own clock keeps).
+    std::function<std::uint64_t()> clock = {};
+};
 
 class NetworkInput {
   public:
@@ -26,18 +37,18 @@ class NetworkInput {
         std::function<bool()> stopping;
         std::function<void()> idle;
     };
+    using Settings = NetworkSettings;
 
     // A connection refused or failed is tried again this often.
     static constexpr std::uint32_t kRetryEveryMs = 1000;
-    // A UDP sender that has sent nothing for this long has ended.
-    static constexpr std::uint32_t kQuietEndsSenderMs = 1000;
-    // Asked of the kernel for datagrams: some seconds of any transmitter's rate.
-    static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+    // Asked of the kernel for datagrams unless buffer_size= says: a second at 4 MB/s.
+    static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics);
+    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
+                 Settings settings = {});
 
     // Binds where the operand says (a listener, UDP); a client connects at its first read.
-    // False when it can't (see errorText()).
+    // False when it can't (see errorText()), with its lines said.
     bool open();
     // Fills `size` bytes from the current sender, taking the next one as needed. SenderEnded:
     // the sender ended (or was lost) with `delivered` bytes of this buffer, to be padded and
@@ -60,22 +71,34 @@ class NetworkInput {
     enum class Step { Done, Retry, Stopped, Failed };
     enum class Ending { None, Ended, Lost };
 
+    std::uint64_t now() const;
+    std::uint64_t timeoutMs() const { return (operand_.timeoutUs + 999) / 1000; }
+    void takeSender(const net::Address& from);
     void endSender(Ending how, int error);
     Step connect(const WaitHooks& hooks);
+    Step connectTo(const net::Address& address, const WaitHooks& hooks, int& error);
+    Step lookUp(std::vector<net::Address>& addresses, std::string& why, const WaitHooks& hooks);
     Step accept(const WaitHooks& hooks);
     // Until the socket is ready; `idle` once a second. TimedOut only when `quietMs` has passed.
     net::Socket::Wait waitFor(const net::Socket& socket, bool writing, const WaitHooks& hooks,
-                              std::uint32_t quietMs);
+                              std::uint64_t quietMs);
     ReadStatus readStream(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                           const WaitHooks& hooks);
     ReadStatus readDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                              const WaitHooks& hooks);
+    // One datagram into the buffer: true when it was the sender's (a first one takes the
+    // stream), false when it was dropped or none was waiting.
+    bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered,
+                         bool& none, int& error);
+    void noteDrops();
     void cannotConnect(int error, const std::string& why);
 
     NetworkOperand operand_;
     std::string text_;
     Console& console_;
     Console& diagnostics_;
+    Settings settings_;
+    NetworkNotes notes_;
     [[maybe_unused]] net::Networking networking_;  // does something on Windows only
     net::Socket listener_;                         // a listener's, or UDP's
     net::Socket connection_;
@@ -83,13 +106,16 @@ class NetworkInput {
     net::Address sender_;
     std::string senderText_;
     std::uint64_t senderBytes_ = 0;
+    std::uint64_t lastHeardMs_ = 0;
     Ending ending_ = Ending::None;
     bool saidWaiting_ = false;
     std::string lastRetryReason_;  // said once, not at every retry
-    std::vector<std::uint8_t> datagram_;
-    std::size_t datagramOffset_ = 0;  // of what a full buffer left of the last datagram
-    std::size_t datagramLength_ = 0;
-    std::uint32_t droppedTotal_ = 0;
+    // What a full buffer left of the last datagram, for the next one: received straight into
+    // the buffer, with only what did not fit landing here.
+    std::vector<std::uint8_t> spill_;
+    std::size_t spillOffset_ = 0;
+    std::size_t spillLength_ = 0;
+    WrappingCount dropped_;
     NetworkFigures figures_;
     std::string error_;
 };

@@ -2,14 +2,16 @@
 
 #include <cstring>
 
+#include "common/ConsoleLines.h"
 #include "stream/RunState.h"
 
 namespace iqfeeder {
 
-NetworkKind::NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text)
+NetworkKind::NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text,
+                         NetworkInput::Settings settings)
     : seams_(seams),
       errors_(seams.console, seams.diagnostics, text),
-      input_(std::move(operand), text, seams.console, seams.diagnostics),
+      input_(std::move(operand), text, seams.console, seams.diagnostics, std::move(settings)),
       buffer_(kInitialBufferSize) {
     // Every wait hands on the figures as they stand, so the rates and the service's status go on
     // while nothing comes.
@@ -22,16 +24,21 @@ NetworkKind::NetworkKind(const InputSeams& seams, NetworkOperand operand, const 
               }};
 }
 
+bool NetworkKind::open() {
+    opened_ = opened_ || input_.open();
+    return opened_;
+}
+
 Pass NetworkKind::next() {
-    if (!opened_) {
-        if (!input_.open()) {
-            return Pass{Pass::Outcome::Refused};
-        }
-        opened_ = true;
+    if (!open()) {
+        return Pass{Pass::Outcome::Refused};
     }
+    return fill(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+}
+
+Pass NetworkKind::fill(std::uint8_t* room, std::uint32_t size) {
     std::size_t delivered = 0;
-    const NetworkInput::ReadStatus status =
-        input_.read(buffer_.data(), buffer_.size(), delivered, hooks_);
+    const NetworkInput::ReadStatus status = input_.read(room, size, delivered, hooks_);
     if (status == NetworkInput::ReadStatus::Stopped) {
         return Pass{Pass::Outcome::Stopped};
     }
@@ -45,15 +52,14 @@ Pass NetworkKind::next() {
         return Pass{Pass::Outcome::Skip};
     }
     total_ += static_cast<std::int64_t>(delivered);
-    seams_.console.print("Using network input, Read %lldKB\r",
-                         static_cast<long long>(total_ / 1000));
+    seams_.console.print(lines::kNetworkProgress, static_cast<long long>(total_ / 1000));
     // The sender's end follows its last progress line, as a stream's end does.
     input_.sayEnding();
-    std::memset(buffer_.data() + delivered, 0, buffer_.size() - delivered);
+    std::memset(room + delivered, 0, size - delivered);
     Pass pass{Pass::Outcome::Send};
     pass.network = input_.figures();
-    pass.data = buffer_.data();
-    pass.size = static_cast<std::uint32_t>(buffer_.size());
+    pass.data = room;
+    pass.size = size;
     return pass;
 }
 

@@ -16,19 +16,24 @@ namespace iqfeeder {
 
 class NetworkKind final : public InputKind {
   public:
-    NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text);
+    NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text,
+                NetworkInput::Settings settings = {});
 
+    bool open() override;
     Pass next() override;
     // Not read while the device is gone: a TCP sender waits on the full socket.
     bool waitsForDevice() const override { return true; }
 
   private:
+    // One pass into `room`, which stays valid until the next pass.
+    Pass fill(std::uint8_t* room, std::uint32_t size);
+
     InputSeams seams_;
     InputErrors errors_;
     NetworkInput input_;
     NetworkInput::WaitHooks hooks_;
     bool opened_ = false;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;  // the room each pass fills
     std::int64_t total_ = 0;
 };
 
