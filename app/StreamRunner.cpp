@@ -52,8 +52,7 @@ std::unique_ptr<InputKind> StreamRunner::chooseInput(const RunOptions& options) 
     if (options.network) {
         NetworkInput::Settings settings;
         settings.sayEvents = options.stats || options.progressSeconds.has_value();
-        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath,
-                                             settings);
+        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath, settings);
     }
     if (isStreamPath(options.inputPath)) {
         return std::make_unique<PipeInput>(seams, options.inputPath);

@@ -43,7 +43,8 @@ inline constexpr const char* kSenderEnded = "Sender %s ended after %llu bytes.\n
 inline constexpr const char* kSenderLost = "Connection to sender %s lost after %llu bytes!\n";
 inline constexpr const char* kConnectionRefused =
     "Connection to %s refused, trying again every second.....\n";
-inline constexpr const char* kCannotConnect = "Cannot connect to %s, trying again every second.....\n";
+inline constexpr const char* kCannotConnect =
+    "Cannot connect to %s, trying again every second.....\n";
 inline constexpr const char* kCantReceive = "Cannot receive on %s!\n";
 
 // The input failing.

@@ -88,8 +88,8 @@ class NetworkInput {
                              const WaitHooks& hooks);
     // One datagram into the buffer: true when it was the sender's (a first one takes the
     // stream), false when it was dropped or none was waiting.
-    bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered,
-                         bool& none, int& error);
+    bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered, bool& none,
+                         int& error);
     void noteDrops();
     void cannotConnect(int error, const std::string& why);
 

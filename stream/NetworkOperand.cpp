@@ -69,7 +69,8 @@ struct QueryReader {
         [[maybe_unused]] const net::Networking networking;
         while (start <= rest.size()) {
             const std::size_t comma = rest.find(',', start);
-            std::string host = rest.substr(start, comma == std::string::npos ? comma : comma - start);
+            std::string host =
+                rest.substr(start, comma == std::string::npos ? comma : comma - start);
             if (host.starts_with('[') && host.ends_with(']') && host.size() > 2) {
                 host = host.substr(1, host.size() - 2);
             }
@@ -159,8 +160,8 @@ struct QueryReader {
             return true;
         }
         const std::string scheme = operand.substr(0, operand.find(kSeparator));
-        return refuse("option '" + name + (hasValue ? "=" + value : "") + "' is not one " +
-                      scheme + ":// takes (" +
+        return refuse("option '" + name + (hasValue ? "=" + value : "") + "' is not one " + scheme +
+                      ":// takes (" +
                       (udp   ? "sources=, timeout=, buffer_size="
                        : srt ? "mode=, latency=, passphrase=, pbkeylen=, streamid=, sources=, "
                                "timeout=, buffer_size="
@@ -197,8 +198,9 @@ struct QueryReader {
             start = amp + 1;
         }
         if (!result.sources.empty() && !result.listens()) {
-            return refuse("sources= needs a receiving end: udp://, tcp://...?listen or "
-                          "srt://...?mode=listener");
+            return refuse(
+                "sources= needs a receiving end: udp://, tcp://...?listen or "
+                "srt://...?mode=listener");
         }
         return true;
     }

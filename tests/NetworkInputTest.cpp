@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/ServiceMonitor.h"
+#include "app/ServiceNotifier.h"
 #include "stream/NetworkInput.h"
 #include "stream/NetworkKind.h"
 #include "tests/support/RunFixture.h"
@@ -69,6 +71,33 @@ int bindLoopback(bool udp, bool ipv6, std::uint16_t port) {
         return -1;
     }
     return fd;
+}
+
+// A socket of its own loopback host (127.0.0.N), as a second machine on the network would be.
+int socketFrom(bool udp, const char* host) {
+    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, host, &at.sin_addr);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    return fd;
+}
+
+void sendDatagram(int fd, std::uint16_t port, const std::vector<std::uint8_t>& bytes) {
+    const Loopback to(false, port);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, to.address(), to.length);
+}
+
+// Once the run has bound `port` (it is taken then), for up to 5 s.
+void waitUntilBound(bool udp, std::uint16_t port) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const int probe = bindLoopback(udp, false, port);
+        if (probe < 0) {
+            return;
+        }
+        ::close(probe);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // A port nobody uses just now.
@@ -257,6 +286,177 @@ TEST_F(NetworkRunTest, UdpDatagramsGoOutInOrderWhateverTheirSize) {
                                  "(average 6.4 kB/s); network 5.6 kB/s, datagrams dropped 0;"),
               std::string::npos)
         << errorOutput();
+}
+
+// Only the host named in sources= reaches the device: a stranger's 1-byte datagrams, sent
+// between the sender's, are dropped and named once, and the sender's bytes keep their alignment.
+TEST_F(NetworkRunTest, DatagramsFromHostsNotAmongTheSourcesNeverReachTheDevice) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "udp://127.0.0.1:" + std::to_string(port) + "?sources=127.0.0.1&timeout=300000";
+    std::uint16_t from = 0;
+    std::thread senders([&] {
+        waitUntilBound(true, port);
+        const int sender = socketFrom(true, "127.0.0.1");
+        const int stranger = socketFrom(true, "127.0.0.2");
+        for (std::size_t i = 0; i < 30; ++i) {
+            sendDatagram(sender, port, patternBytes(1316, i * 1316));
+            sendDatagram(stranger, port, {0xEE});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        from = portOf(sender);
+        ::close(sender);
+        ::close(stranger);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(39) + name +
+                            " ended after 39480 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 39480, 64000));
+    EXPECT_EQ(errorOutput(),
+              "iqfeeder: " + operand + ": datagrams from 127.0.0.2 refused: not among sources=\n");
+}
+
+// A connection from a host not among the sources is closed before anything of it is read; the
+// listener goes on to the next.
+TEST_F(NetworkRunTest, ConnectionsFromHostsNotAmongTheSourcesAreClosedUnread) {
+    const std::uint16_t port = freePort(false, false);
+    const std::string operand =
+        "tcp://127.0.0.1:" + std::to_string(port) + "?listen&sources=127.0.0.1";
+    std::uint16_t from = 0;
+    std::thread senders([&] {
+        waitUntilBound(false, port);
+        const Loopback at(false, port);
+        const int stranger = socketFrom(false, "127.0.0.2");
+        ASSERT_EQ(::connect(stranger, at.address(), at.length), 0);
+        sendAll(stranger, std::vector<std::uint8_t>(5000, 0xEE));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int sender = socketFrom(false, "127.0.0.1");
+        ASSERT_EQ(::connect(sender, at.address(), at.length), 0);
+        from = portOf(sender);
+        sendAll(sender, patternBytes(40000));
+        ::close(sender);
+        ::close(stranger);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": a connection from 127.0.0.2 refused: not among sources=\n");
+}
+
+// While one UDP sender holds the stream, another's datagrams are dropped and named once; once
+// the first has been silent for its time-out, the other takes over at a buffer boundary.
+TEST_F(NetworkRunTest, OneUdpSenderAtATimeTheNextOnceTheFirstFellSilent) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "udp://127.0.0.1:" + std::to_string(port) + "?timeout=300000";
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    std::thread senders([&] {
+        waitUntilBound(true, port);
+        const int a = socketFrom(true, "127.0.0.1");
+        const int b = socketFrom(true, "127.0.0.2");
+        for (std::size_t i = 0; i < 20; ++i) {
+            sendDatagram(a, port, patternBytes(1000, i * 1000));
+            sendDatagram(b, port, std::vector<std::uint8_t>(1000, 0xEE));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        for (std::size_t i = 0; i < 10; ++i) {
+            sendDatagram(b, port, patternBytes(1000, 20000 + i * 1000));
+        }
+        first = portOf(a);
+        second = portOf(b);
+        ::close(a);
+        ::close(b);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string a = "Sender 127.0.0.1:" + std::to_string(first);
+    const std::string b = "Sender 127.0.0.2:" + std::to_string(second);
+    const std::string waiting = "Waiting for a sender on " + operand + ".....\n";
+    EXPECT_EQ(output(), preamble(operand) + waiting + a + " connected.\n" + progress(20) + a +
+                            " ended after 20000 bytes.\n" + waiting + b + " connected.\n" +
+                            progress(30) + b + " ended after 10000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 20000, 32000);
+    append(expected, padded(20000, 30000, 32000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": datagrams from 127.0.0.2 dropped: sender " + a.substr(7) +
+                                 " holds the stream\n");
+}
+
+// A connected sender that sends nothing (a half-open connection) loses its turn after its
+// time-out, and the next in the backlog is served; with --stats the time-out is said.
+TEST_F(NetworkRunTest, SilentTcpSenderLosesItsTurnWithinItsTimeout) {
+    const std::uint16_t port = freePort(false, false);
+    const std::string operand =
+        "tcp://127.0.0.1:" + std::to_string(port) + "?listen&timeout=300000";
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    int silent = -1;
+    std::thread senders([&] {
+        silent = connectWhenListening(false, port);
+        first = portOf(silent);
+        sendAll(silent, patternBytes(1000));
+        const int next = connectWhenListening(false, port);
+        second = portOf(next);
+        sendAll(next, patternBytes(5000, 1000));
+        ::close(next);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10, true), 0);
+    senders.join();
+    ::close(silent);
+
+    const std::string a = "127.0.0.1:" + std::to_string(first);
+    const std::string b = "127.0.0.1:" + std::to_string(second);
+    const std::string waiting = "Waiting for a sender on " + operand + ".....\n";
+    EXPECT_EQ(output(), preamble(operand) + waiting + "Sender " + a + " connected.\n" +
+                            progress(1) + "Sender " + a + " ended after 1000 bytes.\n" + waiting +
+                            "Sender " + b + " connected.\n" + progress(6) + "Sender " + b +
+                            " ended after 5000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 1000, 32000);
+    append(expected, padded(1000, 6000, 32000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_NE(
+        errorOutput().find("iqfeeder: " + operand + ": sender " + a + " silent for 0.3 s, ended\n"),
+        std::string::npos)
+        << errorOutput();
+}
+
+// A port another program holds: the run ends with status 1 and its reason, and a service
+// manager never hears that it is ready.
+TEST_F(NetworkRunTest, PortInUseEndsTheRunBeforeItIsReady) {
+    const int holder = bindLoopback(false, false, 0);
+    const std::string operand = "tcp://127.0.0.1:" + std::to_string(portOf(holder)) + "?listen";
+    struct Notes : ServiceNotifier {
+        void notify(const std::string& message) override { said.push_back(message); }
+        std::vector<std::string> said;
+    } notes;
+    ServiceMonitor service(
+        notes, [this] { return clockMs; }, 0);
+    monitor = &service;
+
+    EXPECT_EQ(runNetwork(operand, 1), 1);
+    ::close(holder);
+
+    EXPECT_EQ(output(), preamble(operand) + "Cannot receive on " + operand + "!\n");
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand + ": Address already in use\n");
+    EXPECT_EQ(notes.said, std::vector<std::string>{});
+    EXPECT_TRUE(driver.bytes.empty());
 }
 
 // Every wait hands the input's figures to the run at least once a second, for the rates and a
