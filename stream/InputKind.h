@@ -86,7 +86,7 @@ class InputKind {
 
     // What the input needs before the run is said to be ready (a listener bound, say); false
     // when it can't be had, its lines said: the run then ends with status 1.
-    virtual bool open() { return true; }
+    virtual bool prepare() { return true; }
     // One pass: its console lines and its buffer, valid until the next call.
     virtual Pass next() = 0;
     // While the device is gone: true when the input waits for it (nothing of it may be

@@ -17,28 +17,13 @@
 #include "stream/InputKind.h"
 #include "stream/NetworkNotes.h"
 #include "stream/NetworkOperand.h"
+#include "stream/NetworkReader.h"
 #include "stream/NetworkSocket.h"
 
 namespace iqfeeder {
 
-struct NetworkSettings {
-    bool sayEvents = false;  // the run says its events (--stats, --progress): time-outs too
-    // Milliseconds, monotonic, for the senders' time-outs; unset: the system's (a sender's
-    // silence is real time, whatever pace the run's own clock keeps).
-    std::function<std::uint64_t()> clock = {};
-};
-
-class NetworkInput {
+class NetworkInput final : public NetworkReader {
   public:
-    enum class ReadStatus { Full, SenderEnded, Stopped, Failed };
-    // Asked while the input waits (to connect again, for a sender, for data): whether the run
-    // is stopping, and `idle` at least once a second until the buffer is whole.
-    struct WaitHooks {
-        std::function<bool()> stopping;
-        std::function<void()> idle;
-    };
-    using Settings = NetworkSettings;
-
     // A connection refused or failed is tried again this often.
     static constexpr std::uint32_t kRetryEveryMs = 1000;
     // Asked of the kernel for datagrams unless buffer_size= says: a second at 4 MB/s.
@@ -47,19 +32,12 @@ class NetworkInput {
     NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
                  Settings settings = {});
 
-    // Binds where the operand says (a listener, UDP); a client connects at its first read.
-    // False when it can't (see errorText()), with its lines said.
-    bool open();
-    // Fills `size` bytes from the current sender, taking the next one as needed. SenderEnded:
-    // the sender ended (or was lost) with `delivered` bytes of this buffer, to be padded and
-    // sent; the next read takes the next sender.
+    bool open() override;
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
-                    const WaitHooks& hooks);
-    // The line for the sender that ended with the last buffer, once the caller has said that
-    // buffer's progress (else at the next read).
-    void sayEnding();
-    std::string errorText() const { return error_; }
-    NetworkFigures figures() const { return figures_; }
+                    const WaitHooks& hooks) override;
+    void sayEnding() override;
+    std::string errorText() const override { return error_; }
+    NetworkFigures figures() const override { return figures_; }
 
   private:
     // Room for the largest datagram there is.

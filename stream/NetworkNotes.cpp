@@ -24,6 +24,15 @@ void NetworkNotes::refused(const net::Address& from, const char* what) {
     }
 }
 
+void NetworkNotes::wrongPassphrase(const net::Address& from, bool weHaveNone) {
+    if (firstOfEpisode(from, 'p')) {
+        diagnostics_.print(
+            "iqfeeder: %s: a connection from %s refused: %s\n", text_.c_str(),
+            net::hostText(from).c_str(),
+            weHaveNone ? "it encrypts, and no passphrase= is given" : "wrong passphrase, or none");
+    }
+}
+
 void NetworkNotes::otherSender(const net::Address& from, const std::string& holder) {
     if (firstOfEpisode(from, 'o')) {
         diagnostics_.print("iqfeeder: %s: datagrams from %s dropped: sender %s holds the stream\n",

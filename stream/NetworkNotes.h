@@ -38,6 +38,8 @@ class NetworkNotes {
 
     // `what`: "datagrams", "a connection".
     void refused(const net::Address& from, const char* what);
+    // An SRT caller whose encryption does not match ours: a wrong passphrase, or none.
+    void wrongPassphrase(const net::Address& from, bool weHaveNone);
     void otherSender(const net::Address& from, const std::string& holder);
     // A sender took the stream: the hosts named so far may be named again.
     void newTurn() { named_.clear(); }

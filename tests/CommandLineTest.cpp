@@ -101,6 +101,12 @@ TEST_P(CommandLineTest, EndsAsTheOptionsSayAndTouchesTheDriverOnlyToRun) {
     EXPECT_EQ(std::string(calls.begin(), calls.end()), c.calls);
 }
 
+#ifdef IQFEEDER_HAVE_SRT
+constexpr const char* kSchemes = "tcp://, udp:// or srt://";
+#else
+constexpr const char* kSchemes = "tcp:// or udp://";
+#endif
+
 const std::string kBadIndex = "': give a number from 0 to 2147483647";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -217,12 +223,13 @@ INSTANTIATE_TEST_SUITE_P(
                         "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
                         ""},
         // Network inputs: refused as written, before any driver is loaded.
-        CommandLineCase{"NetworkUnknownScheme",
-                        {"http://encoder:8080"},
-                        {},
-                        2,
-                        "iqfeeder: unknown network input scheme 'http://': give tcp:// or udp://",
-                        ""},
+        CommandLineCase{
+            "NetworkUnknownScheme",
+            {"http://encoder:8080"},
+            {},
+            2,
+            std::string("iqfeeder: unknown network input scheme 'http://': give ") + kSchemes,
+            ""},
         CommandLineCase{"NetworkPortZero",
                         {"tcp://127.0.0.1:0"},
                         {},

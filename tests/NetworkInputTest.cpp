@@ -478,7 +478,8 @@ TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
         EXPECT_EQ(figures.bytesReceived, 0U);
         ++heard;
     };
-    NetworkKind kind(seams, *operand, text);
+    NetworkKind kind(seams, std::make_unique<NetworkInput>(*operand, text, console, diagnostics),
+                     text);
     const auto start = std::chrono::steady_clock::now();
 
     EXPECT_EQ(kind.next().outcome, Pass::Outcome::Stopped);
