@@ -93,8 +93,8 @@ int SrtInput::newSocket(bool listener) {
         return kInvalid;
     }
     // Every wait is ours, in slices that a stop and the watchdog can get between.
-    (void)setFlag(socket, SRTO_RCVSYN, false);
-    (void)setFlag(socket, SRTO_SNDSYN, false);
+    (void)setFlag(socket, SRTO_RCVSYN, 0);
+    (void)setFlag(socket, SRTO_SNDSYN, 0);
     (void)setFlag(socket, SRTO_TRANSTYPE, SRTT_LIVE);
     if (operand_.latencyUs) {
         (void)setFlag(socket, SRTO_LATENCY, static_cast<int>(*operand_.latencyUs / 1000));
@@ -114,7 +114,7 @@ int SrtInput::newSocket(bool listener) {
     if (listener) {
         // A caller with the wrong passphrase (or none) is let through SRT's handshake, so
         // that it is seen, said and closed here rather than refused unseen.
-        (void)setFlag(socket, SRTO_ENFORCEDENCRYPTION, false);
+        (void)setFlag(socket, SRTO_ENFORCEDENCRYPTION, 0);
     } else if (operand_.timeoutUs != 0) {
         (void)setFlag(socket, SRTO_CONNTIMEO,
                       static_cast<int>(std::min<std::uint64_t>(timeoutMs(), 60000)));
@@ -168,16 +168,17 @@ SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t millisecond
 
 SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hooks,
                                  std::uint64_t quietMs) {
-    if (watched_ != socket) {
+    const int events = (writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | SRT_EPOLL_ERR;
+    if (watched_ != socket || watchedEvents_ != events) {
         if (watched_ != kInvalid) {
             (void)srt_epoll_remove_usock(epoll_, watched_);
         }
-        const int events = (writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | SRT_EPOLL_ERR;
         if (srt_epoll_add_usock(epoll_, socket, &events) != 0) {
             error_ = lastErrorText();
             return Wait::Failed;
         }
         watched_ = socket;
+        watchedEvents_ = events;
     }
     const std::uint64_t start = now();
     std::uint64_t lastIdle = start;

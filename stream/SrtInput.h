@@ -62,7 +62,8 @@ class SrtInput final : public NetworkReader {
     Settings settings_;
     NetworkNotes notes_;
     int epoll_ = kInvalid;
-    int watched_ = kInvalid;  // the socket in the epoll set
+    int watched_ = kInvalid;  // the socket in the epoll set, and what it is watched for
+    int watchedEvents_ = 0;
     int listener_ = kInvalid;
     int connection_ = kInvalid;
     net::Address sender_;

@@ -9,11 +9,16 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#ifdef IQFEEDER_HAVE_SRT
+#include <srt/srt.h>
+#endif
 
 #include "app/ServiceMonitor.h"
 #include "app/ServiceNotifier.h"
@@ -458,6 +463,223 @@ TEST_F(NetworkRunTest, PortInUseEndsTheRunBeforeItIsReady) {
     EXPECT_EQ(notes.said, std::vector<std::string>{});
     EXPECT_TRUE(driver.bytes.empty());
 }
+
+#ifdef IQFEEDER_HAVE_SRT
+// An SRT peer of the tests' own, through libsrt's API: blocking calls, and a close that waits
+// until what was sent has been taken.
+class SrtPeer {
+  public:
+    explicit SrtPeer(std::string passphrase = "") : passphrase_(std::move(passphrase)) {
+        (void)srt_startup();
+        create();
+    }
+    ~SrtPeer() {
+        if (accepted_ != SRT_INVALID_SOCK) {
+            srt_close(accepted_);
+        }
+        srt_close(socket_);
+        srt_cleanup();
+    }
+    SrtPeer(const SrtPeer&) = delete;
+    SrtPeer& operator=(const SrtPeer&) = delete;
+
+    // Connected to a listener at `port`, trying for up to 5 s while it is not there yet.
+    bool call(std::uint16_t port, int attempts = 50) {
+        const Loopback at(false, port);
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            if (srt_connect(socket_, at.address(), static_cast<int>(at.length)) != SRT_ERROR) {
+                return true;
+            }
+            if (srt_getrejectreason(socket_) == SRT_REJ_BADSECRET) {
+                return false;
+            }
+            srt_close(socket_);
+            create();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    std::uint16_t listen(std::uint16_t port) {
+        const Loopback at(false, port);
+        srt_bind(socket_, at.address(), static_cast<int>(at.length));
+        srt_listen(socket_, 1);
+        return port;
+    }
+    void acceptOne() {
+        sockaddr_storage from{};
+        int length = sizeof from;
+        accepted_ = srt_accept(socket_, reinterpret_cast<sockaddr*>(&from), &length);
+    }
+    // In messages of 7 x 188 bytes, as an encoder sends them.
+    void send(const std::vector<std::uint8_t>& bytes) {
+        const SRTSOCKET to = accepted_ != SRT_INVALID_SOCK ? accepted_ : socket_;
+        for (std::size_t at = 0; at < bytes.size(); at += 1316) {
+            const auto size = static_cast<int>(std::min<std::size_t>(1316, bytes.size() - at));
+            ASSERT_EQ(
+                srt_sendmsg2(to, reinterpret_cast<const char*>(bytes.data() + at), size, nullptr),
+                size);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        // Live mode gives up on what is still unsent at a close, whatever the linger.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    void hangUp() {
+        srt_close(accepted_);
+        accepted_ = SRT_INVALID_SOCK;
+    }
+    std::uint16_t localPort() const {
+        sockaddr_storage local{};
+        int length = sizeof local;
+        srt_getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    }
+
+  private:
+    void create() {
+        socket_ = srt_create_socket();
+        const linger wait{1, 5};
+        srt_setsockflag(socket_, SRTO_LINGER, &wait, sizeof wait);
+        if (!passphrase_.empty()) {
+            srt_setsockflag(socket_, SRTO_PASSPHRASE, passphrase_.data(),
+                            static_cast<int>(passphrase_.size()));
+        }
+    }
+
+    SRTSOCKET socket_ = SRT_INVALID_SOCK;
+    SRTSOCKET accepted_ = SRT_INVALID_SOCK;
+    std::string passphrase_;
+};
+
+// A caller with the wrong passphrase is refused and said once; the one with the right one is
+// read to its end, byte for byte.
+TEST_F(NetworkRunTest, SrtListenerTakesACallerWithItsPassphrase) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener&passphrase=*****";
+    std::uint16_t from = 0;
+    std::thread callers([&] {
+        waitUntilBound(true, port);
+        {
+            SrtPeer wrong("not the passphrase");
+            EXPECT_FALSE(wrong.call(port, 1));
+        }
+        SrtPeer caller("0123456789abc");
+        ASSERT_TRUE(caller.call(port));
+        from = caller.localPort();
+        caller.send(patternBytes(40000));
+    });
+    RunOptions options;
+    std::string why;
+    options.network =
+        parseNetworkOperand("srt://127.0.0.1:" + std::to_string(port) +
+                                "?mode=listener&passphrase=0123456789abc&latency=20000",
+                            why);
+    ASSERT_TRUE(options.network) << why;
+    options.inputPath = operand;
+    driver.afterWrite = [this](std::size_t index) { stopAsked = stopAsked || index + 1 == 10; };
+
+    EXPECT_EQ(run(options), 0);
+    callers.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": a connection from 127.0.0.1 refused: wrong passphrase, or "
+                                 "none\n");
+}
+
+// The caller connects to a listener of libsrt's own and reads its stream to the end.
+TEST_F(NetworkRunTest, SrtCallerReadsAListenersStream) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "srt://127.0.0.1:" + std::to_string(port);
+    SrtPeer listener;
+    listener.listen(port);
+    std::thread serving([&] {
+        listener.acceptOne();
+        listener.send(patternBytes(40000));
+        listener.hangUp();
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    serving.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(output(), preamble(operand) + "Connecting to " + operand + ".....\n" + name +
+                            " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+}
+
+bool haveFfmpeg() {
+    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+struct FfmpegCase {
+    const char* name;
+    const char* ourQuery;     // the run's end
+    const char* ffmpegQuery;  // ffmpeg's end
+};
+void PrintTo(const FfmpegCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FfmpegSrtTest : public NetworkRunTest, public ::testing::WithParamInterface<FfmpegCase> {};
+
+// ffmpeg's own SRT, as an encoder's operator runs it: an MPEG-TS stream, teed to a file, reaches
+// the device byte for byte as that file holds it.
+TEST_P(FfmpegSrtTest, FfmpegsStreamReachesTheDeviceByteForByte) {
+    if (!haveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const FfmpegCase& c = GetParam();
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "srt://127.0.0.1:" + std::to_string(port) + c.ourQuery;
+    const std::string sent = dir.file("sent.ts");
+    std::thread encoder([&] {
+        const std::string command =
+            "ffmpeg -nostdin -hide_banner -loglevel error -re -f lavfi -i "
+            "testsrc=d=1:s=64x48:r=10 -c:v mpeg2video -f tee -map 0 "
+            "'[f=mpegts]srt\\://127.0.0.1\\:" +
+            std::to_string(port) + "?pkt_size=1316&linger=5" + c.ffmpegQuery + "|[f=mpegts]" +
+            sent + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    });
+    std::string why;
+    RunOptions options;
+    options.network = parseNetworkOperand(operand, why);
+    ASSERT_TRUE(options.network) << why;
+    options.inputPath = operand;
+    // Stopped once the buffer with the sender's end has gone out whole (five slices).
+    driver.afterWrite = [this](std::size_t index) {
+        stopAsked = stopAsked ||
+                    ((index + 1) % 5 == 0 && output().find(" ended after ") != std::string::npos);
+    };
+
+    EXPECT_EQ(run(options), 0);
+    encoder.join();
+
+    const auto expected = testing::readFile(sent);
+    ASSERT_FALSE(expected.empty());
+    std::vector<std::uint8_t> device = driver.bytes;
+    ASSERT_GE(device.size(), expected.size());
+    EXPECT_TRUE(std::all_of(device.begin() + static_cast<std::ptrdiff_t>(expected.size()),
+                            device.end(), [](std::uint8_t b) { return b == 0; }));
+    device.resize(expected.size());
+    EXPECT_EQ(device, expected);
+    EXPECT_NE(output().find(" ended after " + std::to_string(expected.size()) + " bytes.\n"),
+              std::string::npos)
+        << output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, FfmpegSrtTest,
+    ::testing::Values(FfmpegCase{"FfmpegCallsOurListener", "?mode=listener", ""},
+                      FfmpegCase{"OurCallerCallsFfmpeg", "", "&mode=listener"}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 // Every wait hands the input's figures to the run at least once a second, for the rates and a
 // service manager's watchdog, while no sender comes.
