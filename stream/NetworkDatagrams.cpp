@@ -43,7 +43,7 @@ bool NetworkInput::receiveDatagram(std::uint8_t* buffer, std::size_t room, std::
         return false;
     }
     if (!haveSender_) {
-        takeSender(from);
+        takeSender(from, true);
     }
     const auto length = static_cast<std::size_t>(got);
     lastHeardMs_ = now();

@@ -80,7 +80,9 @@ NetworkInput::ReadStatus NetworkInput::read(std::uint8_t* buffer, std::size_t si
 }
 
 void NetworkInput::sayEnding() {
-    if (ending_ == Ending::Ended) {
+    if (ending_ != Ending::None && !announced_) {
+        notes_.emptySender(sender_);
+    } else if (ending_ == Ending::Ended) {
         console_.print(lines::kSenderEnded, senderText_.c_str(),
                        static_cast<unsigned long long>(senderBytes_));
     } else if (ending_ == Ending::Lost) {
@@ -90,7 +92,7 @@ void NetworkInput::sayEnding() {
     ending_ = Ending::None;
 }
 
-void NetworkInput::takeSender(const net::Address& from) {
+void NetworkInput::takeSender(const net::Address& from, bool announce) {
     haveSender_ = true;
     saidWaiting_ = false;
     lastRetryReason_.clear();
@@ -99,14 +101,24 @@ void NetworkInput::takeSender(const net::Address& from) {
     senderBytes_ = 0;
     lastHeardMs_ = now();
     notes_.newTurn();
-    console_.print(lines::kSenderConnected, senderText_.c_str());
+    announced_ = false;
+    if (announce) {
+        announceSender();
+    }
+}
+
+void NetworkInput::announceSender() {
+    if (!announced_) {
+        announced_ = true;
+        console_.print(lines::kSenderConnected, senderText_.c_str());
+    }
 }
 
 void NetworkInput::endSender(Ending how, int error) {
     connection_.close();
     haveSender_ = false;
     ending_ = how;
-    if (how == Ending::Lost) {
+    if (how == Ending::Lost && announced_) {
         diagnostics_.print("iqfeeder: %s: %s: %s\n", text_.c_str(), senderText_.c_str(),
                            systemErrorText(error).c_str());
     }
@@ -272,7 +284,8 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
                 }
                 continue;
             }
-            takeSender(sender_);
+            // Said with its first bytes: a sender that sends none is only folded into a note.
+            takeSender(sender_, false);
         }
         const net::Socket::Wait waited = waitFor(connection_, false, hooks, timeoutMs());
         if (waited == net::Socket::Wait::Stopped) {
@@ -291,6 +304,7 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
         } else {
             got = connection_.receive(buffer + delivered, size - delivered, error);
             if (got > 0) {
+                announceSender();
                 delivered += static_cast<std::size_t>(got);
                 senderBytes_ += static_cast<std::uint64_t>(got);
                 figures_.bytesReceived += static_cast<std::uint64_t>(got);

@@ -51,7 +51,9 @@ class NetworkInput final : public NetworkReader {
 
     std::uint64_t now() const;
     std::uint64_t timeoutMs() const { return (operand_.timeoutUs + 999) / 1000; }
-    void takeSender(const net::Address& from);
+    // `announce`: said now, else with its first bytes.
+    void takeSender(const net::Address& from, bool announce);
+    void announceSender();
     void endSender(Ending how, int error);
     Step connect(const WaitHooks& hooks);
     Step connectTo(const net::Address& address, const WaitHooks& hooks, int& error);
@@ -84,6 +86,7 @@ class NetworkInput final : public NetworkReader {
     net::Address sender_;
     std::string senderText_;
     std::uint64_t senderBytes_ = 0;
+    bool announced_ = false;  // its "connected" line said
     std::uint64_t lastHeardMs_ = 0;
     Ending ending_ = Ending::None;
     bool saidWaiting_ = false;

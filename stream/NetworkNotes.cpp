@@ -53,6 +53,11 @@ void NetworkNotes::lossStands(std::uint64_t lost, const char* advice) {
     lastLost_ = lost;
 }
 
+void NetworkNotes::emptySender(const net::Address& from) {
+    diagnostics_.print("iqfeeder: %s: a sender from %s ended without sending anything\n",
+                       text_.c_str(), net::hostText(from).c_str());
+}
+
 void NetworkNotes::silent(const std::string& sender, std::uint64_t timeoutUs) {
     diagnostics_.print("iqfeeder: %s: sender %s silent for %g s, ended\n", text_.c_str(),
                        sender.c_str(), static_cast<double>(timeoutUs) / 1e6);

@@ -46,6 +46,9 @@ class NetworkNotes {
     // At the end of a pass, with the count of datagrams lost so far: loss is said when an episode
     // starts, and the episode ends with a pass that lost nothing.
     void lossStands(std::uint64_t lost, const char* advice);
+    // A sender that ended without a byte (a port scan, a client that gives up at once): by
+    // host, so that a stream of them folds into a few lines of the log.
+    void emptySender(const net::Address& from);
     // The sender's time-out, when the run says its events.
     void silent(const std::string& sender, std::uint64_t timeoutUs);
 

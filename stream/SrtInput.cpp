@@ -216,7 +216,8 @@ void SrtInput::takeSender(int socket, const net::Address& from) {
     saidWaiting_ = false;
     lastRetryReason_.clear();
     notes_.newTurn();
-    console_.print(lines::kSenderConnected, senderText_.c_str());
+    // Said with its first bytes: a caller that sends none is only folded into a note.
+    announced_ = false;
 }
 
 void SrtInput::noteCounts() {
@@ -239,14 +240,16 @@ void SrtInput::endSender(Ending how, const std::string& why) {
     retransmittedBefore_ = figures_.packetsRetransmitted;
     closeSocket(connection_);
     ending_ = how;
-    if (how == Ending::Lost) {
+    if (how == Ending::Lost && announced_) {
         diagnostics_.print("iqfeeder: %s: %s: %s\n", text_.c_str(), senderText_.c_str(),
                            why.c_str());
     }
 }
 
 void SrtInput::sayEnding() {
-    if (ending_ == Ending::Ended) {
+    if (ending_ != Ending::None && !announced_) {
+        notes_.emptySender(sender_);
+    } else if (ending_ == Ending::Ended) {
         console_.print(lines::kSenderEnded, senderText_.c_str(),
                        static_cast<unsigned long long>(senderBytes_));
     } else if (ending_ == Ending::Lost) {
@@ -392,6 +395,10 @@ SrtInput::ReadStatus SrtInput::read(std::uint8_t* buffer, std::size_t size, std:
             connection_, reinterpret_cast<char*>(fits ? buffer + delivered : spill_.data()),
             static_cast<int>(fits ? room : spill_.size()));
         if (got > 0) {
+            if (!announced_) {
+                announced_ = true;
+                console_.print(lines::kSenderConnected, senderText_.c_str());
+            }
             const auto length = static_cast<std::size_t>(got);
             senderBytes_ += length;
             figures_.bytesReceived += length;

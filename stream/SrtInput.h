@@ -69,6 +69,7 @@ class SrtInput final : public NetworkReader {
     net::Address sender_;
     std::string senderText_;
     std::uint64_t senderBytes_ = 0;
+    bool announced_ = false;  // its "connected" line said
     Ending ending_ = Ending::None;
     bool saidWaiting_ = false;
     std::string lastRetryReason_;

@@ -391,6 +391,58 @@ INSTANTIATE_TEST_SUITE_P(
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+#ifdef IQFEEDER_HAVE_SRT
+// SRT's options, refused as written as the others are.
+const CommandLineCase kSrtCases[] = {
+    CommandLineCase{"SrtUnknownMode",
+                    {"srt://127.0.0.1:5000?mode=rendezvous"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?mode=rendezvous': invalid "
+                    "mode='rendezvous': give mode=listener or mode=caller",
+                    ""},
+    CommandLineCase{"SrtPassphraseTooShort",
+                    {"srt://127.0.0.1:5000?passphrase=123456789"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+                    "passphrase= of 9 characters: give 10 to 79",
+                    ""},
+    CommandLineCase{"SrtPassphraseTooLong",
+                    {"srt://127.0.0.1:5000?passphrase=" + std::string(80, 'p')},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+                    "passphrase= of 80 characters: give 10 to 79",
+                    ""},
+    CommandLineCase{"SrtKeyLength",
+                    {"srt://127.0.0.1:5000?pbkeylen=20"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?pbkeylen=20': invalid "
+                    "pbkeylen='20': give 16, 24 or 32 (bytes)",
+                    ""},
+    CommandLineCase{"SrtSourcesForACaller",
+                    {"srt://127.0.0.1:5000?sources=127.0.0.1"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?sources=127.0.0.1': "
+                    "sources= needs a receiving end: udp://, tcp://...?listen or "
+                    "srt://...?mode=listener",
+                    ""},
+    CommandLineCase{"SrtListenOption",
+                    {"srt://127.0.0.1:5000?listen"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?listen': option 'listen' "
+                    "is not one srt:// takes (mode=, latency=, passphrase=, pbkeylen=, "
+                    "streamid=, sources=, timeout=, buffer_size=)",
+                    ""},
+};
+INSTANTIATE_TEST_SUITE_P(SrtOptions, CommandLineTest, ::testing::ValuesIn(kSrtCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
 #ifndef _WIN32
 // Standard output on a full disk: an action whose output is all it does fails, and says why
 // without speaking of a transmission.
