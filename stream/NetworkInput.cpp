@@ -69,10 +69,15 @@ NetworkInput::ReadStatus NetworkInput::read(std::uint8_t* buffer, std::size_t si
                                             std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     sayEnding();
+    const net::WaitScope scope;
+    scope_ = &scope;
     if (operand_.kind != NetworkOperand::Kind::Udp) {
-        return readStream(buffer, size, delivered, hooks);
+        const ReadStatus status = readStream(buffer, size, delivered, hooks);
+        scope_ = nullptr;
+        return status;
     }
     const ReadStatus status = readDatagrams(buffer, size, delivered, hooks);
+    scope_ = nullptr;
     noteDrops();
     notes_.lossStands(figures_.datagramsDropped,
                       "the receive buffer overflowed (raise buffer_size=, or the system's limit)");
@@ -135,7 +140,8 @@ net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
         const auto slice = static_cast<std::uint32_t>(
             quietMs == 0 ? kIdleEveryMs : std::min<std::uint64_t>(kIdleEveryMs, quietMs - waited));
         int error = 0;
-        const net::Socket::Wait outcome = socket.wait(writing, slice, hooks.stopping, error);
+        const net::Socket::Wait outcome =
+            socket.wait(writing, slice, hooks.stopping, error, scope_);
         if (outcome == net::Socket::Wait::Failed) {
             error_ = systemErrorText(error);
         }

@@ -6,6 +6,7 @@
 // console lines say each of these steps.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -66,8 +67,20 @@ class NetworkInput final : public NetworkReader {
                           const WaitHooks& hooks);
     ReadStatus readDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                              const WaitHooks& hooks);
-    // One datagram into the buffer: true when it was the sender's (a first one takes the
-    // stream), false when it was dropped or none was waiting.
+    // Whether a datagram from `from` is the sender's (a first one takes the stream); a
+    // stranger's or another sender's is counted and named.
+    bool fromSender(const net::Address& from);
+    // As many datagrams as are waiting and fit, in one call, each straight into its place in
+    // the buffer when they are of the size the sender sends.
+    void receiveDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+                          bool& none, int& error);
+    // Bytes that are the next buffer's, after what fits this one.
+    void carry(const std::uint8_t* bytes, std::size_t count);
+    // With the socket empty and the buffer not yet whole: how long to let datagrams gather
+    // before reading on, rather than waking for each one.
+    std::uint64_t gatherMs(std::size_t room) const;
+    // One datagram into the buffer: true when it was the sender's, false when it was dropped
+    // or none was waiting.
     bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered, bool& none,
                          int& error);
     void noteDrops();
@@ -97,8 +110,18 @@ class NetworkInput final : public NetworkReader {
     std::size_t spillOffset_ = 0;
     std::size_t spillLength_ = 0;
     WrappingCount dropped_;
+    // The batch: up to this many datagrams a call, in slots of the sender's datagram size.
+    static constexpr std::size_t kBatch = 32;
+    std::size_t slot_ = 0;
+    std::unique_ptr<std::uint8_t[]> batchSpill_;  // untouched unless a datagram outgrows its slot
+    std::array<net::Address, kBatch> batchFrom_{};
+    std::array<std::size_t, kBatch> batchLengths_{};
+    std::vector<std::uint8_t> later_;  // the batch's rest, moved aside for an outgrown slot
+    double bytesPerMs_ = 0;            // the sender's rate, as the last buffers filled
+    std::uint64_t lastFullMs_ = 0;
     NetworkFigures figures_;
     std::string error_;
+    const net::WaitScope* scope_ = nullptr;  // the read's, while it runs
 };
 
 }  // namespace iqfeeder

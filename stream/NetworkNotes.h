@@ -22,6 +22,7 @@ class WrappingCount {
         last_ = raw;
     }
     std::uint64_t total() const { return total_; }
+    std::uint32_t last() const { return last_; }
 
   private:
     std::uint32_t last_ = 0;  // a new socket counts from 0

@@ -63,14 +63,13 @@ struct QueryReader {
     }
 
     bool sources(const std::string& value) {
-        std::string rest = value;
         std::size_t start = 0;
         // Sockets are used here before the run's own networking starts (Winsock).
         [[maybe_unused]] const net::Networking networking;
-        while (start <= rest.size()) {
-            const std::size_t comma = rest.find(',', start);
+        while (start <= value.size()) {
+            const std::size_t comma = value.find(',', start);
             std::string host =
-                rest.substr(start, comma == std::string::npos ? comma : comma - start);
+                value.substr(start, comma == std::string::npos ? comma : comma - start);
             if (host.starts_with('[') && host.ends_with(']') && host.size() > 2) {
                 host = host.substr(1, host.size() - 2);
             }

@@ -64,6 +64,24 @@ class Lookup {
     std::shared_ptr<State> state_;
 };
 
+// Held for one read of an input, its waits need no signal-mask calls of their own: signals are
+// held while it lives and let in only within each wait (POSIX; nothing on Windows).
+class WaitScope {
+  public:
+    WaitScope();
+    ~WaitScope();
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+    WaitScope(WaitScope&&) = delete;
+    WaitScope& operator=(WaitScope&&) = delete;
+
+    struct Held;
+    const Held* held() const { return held_.get(); }
+
+  private:
+    std::unique_ptr<Held> held_;
+};
+
 // Owns one socket and closes it.
 class Socket {
   public:
@@ -108,6 +126,12 @@ class Socket {
     long receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* spill,
                      std::size_t spillSize, Address& from, std::uint32_t& droppedTotal,
                      int& error) const;
+    // Up to `count` datagrams at once, datagram i into `slots + i * slot` and what does not fit
+    // there into `spills + i * spillEach`, with their senders and lengths; how many came (0:
+    // none waiting), or -1 with `error` set. Where the system has no such call, one at a time.
+    long receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                      std::size_t spillEach, std::size_t count, Address* from, std::size_t* lengths,
+                      std::uint32_t& droppedTotal, int& error) const;
     // The kernel's running total of dropped datagrams as it stands, read without a datagram;
     // false where it can't be read so.
     bool droppedTotal(std::uint32_t& total) const;
@@ -116,7 +140,7 @@ class Socket {
     // Until the socket can be read (or written), `timeoutMs` has passed, or a stop: a stop
     // that lands just before the wait ends it too. Without a socket, a stop-aware sleep.
     Wait wait(bool writing, std::uint32_t timeoutMs, const std::function<bool()>& stopping,
-              int& error) const;
+              int& error, const WaitScope* scope = nullptr) const;
 
   private:
 #ifdef _WIN32

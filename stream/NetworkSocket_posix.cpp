@@ -240,6 +240,56 @@ long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* s
     return got;
 }
 
+long Socket::receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                          std::size_t spillEach, std::size_t count, Address* from,
+                          std::size_t* lengths, std::uint32_t& droppedTotal, int& error) const {
+#ifdef __linux__
+    constexpr std::size_t kMost = 64;
+    count = std::min(count, kMost);
+    std::array<mmsghdr, kMost> messages{};
+    std::array<std::array<iovec, 2>, kMost> parts{};
+    using Control = std::array<std::uint8_t, CMSG_SPACE(sizeof(std::uint32_t))>;
+    alignas(cmsghdr) std::array<Control, kMost> control{};
+    for (std::size_t i = 0; i < count; ++i) {
+        parts[i] = {iovec{slots + i * slot, slot}, iovec{spills + i * spillEach, spillEach}};
+        msghdr& header = messages[i].msg_hdr;
+        header.msg_name = from[i].bytes.data();
+        header.msg_namelen = static_cast<socklen_t>(from[i].bytes.size());
+        header.msg_iov = parts[i].data();
+        header.msg_iovlen = 2;
+        header.msg_control = control[i].data();
+        header.msg_controllen = control[i].size();
+    }
+    const int got = ::recvmmsg(handle_, messages.data(), static_cast<unsigned>(count), 0, nullptr);
+    if (got < 0) {
+        error = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : errno;
+        return error == 0 ? 0 : -1;
+    }
+    error = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+        msghdr& header = messages[i].msg_hdr;
+        from[i].length = header.msg_namelen;
+        from[i] = unmapped(from[i]);
+        lengths[i] = messages[i].msg_len;
+        for (cmsghdr* item = CMSG_FIRSTHDR(&header); item != nullptr;
+             item = CMSG_NXTHDR(&header, item)) {
+            if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SO_RXQ_OVFL) {
+                std::memcpy(&droppedTotal, CMSG_DATA(item), sizeof droppedTotal);
+            }
+        }
+    }
+    return got;
+#else
+    (void)count;
+    const long got = receiveFrom(slots, slot, spills, spillEach, *from, droppedTotal, error);
+    if (got < 0) {
+        return error == 0 ? 0 : -1;
+    }
+    lengths[0] = static_cast<std::size_t>(got);
+    return 1;
+#endif
+}
+
 bool Socket::droppedTotal(std::uint32_t& total) const {
 #if defined(__linux__) && defined(SO_MEMINFO)
     // The same count SO_RXQ_OVFL carries on the next datagram, read with none to come.
@@ -257,9 +307,22 @@ bool Socket::droppedTotal(std::uint32_t& total) const {
 #endif
 }
 
+struct WaitScope::Held {
+    HeldSignals signals;
+};
+
+WaitScope::WaitScope() : held_(std::make_unique<Held>()) {}
+
+WaitScope::~WaitScope() = default;
+
 Socket::Wait Socket::wait(bool writing, std::uint32_t timeoutMs,
-                          const std::function<bool()>& stopping, int& error) const {
-    switch (waitUnlessStopped(handle_, timeoutMs, stopping, writing)) {
+                          const std::function<bool()>& stopping, int& error,
+                          const WaitScope* scope) const {
+    const WaitOutcome outcome =
+        scope != nullptr && scope->held() != nullptr
+            ? scope->held()->signals.wait(handle_, timeoutMs, stopping, writing)
+            : waitUnlessStopped(handle_, timeoutMs, stopping, writing);
+    switch (outcome) {
         case WaitOutcome::Ready:
             return Wait::Ready;
         case WaitOutcome::Stopped:

@@ -257,13 +257,31 @@ long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* s
     return static_cast<long>(got);
 }
 
+long Socket::receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                          std::size_t spillEach, std::size_t /*count*/, Address* from,
+                          std::size_t* lengths, std::uint32_t& droppedTotal, int& error) const {
+    const long got = receiveFrom(slots, slot, spills, spillEach, *from, droppedTotal, error);
+    if (got < 0) {
+        return error == 0 ? 0 : -1;
+    }
+    lengths[0] = static_cast<std::size_t>(got);
+    return 1;
+}
+
 bool Socket::droppedTotal(std::uint32_t& total) const {
     (void)total;
     return false;
 }
 
+struct WaitScope::Held {};
+
+WaitScope::WaitScope() = default;
+
+WaitScope::~WaitScope() = default;
+
 Socket::Wait Socket::wait(bool writing, std::uint32_t timeoutMs,
-                          const std::function<bool()>& stopping, int& error) const {
+                          const std::function<bool()>& stopping, int& error,
+                          const WaitScope* /*scope*/) const {
     std::uint32_t waited = 0;
     for (;;) {
         if (stopping && stopping()) {

@@ -168,7 +168,8 @@ SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t millisecond
 
 SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hooks,
                                  std::uint64_t quietMs) {
-    const int events = (writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | SRT_EPOLL_ERR;
+    const int events =
+        static_cast<int>(writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | static_cast<int>(SRT_EPOLL_ERR);
     if (watched_ != socket || watchedEvents_ != events) {
         if (watched_ != kInvalid) {
             (void)srt_epoll_remove_usock(epoll_, watched_);
