@@ -10,25 +10,13 @@
 #include <string>
 
 #include "common/Console.h"
+#include "stream/LiveFigures.h"
+#include "stream/NetworkFigures.h"
 
 namespace iqfeeder {
 
 using SleepFunction = std::function<void(std::uint32_t milliseconds)>;
 using StopQuery = std::function<bool()>;
-
-// What a network input has received, for the rates.
-struct NetworkFigures {
-    std::uint64_t bytesReceived = 0;
-    std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
-    bool dropsCounted = false;
-    // Datagrams and connections of hosts not among sources=, and of senders while another
-    // held the stream.
-    std::uint64_t refused = 0;
-    // SRT's own: packets lost for good, and packets sent again.
-    bool srt = false;
-    std::uint64_t packetsLost = 0;
-    std::uint64_t packetsRetransmitted = 0;
-};
 
 // What an input reaches outside itself.
 struct InputSeams {
@@ -40,14 +28,6 @@ struct InputSeams {
     std::function<void()> idle;
     // In place of `idle` for a network input: the same, with its figures as they stand.
     std::function<void(const NetworkFigures&)> network = {};
-};
-
-// What a live pass saw of its file, and what its rules did.
-struct LiveFigures {
-    std::int64_t fileSize = 0;
-    std::int64_t backlog = 0;  // bytes written but not yet read
-    bool steppedBack = false;
-    bool jumped = false;
 };
 
 class InputKind;

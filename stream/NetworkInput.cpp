@@ -133,7 +133,7 @@ net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
                                         const WaitHooks& hooks, std::uint64_t quietMs) {
     const std::uint64_t start = now();
     for (;;) {
-        const std::uint64_t waited = now() - start;
+        const std::uint64_t waited = elapsedSince(start);
         if (quietMs != 0 && waited >= quietMs) {
             return net::Socket::Wait::TimedOut;
         }

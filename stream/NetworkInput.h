@@ -51,6 +51,7 @@ class NetworkInput final : public NetworkReader {
     enum class Ending { None, Ended, Lost };
 
     std::uint64_t now() const;
+    std::uint64_t elapsedSince(std::uint64_t start) const { return now() - start; }
     std::uint64_t timeoutMs() const { return (operand_.timeoutUs + 999) / 1000; }
     // `announce`: said now, else with its first bytes.
     void takeSender(const net::Address& from, bool announce);

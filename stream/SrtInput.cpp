@@ -157,7 +157,7 @@ bool SrtInput::open() {
 
 SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t milliseconds) {
     const std::uint64_t start = now();
-    while (now() - start < milliseconds) {
+    while (elapsedSince(start) < milliseconds) {
         if (hooks.stopping && hooks.stopping()) {
             return Wait::Stopped;
         }
@@ -188,7 +188,7 @@ SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hook
             return Wait::Stopped;
         }
         const std::uint64_t at = now();
-        if (quietMs != 0 && at - start >= quietMs) {
+        if (quietMs != 0 && elapsedSince(start) >= quietMs) {
             return Wait::TimedOut;
         }
         if (at - lastIdle >= kIdleEveryMs) {

@@ -41,6 +41,7 @@ class SrtInput final : public NetworkReader {
     enum class Ending { None, Ended, Lost };
 
     std::uint64_t now() const;
+    std::uint64_t elapsedSince(std::uint64_t start) const { return now() - start; }
     std::uint64_t timeoutMs() const { return (operand_.timeoutUs + 999) / 1000; }
     // A new socket with the operand's options, which SRT takes only before it connects.
     int newSocket(bool listener);
