@@ -146,7 +146,13 @@ bool Socket::listenOn(const Address& address, int& error) {
 
 bool Socket::bindForDatagrams(const Address& address, int receiveBytes, int& grantedBytes,
                               bool& dropsCounted, int& error) {
-    (void)setOption(handle_, SOL_SOCKET, SO_RCVBUF, receiveBytes);
+    // Past the system's limit where the program may (CAP_NET_ADMIN), else up to it.
+#ifdef SO_RCVBUFFORCE
+    if (!setOption(handle_, SOL_SOCKET, SO_RCVBUFFORCE, receiveBytes))
+#endif
+    {
+        (void)setOption(handle_, SOL_SOCKET, SO_RCVBUF, receiveBytes);
+    }
     int granted = 0;
     socklen_t length = sizeof granted;
     (void)::getsockopt(handle_, SOL_SOCKET, SO_RCVBUF, &granted, &length);

@@ -403,6 +403,59 @@ TEST_F(NetworkRunTest, OneUdpSenderAtATimeTheNextOnceTheFirstFellSilent) {
                                  " holds the stream\n");
 }
 
+// A burst the device can't keep up with overflows a small receive buffer: the loss counted is
+// what the kernel dropped, the datagrams lost after the last one read among them, and it is
+// said on standard error without --stats.
+TEST_F(NetworkRunTest, DatagramLossIsCountedAsTheKernelCountsIt) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "udp://127.0.0.1:" + std::to_string(port) + "?timeout=300000&buffer_size=16384";
+    constexpr std::size_t kSent = 400;
+    std::thread sender([&] {
+        waitUntilBound(true, port);
+        const int fd = socketFrom(true, "127.0.0.1");
+        for (std::size_t i = 0; i < kSent; ++i) {
+            sendDatagram(fd, port, patternBytes(1316, i * 1316));
+        }
+        ::close(fd);
+    });
+    RunOptions options;
+    options.stats = true;
+    options.inputPath = operand;
+    std::string why;
+    options.network = parseNetworkOperand(operand, why);
+    // A slow device: the burst is long over, most of it dropped, by the first buffer's end.
+    driver.afterWrite = [this](std::size_t index) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        clockMs += 1000;
+        stopAsked = stopAsked ||
+                    ((index + 1) % 5 == 0 && output().find(" ended after ") != std::string::npos);
+    };
+
+    EXPECT_EQ(run(options), 0);
+    sender.join();
+
+    const std::string text = output();
+    const std::size_t ended = text.find(" ended after ");
+    ASSERT_NE(ended, std::string::npos) << text;
+    const std::size_t received = std::stoul(text.substr(ended + 13));
+    ASSERT_EQ(received % 1316, 0U);
+    const std::size_t dropped = kSent - received / 1316;
+    ASSERT_GT(dropped, 0U);
+    EXPECT_NE(errorOutput().find("datagrams dropped " + std::to_string(dropped) + ";"),
+              std::string::npos)
+        << errorOutput();
+    EXPECT_NE(errorOutput().find("datagrams lost in all so far"), std::string::npos)
+        << errorOutput();
+}
+
+TEST(WrappingCountTest, CountsOnPastTheKernelCountersWrap) {
+    WrappingCount count;
+    count.see(0xFFFFFFF0U);
+    count.see(0x10U);
+    EXPECT_EQ(count.total(), 0x100000010ULL);
+}
+
 // A connected sender that sends nothing (a half-open connection) loses its turn after its
 // time-out, and the next in the backlog is served; with --stats the time-out is said.
 TEST_F(NetworkRunTest, SilentTcpSenderLosesItsTurnWithinItsTimeout) {
