@@ -217,14 +217,17 @@ NetworkInput::ReadStatus NetworkInput::readDatagrams(std::uint8_t* buffer, std::
                 break;
         }
     }
-    // The rate the buffers fill at, for how long to let the next one gather.
+    noteFull(size);
+    return ReadStatus::Full;
+}
+
+void NetworkInput::noteFull(std::size_t size) {
     const std::uint64_t at = now();
     if (lastFullMs_ != 0 && at > lastFullMs_) {
         const double rate = static_cast<double>(size) / static_cast<double>(at - lastFullMs_);
         bytesPerMs_ = bytesPerMs_ <= 0 ? rate : (bytesPerMs_ + rate) / 2;
     }
     lastFullMs_ = at;
-    return ReadStatus::Full;
 }
 
 }  // namespace iqfeeder

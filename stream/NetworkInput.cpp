@@ -314,6 +314,13 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
                 delivered += static_cast<std::size_t>(got);
                 senderBytes_ += static_cast<std::uint64_t>(got);
                 figures_.bytesReceived += static_cast<std::uint64_t>(got);
+                // The rest of the buffer let gather for about the time it takes to come, then
+                // read in one go, rather than a wake for each segment.
+                const std::uint64_t gather = delivered < size ? gatherMs(size - delivered) : 0;
+                if (gather != 0 &&
+                    waitFor(net::Socket{}, false, hooks, gather) == net::Socket::Wait::Stopped) {
+                    return ReadStatus::Stopped;
+                }
                 continue;
             }
             if (got < 0 && error == 0) {
@@ -332,6 +339,7 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
             return ReadStatus::Stopped;
         }
     }
+    noteFull(size);
     return ReadStatus::Full;
 }
 

@@ -80,6 +80,8 @@ class NetworkInput final : public NetworkReader {
     // With the socket empty and the buffer not yet whole: how long to let datagrams gather
     // before reading on, rather than waking for each one.
     std::uint64_t gatherMs(std::size_t room) const;
+    // A whole buffer in: the rate the buffers fill at, for how long to let the next gather.
+    void noteFull(std::size_t size);
     // One datagram into the buffer: true when it was the sender's, false when it was dropped
     // or none was waiting.
     bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered, bool& none,
