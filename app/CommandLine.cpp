@@ -142,10 +142,14 @@ struct Parser {
     void readNetworkOperand(const std::string& operand) {
         std::string why;
         line.run.network = parseNetworkOperand(operand, why);
+        // Named so in every line of the run, and so in the log: never with its passphrase.
+        line.run.inputPath = shownNetworkOperand(operand);
         if (!line.run.network) {
             refuse(why);
         } else if (line.run.repeat) {
             refuse("--repeat needs a recording: a network input can't be sent again");
+        } else if (line.run.live) {
+            refuse("--live is for a file: a network input is read as it comes");
         }
     }
 
@@ -263,7 +267,21 @@ std::string helpText() {
         "live file that an encoder appends to is followed close behind its growing end, and\n"
         "standard input (\"-\") or a FIFO is read to its end. FILE may be a network input\n"
         "instead: tcp://HOST:PORT connects to a sender, tcp://ADDR:PORT?listen takes senders\n"
-        "one at a time, udp://ADDR:PORT receives datagrams; each takes sender after sender.\n"
+        "one at a time, udp://ADDR:PORT receives datagrams"
+#ifdef IQFEEDER_HAVE_SRT
+        ", srt://ADDR:PORT?mode=listener\n"
+        "takes SRT callers and srt://HOST:PORT calls an SRT listener"
+#endif
+        "; each takes sender after\n"
+        "sender. Their options, after '?' and joined by '&': sources=ADDR[,ADDR...] (only\n"
+        "these hosts may send), timeout=MICROSECONDS (a silent sender is ended; 5 s, 0 never),\n"
+        "buffer_size=BYTES (UDP, SRT)"
+#ifdef IQFEEDER_HAVE_SRT
+        "; SRT's mode=, latency=, passphrase=, pbkeylen=, streamid=.\n"
+#else
+        ". This build has no SRT input (no libsrt).\n"
+#endif
+
         "\n"
         "Options, only before FILE (\"--\" ends them):\n";
     for (const Option& option : kOptions) {

@@ -22,10 +22,9 @@ void takeSnapshot(MetricsSnapshot& snapshot, const DeviceLink& device, const Run
     if (run.network) {
         snapshot.droppedOverflow = run.network->datagramsDropped;
         snapshot.senders = run.network->senders;
+        snapshot.droppedOtherSender = run.network->datagramsOtherSender;
+        snapshot.droppedNotAllowed = run.network->datagramsNotAllowed;
     }
-    // Nothing counts these yet: they stay 0.
-    snapshot.droppedOtherSender = 0;
-    snapshot.droppedNotAllowed = 0;
 }
 
 }  // namespace iqfeeder

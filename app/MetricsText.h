@@ -15,7 +15,7 @@ namespace iqfeeder {
 struct MetricsIdentity {
     std::string version;
     std::string driver;       // maker, libftdi1, none
-    std::string inputKind;    // file, stream, tcp, tcp-listen, udp
+    std::string inputKind;    // file, stream, tcp, tcp-listen, udp, srt, srt-listen
     double startSeconds = 0;  // wall clock
 };
 

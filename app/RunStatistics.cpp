@@ -127,6 +127,13 @@ std::string RunStatistics::networkText(double rate) const {
     if (network_->dropsCounted) {
         text += ", datagrams dropped " + std::to_string(network_->datagramsDropped);
     }
+    if (network_->srt) {
+        text += ", SRT packets lost " + std::to_string(network_->packetsLost) + ", retransmitted " +
+                std::to_string(network_->packetsRetransmitted);
+    }
+    if (network_->refused != 0) {
+        text += ", refused " + std::to_string(network_->refused);
+    }
     return text;
 }
 

@@ -3,12 +3,8 @@
 #include <limits>
 
 #include "common/ConsoleLines.h"
-#include "stream/FileSource.h"
-#include "stream/LiveFileInput.h"
-#include "stream/NetworkKind.h"
-#include "stream/PipeInput.h"
+#include "stream/InputKinds.h"
 #include "stream/RunState.h"
-#include "stream/StreamInput.h"
 
 namespace iqfeeder {
 namespace {
@@ -35,10 +31,17 @@ int StreamRunner::run(const RunOptions& options) {
                             RunStatistics::Settings{options.stats, options.statsSeconds * 1000ULL,
                                                     observer_, options.inputPath});
     }
-    if (observer_ != nullptr) {
-        observer_->started();
+    std::unique_ptr<InputKind> input = chooseInput(options);
+    // Ready only once the input is: a port that can't be bound ends the run before it.
+    int status = 1;
+    if (input->prepare()) {
+        if (observer_ != nullptr) {
+            observer_->started();
+        }
+        status = loop(std::move(input));
+    } else {
+        closeDevice();
     }
-    const int status = loop(chooseInput(options));
     if (statistics_ && options.stats) {
         statistics_->summary(now(), device_.counters());
     }
@@ -55,23 +58,19 @@ std::unique_ptr<InputKind> StreamRunner::chooseInput(const RunOptions& options) 
                            stopRequested_,
                            [this] { afterPass(nullptr); },
                            [this](const NetworkFigures& figures) { afterPass(nullptr, &figures); }};
-    if (options.network) {
-        return std::make_unique<NetworkKind>(seams, *options.network, options.inputPath);
-    }
-    if (isStreamPath(options.inputPath)) {
-        return std::make_unique<PipeInput>(seams, options.inputPath);
-    }
-    FileLimits limits;
+    KindRequest request;
+    request.path = options.inputPath;
+    request.network = options.network ? &*options.network : nullptr;
     if (options.unlimited) {
-        limits.sizeLimit = std::numeric_limits<std::int64_t>::max();
-        limits.positionCap = std::numeric_limits<std::int64_t>::max();
+        request.limits.sizeLimit = std::numeric_limits<std::int64_t>::max();
+        request.limits.positionCap = std::numeric_limits<std::int64_t>::max();
     }
-    LiveFileOptions live;
-    live.repeat = options.repeat;
+    request.live.repeat = options.repeat;
     // Every file starts with the probe, which tells a recording from a live file, unless it is
     // to be live whatever it does.
-    live.probe = !options.live;
-    return std::make_unique<LiveFileInput>(FileSource(seams, options.inputPath, limits), live);
+    request.live.probe = !options.live;
+    request.networkSettings.sayEvents = options.stats || options.progressSeconds.has_value();
+    return chooseInputKind(seams, request);
 }
 
 int StreamRunner::loop(std::unique_ptr<InputKind> input) {

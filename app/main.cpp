@@ -46,6 +46,10 @@ std::string inputKindName(const iqfeeder::RunOptions& run) {
                 return "tcp-listen";
             case iqfeeder::NetworkOperand::Kind::Udp:
                 return "udp";
+            case iqfeeder::NetworkOperand::Kind::SrtCaller:
+                return "srt";
+            case iqfeeder::NetworkOperand::Kind::SrtListener:
+                return "srt-listen";
         }
     }
     return iqfeeder::isStreamPath(run.inputPath) ? "stream" : "file";

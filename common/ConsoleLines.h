@@ -34,6 +34,19 @@ inline constexpr const char* kWaitingForWriter = "Waiting for a writer on %s....
 inline constexpr const char* kStreamProgress = "Using input stream, Read %lldKB\r";
 inline constexpr const char* kStreamEnded = "Input stream ended after %lld bytes.\n";
 
+// A network input's passes and senders.
+inline constexpr const char* kConnecting = "Connecting to %s.....\n";
+inline constexpr const char* kWaitingForSender = "Waiting for a sender on %s.....\n";
+inline constexpr const char* kSenderConnected = "Sender %s connected.\n";
+inline constexpr const char* kNetworkProgress = "Using network input, Read %lldKB\r";
+inline constexpr const char* kSenderEnded = "Sender %s ended after %llu bytes.\n";
+inline constexpr const char* kSenderLost = "Connection to sender %s lost after %llu bytes!\n";
+inline constexpr const char* kConnectionRefused =
+    "Connection to %s refused, trying again every second.....\n";
+inline constexpr const char* kCannotConnect =
+    "Cannot connect to %s, trying again every second.....\n";
+inline constexpr const char* kCantReceive = "Cannot receive on %s!\n";
+
 // The input failing.
 inline constexpr const char* kCantOpenInput = "Error opening %s, Check file exists!\n";
 inline constexpr const char* kNotRegularFile = "Error opening %s, not a regular file!\n";

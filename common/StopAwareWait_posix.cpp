@@ -42,3 +42,49 @@ WaitOutcome waitUnlessStopped(int fd, std::optional<std::uint32_t> timeoutMs,
 }
 
 }  // namespace iqfeeder
+
+namespace iqfeeder {
+namespace {
+
+static_assert(sizeof(sigset_t) <= 256 && alignof(sigset_t) <= 8);
+
+WaitOutcome pollWith(int fd, std::optional<std::uint32_t> timeoutMs, bool writing,
+                     const sigset_t* letIn) {
+    pollfd ready{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+    timespec timeout{};
+    if (timeoutMs) {
+        timeout.tv_sec = static_cast<time_t>(*timeoutMs / 1000);
+        timeout.tv_nsec = static_cast<long>(*timeoutMs % 1000) * 1000000L;
+    }
+    const int result = ::ppoll(&ready, 1, timeoutMs ? &timeout : nullptr, letIn);
+    if (result > 0) {
+        return WaitOutcome::Ready;
+    }
+    if (result == 0) {
+        return WaitOutcome::TimedOut;
+    }
+    return errno == EINTR ? WaitOutcome::Interrupted : WaitOutcome::Failed;
+}
+
+}  // namespace
+
+HeldSignals::HeldSignals() {
+    sigset_t held;
+    ::sigfillset(&held);
+    (void)::pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(previous_.data()));
+}
+
+HeldSignals::~HeldSignals() {
+    (void)::pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(previous_.data()),
+                            nullptr);
+}
+
+WaitOutcome HeldSignals::wait(int fd, std::optional<std::uint32_t> timeoutMs,
+                              const std::function<bool()>& stopping, bool writing) const {
+    if (stopping && stopping()) {
+        return WaitOutcome::Stopped;
+    }
+    return pollWith(fd, timeoutMs, writing, reinterpret_cast<const sigset_t*>(previous_.data()));
+}
+
+}  // namespace iqfeeder

@@ -11,19 +11,13 @@
 #include <string>
 
 #include "common/Console.h"
+#include "stream/LiveFigures.h"
+#include "stream/NetworkFigures.h"
 
 namespace iqfeeder {
 
 using SleepFunction = std::function<void(std::uint32_t milliseconds)>;
 using StopQuery = std::function<bool()>;
-
-// What a network input has received, for the rates.
-struct NetworkFigures {
-    std::uint64_t bytesReceived = 0;
-    std::uint64_t datagramsDropped = 0;  // by the kernel, where it counts them
-    bool dropsCounted = false;
-    std::uint64_t senders = 0;  // taken so far
-};
 
 // What an input reaches outside itself.
 struct InputSeams {
@@ -35,15 +29,6 @@ struct InputSeams {
     std::function<void()> idle;
     // In place of `idle` for a network input: the same, with its figures as they stand.
     std::function<void(const NetworkFigures&)> network = {};
-};
-
-// What a live pass saw of its file, and what its rules did.
-struct LiveFigures {
-    std::int64_t fileSize = 0;
-    std::int64_t backlog = 0;  // bytes written but not yet read
-    bool steppedBack = false;
-    bool jumped = false;
-    std::int64_t bytesSkipped = 0;  // left out by the jump
 };
 
 class InputKind;
@@ -81,6 +66,9 @@ class InputKind {
     InputKind(InputKind&&) = delete;
     InputKind& operator=(InputKind&&) = delete;
 
+    // What the input needs before the run is said to be ready (a listener bound, say); false
+    // when it can't be had, its lines said: the run then ends with status 1.
+    virtual bool prepare() { return true; }
     // One pass: its console lines and its buffer, valid until the next call. The buffer is read
     // into `room` (the device link's, so that it reaches the driver without a copy) when it
     // fits there.

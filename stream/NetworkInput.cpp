@@ -1,17 +1,30 @@
 #include "stream/NetworkInput.h"
 
 #include <algorithm>
-#include <cstring>
+#include <chrono>
 
+#include "common/ConsoleLines.h"
 #include "common/SystemError.h"
 
 namespace iqfeeder {
+
 NetworkInput::NetworkInput(NetworkOperand operand, std::string text, Console& console,
-                           Console& diagnostics)
+                           Console& diagnostics, Settings settings)
     : operand_(std::move(operand)),
       text_(std::move(text)),
       console_(console),
-      diagnostics_(diagnostics) {}
+      diagnostics_(diagnostics),
+      settings_(std::move(settings)),
+      notes_(diagnostics, text_) {}
+
+std::uint64_t NetworkInput::now() const {
+    if (settings_.clock) {
+        return settings_.clock();
+    }
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
 
 bool NetworkInput::open() {
     if (operand_.kind == NetworkOperand::Kind::TcpClient) {
@@ -30,22 +43,23 @@ bool NetworkInput::open() {
     } else if (!udp) {
         opened = listener_.listenOn(addresses.front(), error);
     } else {
+        const int asked = operand_.bufferSize.value_or(kReceiveBufferBytes);
         int granted = 0;
-        opened = listener_.bindForDatagrams(addresses.front(), kReceiveBufferBytes, granted,
+        opened = listener_.bindForDatagrams(addresses.front(), asked, granted,
                                             figures_.dropsCounted, error);
-        if (opened && granted < kReceiveBufferBytes) {
+        if (opened && granted < asked && settings_.sayEvents) {
             diagnostics_.print(
-                "iqfeeder: %s: the kernel gave %d bytes for arriving datagrams, not the %d asked "
+                "iqfeeder: %s: the system gave %d bytes for arriving datagrams, not the %d asked "
                 "for: its limit caps it (net.core.rmem_max on Linux)\n",
-                text_.c_str(), granted, kReceiveBufferBytes);
+                text_.c_str(), granted, asked);
         }
-        datagram_.resize(kLargestDatagram);
+        spill_.resize(kLargestDatagram);
     }
     if (!opened) {
         if (error != 0) {
             error_ = systemErrorText(error);
         }
-        console_.print("Cannot receive on %s!\n", text_.c_str());
+        console_.print(lines::kCantReceive, text_.c_str());
         diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), error_.c_str());
     }
     return opened;
@@ -55,134 +69,101 @@ NetworkInput::ReadStatus NetworkInput::read(std::uint8_t* buffer, std::size_t si
                                             std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     sayEnding();
-    return operand_.kind == NetworkOperand::Kind::Udp
-               ? readDatagrams(buffer, size, delivered, hooks)
-               : readStream(buffer, size, delivered, hooks);
+    const net::WaitScope scope;
+    scope_ = &scope;
+    if (operand_.kind != NetworkOperand::Kind::Udp) {
+        const ReadStatus status = readStream(buffer, size, delivered, hooks);
+        scope_ = nullptr;
+        return status;
+    }
+    const ReadStatus status = readDatagrams(buffer, size, delivered, hooks);
+    scope_ = nullptr;
+    noteDrops();
+    notes_.lossStands(figures_.datagramsDropped,
+                      "the receive buffer overflowed (raise buffer_size=, or the system's limit)");
+    return status;
 }
 
 void NetworkInput::sayEnding() {
-    if (ending_ == Ending::Ended) {
-        console_.print("Sender %s ended after %llu bytes.\n", senderText_.c_str(),
+    if (ending_ != Ending::None && !announced_) {
+        notes_.emptySender(sender_);
+    } else if (ending_ == Ending::Ended) {
+        console_.print(lines::kSenderEnded, senderText_.c_str(),
                        static_cast<unsigned long long>(senderBytes_));
     } else if (ending_ == Ending::Lost) {
-        console_.print("Connection to sender %s lost after %llu bytes!\n", senderText_.c_str(),
+        console_.print(lines::kSenderLost, senderText_.c_str(),
                        static_cast<unsigned long long>(senderBytes_));
     }
     ending_ = Ending::None;
+}
+
+void NetworkInput::takeSender(const net::Address& from, bool announce) {
+    haveSender_ = true;
+    saidWaiting_ = false;
+    lastRetryReason_.clear();
+    sender_ = from;
+    senderText_ = net::addressText(from);
+    senderBytes_ = 0;
+    lastHeardMs_ = now();
+    notes_.newTurn();
+    announced_ = false;
+    if (announce) {
+        announceSender();
+    }
+}
+
+void NetworkInput::announceSender() {
+    if (!announced_) {
+        announced_ = true;
+        ++figures_.senders;
+        console_.print(lines::kSenderConnected, senderText_.c_str());
+    }
 }
 
 void NetworkInput::endSender(Ending how, int error) {
     connection_.close();
     haveSender_ = false;
     ending_ = how;
-    if (how == Ending::Lost) {
+    if (how == Ending::Lost && announced_) {
         diagnostics_.print("iqfeeder: %s: %s: %s\n", text_.c_str(), senderText_.c_str(),
                            systemErrorText(error).c_str());
     }
 }
 
 net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
-                                        const WaitHooks& hooks, std::uint32_t quietMs) {
-    std::uint32_t waited = 0;
+                                        const WaitHooks& hooks, std::uint64_t quietMs) {
+    const std::uint64_t start = now();
     for (;;) {
-        const std::uint32_t slice =
-            quietMs == 0 ? kIdleEveryMs : std::min(kIdleEveryMs, quietMs - waited);
+        const std::uint64_t waited = elapsedSince(start);
+        if (quietMs != 0 && waited >= quietMs) {
+            return net::Socket::Wait::TimedOut;
+        }
+        const auto slice = static_cast<std::uint32_t>(
+            quietMs == 0 ? kIdleEveryMs : std::min<std::uint64_t>(kIdleEveryMs, quietMs - waited));
         int error = 0;
-        const net::Socket::Wait outcome = socket.wait(writing, slice, hooks.stopping, error);
+        const net::Socket::Wait outcome =
+            socket.wait(writing, slice, hooks.stopping, error, scope_);
         if (outcome == net::Socket::Wait::Failed) {
             error_ = systemErrorText(error);
         }
-        if (outcome != net::Socket::Wait::TimedOut) {
-            if (outcome != net::Socket::Wait::Interrupted) {
-                return outcome;
-            }
+        if (outcome == net::Socket::Wait::Interrupted) {
             continue;
+        }
+        if (outcome != net::Socket::Wait::TimedOut) {
+            return outcome;
         }
         if (hooks.idle) {
             hooks.idle();
-        }
-        waited += slice;
-        if (quietMs != 0 && waited >= quietMs) {
-            return outcome;
-        }
-    }
-}
-
-void NetworkInput::cannotConnect(int error, const std::string& why) {
-    if (why == lastRetryReason_) {
-        return;
-    }
-    lastRetryReason_ = why;
-    if (net::isRefusal(error)) {
-        console_.print("Connection to %s refused, trying again every second.....\n", text_.c_str());
-        return;
-    }
-    console_.print("Cannot connect to %s, trying again every second.....\n", text_.c_str());
-    diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), why.c_str());
-}
-
-NetworkInput::Step NetworkInput::connect(const WaitHooks& hooks) {
-    if (!saidWaiting_) {
-        console_.print("Connecting to %s.....\n", text_.c_str());
-        saidWaiting_ = true;
-    }
-    std::string why;
-    const std::vector<net::Address> addresses =
-        net::resolve(operand_.host, operand_.port, false, why);
-    int error = 0;
-    for (const net::Address& address : addresses) {
-        net::Socket socket;
-        if (!socket.open(address, false, error) || !socket.startConnect(address, error)) {
-            continue;
-        }
-        const net::Socket::Wait waited = waitFor(socket, true, hooks, 0);
-        if (waited == net::Socket::Wait::Stopped) {
-            return Step::Stopped;
-        }
-        error = waited == net::Socket::Wait::Ready ? socket.connectResult() : error;
-        if (waited == net::Socket::Wait::Ready && error == 0) {
-            connection_ = std::move(socket);
-            sender_ = address;
-            return Step::Done;
-        }
-    }
-    cannotConnect(error, addresses.empty() ? why : systemErrorText(error));
-    return Step::Retry;
-}
-
-NetworkInput::Step NetworkInput::accept(const WaitHooks& hooks) {
-    if (!saidWaiting_) {
-        console_.print("Waiting for a sender on %s.....\n", text_.c_str());
-        saidWaiting_ = true;
-    }
-    for (;;) {
-        switch (waitFor(listener_, false, hooks, 0)) {
-            case net::Socket::Wait::Stopped:
-                return Step::Stopped;
-            case net::Socket::Wait::Failed:
-                return Step::Failed;
-            default:
-                break;
-        }
-        int error = 0;
-        connection_ = listener_.accept(sender_, error);
-        if (connection_.valid()) {
-            return Step::Done;
-        }
-        if (error != 0) {
-            // Out of descriptors, say: the sender waits in the backlog while we pause.
-            diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), systemErrorText(error).c_str());
-            return Step::Retry;
         }
     }
 }
 
 NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::size_t size,
                                                   std::size_t& delivered, const WaitHooks& hooks) {
+    const bool client = operand_.kind == NetworkOperand::Kind::TcpClient;
     while (delivered < size) {
         if (!connection_.valid()) {
-            const Step step =
-                operand_.kind == NetworkOperand::Kind::TcpClient ? connect(hooks) : accept(hooks);
+            const Step step = client ? connect(hooks) : accept(hooks);
             if (step == Step::Stopped) {
                 return ReadStatus::Stopped;
             }
@@ -196,31 +177,42 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
                 }
                 continue;
             }
-            haveSender_ = true;
-            saidWaiting_ = false;
-            lastRetryReason_.clear();
-            senderBytes_ = 0;
-            senderText_ = net::addressText(sender_);
-            ++figures_.senders;
-            console_.print("Sender %s connected.\n", senderText_.c_str());
+            // Said with its first bytes: a sender that sends none is only folded into a note.
+            takeSender(sender_, false);
         }
-        const net::Socket::Wait waited = waitFor(connection_, false, hooks, 0);
+        const net::Socket::Wait waited = waitFor(connection_, false, hooks, timeoutMs());
         if (waited == net::Socket::Wait::Stopped) {
             return ReadStatus::Stopped;
         }
         if (waited == net::Socket::Wait::Failed) {
             return ReadStatus::Failed;
         }
+        long got = 0;
         int error = 0;
-        const long got = connection_.receive(buffer + delivered, size - delivered, error);
-        if (got > 0) {
-            delivered += static_cast<std::size_t>(got);
-            senderBytes_ += static_cast<std::uint64_t>(got);
-            figures_.bytesReceived += static_cast<std::uint64_t>(got);
-            continue;
-        }
-        if (got < 0 && error == 0) {
-            continue;  // woken for nothing
+        if (waited == net::Socket::Wait::TimedOut) {
+            // Silent for its time-out: a half-open connection, or a sender that hangs.
+            if (settings_.sayEvents) {
+                notes_.silent(senderText_, operand_.timeoutUs);
+            }
+        } else {
+            got = connection_.receive(buffer + delivered, size - delivered, error);
+            if (got > 0) {
+                announceSender();
+                delivered += static_cast<std::size_t>(got);
+                senderBytes_ += static_cast<std::uint64_t>(got);
+                figures_.bytesReceived += static_cast<std::uint64_t>(got);
+                // The rest of the buffer let gather for about the time it takes to come, then
+                // read in one go, rather than a wake for each segment.
+                const std::uint64_t gather = delivered < size ? gatherMs(size - delivered) : 0;
+                if (gather != 0 &&
+                    waitFor(net::Socket{}, false, hooks, gather) == net::Socket::Wait::Stopped) {
+                    return ReadStatus::Stopped;
+                }
+                continue;
+            }
+            if (got < 0 && error == 0) {
+                continue;  // woken for nothing
+            }
         }
         const bool sentNothing = senderBytes_ == 0;
         endSender(got == 0 ? Ending::Ended : Ending::Lost, error);
@@ -229,71 +221,12 @@ NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::siz
         }
         sayEnding();
         // A server that closes at once, again and again, is not connected to in a spin.
-        if (sentNothing && operand_.kind == NetworkOperand::Kind::TcpClient &&
+        if (sentNothing && client &&
             waitFor(net::Socket{}, false, hooks, kRetryEveryMs) == net::Socket::Wait::Stopped) {
             return ReadStatus::Stopped;
         }
     }
-    return ReadStatus::Full;
-}
-
-NetworkInput::ReadStatus NetworkInput::readDatagrams(std::uint8_t* buffer, std::size_t size,
-                                                     std::size_t& delivered,
-                                                     const WaitHooks& hooks) {
-    while (delivered < size) {
-        // What a full buffer left of the last datagram comes first.
-        if (datagramOffset_ < datagramLength_) {
-            const std::size_t part = std::min(size - delivered, datagramLength_ - datagramOffset_);
-            std::memcpy(buffer + delivered, datagram_.data() + datagramOffset_, part);
-            delivered += part;
-            datagramOffset_ += part;
-            continue;
-        }
-        if (!haveSender_ && !saidWaiting_) {
-            console_.print("Waiting for a sender on %s.....\n", text_.c_str());
-            saidWaiting_ = true;
-        }
-        switch (waitFor(listener_, false, hooks, haveSender_ ? kQuietEndsSenderMs : 0)) {
-            case net::Socket::Wait::Stopped:
-                return ReadStatus::Stopped;
-            case net::Socket::Wait::Failed:
-                return ReadStatus::Failed;
-            case net::Socket::Wait::TimedOut:
-                endSender(Ending::Ended, 0);
-                if (delivered > 0) {
-                    return ReadStatus::SenderEnded;
-                }
-                sayEnding();
-                continue;
-            default:
-                break;
-        }
-        net::Address from;
-        int error = 0;
-        const long got =
-            listener_.receiveFrom(datagram_.data(), datagram_.size(), from, droppedTotal_, error);
-        if (got < 0 && error != 0) {
-            error_ = systemErrorText(error);
-            return ReadStatus::Failed;
-        }
-        figures_.datagramsDropped = droppedTotal_;
-        if (got <= 0) {
-            continue;
-        }
-        if (!haveSender_ || !(from == sender_)) {
-            haveSender_ = true;
-            saidWaiting_ = false;
-            sender_ = from;
-            senderText_ = net::addressText(from);
-            senderBytes_ = 0;
-            ++figures_.senders;
-            console_.print("Sender %s connected.\n", senderText_.c_str());
-        }
-        datagramOffset_ = 0;
-        datagramLength_ = static_cast<std::size_t>(got);
-        senderBytes_ += datagramLength_;
-        figures_.bytesReceived += datagramLength_;
-    }
+    noteFull(size);
     return ReadStatus::Full;
 }
 

@@ -1,54 +1,44 @@
 // A network input read as a stream is: whole buffers, each sender's bytes in order, the device
 // setting the pace (a TCP sender waits on a full socket). One sender at a time; when one ends,
 // the next is taken: a client connects again, a listener accepts the next in its backlog, and
-// UDP takes whoever sends next. The input's own console lines say each of these steps.
+// UDP takes whoever sends next once the sender it has fell silent. Nothing of two senders is
+// ever mixed in one buffer, and hosts not among sources= never reach it. The input's own
+// console lines say each of these steps.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/Console.h"
 #include "stream/InputKind.h"
+#include "stream/NetworkNotes.h"
 #include "stream/NetworkOperand.h"
+#include "stream/NetworkReader.h"
 #include "stream/NetworkSocket.h"
 
 namespace iqfeeder {
 
-class NetworkInput {
+class NetworkInput final : public NetworkReader {
   public:
-    enum class ReadStatus { Full, SenderEnded, Stopped, Failed };
-    // Asked while the input waits (to connect again, for a sender, for data): whether the run
-    // is stopping, and `idle` at least once a second until the buffer is whole.
-    struct WaitHooks {
-        std::function<bool()> stopping;
-        std::function<void()> idle;
-    };
-
     // A connection refused or failed is tried again this often.
     static constexpr std::uint32_t kRetryEveryMs = 1000;
-    // A UDP sender that has sent nothing for this long has ended.
-    static constexpr std::uint32_t kQuietEndsSenderMs = 1000;
-    // Asked of the kernel for datagrams: some seconds of any transmitter's rate.
-    static constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+    // Asked of the kernel for datagrams unless buffer_size= says: a second at 4 MB/s.
+    static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics);
+    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
+                 Settings settings = {});
 
-    // Binds where the operand says (a listener, UDP); a client connects at its first read.
-    // False when it can't (see errorText()).
-    bool open();
-    // Fills `size` bytes from the current sender, taking the next one as needed. SenderEnded:
-    // the sender ended (or was lost) with `delivered` bytes of this buffer, to be padded and
-    // sent; the next read takes the next sender.
+    bool open() override;
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
-                    const WaitHooks& hooks);
-    // The line for the sender that ended with the last buffer, once the caller has said that
-    // buffer's progress (else at the next read).
-    void sayEnding();
-    std::string errorText() const { return error_; }
-    NetworkFigures figures() const { return figures_; }
+                    const WaitHooks& hooks) override;
+    void sayEnding() override;
+    std::string errorText() const override { return error_; }
+    NetworkFigures figures() const override { return figures_; }
 
   private:
     // Room for the largest datagram there is.
@@ -60,22 +50,51 @@ class NetworkInput {
     enum class Step { Done, Retry, Stopped, Failed };
     enum class Ending { None, Ended, Lost };
 
+    std::uint64_t now() const;
+    std::uint64_t elapsedSince(std::uint64_t start) const { return now() - start; }
+    std::uint64_t timeoutMs() const { return (operand_.timeoutUs + 999) / 1000; }
+    // `announce`: said now, else with its first bytes.
+    void takeSender(const net::Address& from, bool announce);
+    void announceSender();
     void endSender(Ending how, int error);
     Step connect(const WaitHooks& hooks);
+    Step connectTo(const net::Address& address, const WaitHooks& hooks, int& error);
+    Step lookUp(std::vector<net::Address>& addresses, std::string& why, const WaitHooks& hooks);
     Step accept(const WaitHooks& hooks);
     // Until the socket is ready; `idle` once a second. TimedOut only when `quietMs` has passed.
     net::Socket::Wait waitFor(const net::Socket& socket, bool writing, const WaitHooks& hooks,
-                              std::uint32_t quietMs);
+                              std::uint64_t quietMs);
     ReadStatus readStream(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                           const WaitHooks& hooks);
     ReadStatus readDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                              const WaitHooks& hooks);
+    // Whether a datagram from `from` is the sender's (a first one takes the stream); a
+    // stranger's or another sender's is counted and named.
+    bool fromSender(const net::Address& from);
+    // As many datagrams as are waiting and fit, in one call, each straight into its place in
+    // the buffer when they are of the size the sender sends.
+    void receiveDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+                          bool& none, int& error);
+    // Bytes that are the next buffer's, after what fits this one.
+    void carry(const std::uint8_t* bytes, std::size_t count);
+    // With the socket empty and the buffer not yet whole: how long to let datagrams gather
+    // before reading on, rather than waking for each one.
+    std::uint64_t gatherMs(std::size_t room) const;
+    // A whole buffer in: the rate the buffers fill at, for how long to let the next gather.
+    void noteFull(std::size_t size);
+    // One datagram into the buffer: true when it was the sender's, false when it was dropped
+    // or none was waiting.
+    bool receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered, bool& none,
+                         int& error);
+    void noteDrops();
     void cannotConnect(int error, const std::string& why);
 
     NetworkOperand operand_;
     std::string text_;
     Console& console_;
     Console& diagnostics_;
+    Settings settings_;
+    NetworkNotes notes_;
     [[maybe_unused]] net::Networking networking_;  // does something on Windows only
     net::Socket listener_;                         // a listener's, or UDP's
     net::Socket connection_;
@@ -83,15 +102,29 @@ class NetworkInput {
     net::Address sender_;
     std::string senderText_;
     std::uint64_t senderBytes_ = 0;
+    bool announced_ = false;  // its "connected" line said
+    std::uint64_t lastHeardMs_ = 0;
     Ending ending_ = Ending::None;
     bool saidWaiting_ = false;
     std::string lastRetryReason_;  // said once, not at every retry
-    std::vector<std::uint8_t> datagram_;
-    std::size_t datagramOffset_ = 0;  // of what a full buffer left of the last datagram
-    std::size_t datagramLength_ = 0;
-    std::uint32_t droppedTotal_ = 0;
+    // What a full buffer left of the last datagram, for the next one: received straight into
+    // the buffer, with only what did not fit landing here.
+    std::vector<std::uint8_t> spill_;
+    std::size_t spillOffset_ = 0;
+    std::size_t spillLength_ = 0;
+    WrappingCount dropped_;
+    // The batch: up to this many datagrams a call, in slots of the sender's datagram size.
+    static constexpr std::size_t kBatch = 32;
+    std::size_t slot_ = 0;
+    std::unique_ptr<std::uint8_t[]> batchSpill_;  // untouched unless a datagram outgrows its slot
+    std::array<net::Address, kBatch> batchFrom_{};
+    std::array<std::size_t, kBatch> batchLengths_{};
+    std::vector<std::uint8_t> later_;  // the batch's rest, moved aside for an outgrown slot
+    double bytesPerMs_ = 0;            // the sender's rate, as the last buffers filled
+    std::uint64_t lastFullMs_ = 0;
     NetworkFigures figures_;
     std::string error_;
+    const net::WaitScope* scope_ = nullptr;  // the read's, while it runs
 };
 
 }  // namespace iqfeeder

@@ -4,31 +4,36 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "stream/InputErrors.h"
 #include "stream/InputKind.h"
-#include "stream/NetworkInput.h"
-#include "stream/NetworkOperand.h"
+#include "stream/NetworkReader.h"
 
 namespace iqfeeder {
 
 class NetworkKind final : public InputKind {
   public:
-    NetworkKind(const InputSeams& seams, NetworkOperand operand, const std::string& text);
+    NetworkKind(const InputSeams& seams, std::unique_ptr<NetworkReader> reader,
+                const std::string& text);
 
+    bool prepare() override;
     Pass next(std::span<std::uint8_t> room) override;
     // Not read while the device is gone: a TCP sender waits on the full socket.
     bool waitsForDevice() const override { return true; }
 
   private:
+    // One pass into `room`, which stays valid until the next pass.
+    Pass fill(std::uint8_t* room, std::uint32_t size);
+
     InputSeams seams_;
     InputErrors errors_;
-    NetworkInput input_;
-    NetworkInput::WaitHooks hooks_;
+    std::unique_ptr<NetworkReader> input_;
+    NetworkReader::WaitHooks hooks_;
     bool opened_ = false;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffer_;  // the room each pass fills
     std::int64_t total_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,14 @@ struct Address {
 
 // "127.0.0.1:5000" or "[::1]:5000".
 std::string addressText(const Address& address);
+// The host alone: "127.0.0.1" or "::1".
+std::string hostText(const Address& address);
 bool isMulticast(const Address& address);
+// An IPv4 sender seen through an IPv6 socket ("::ffff:127.0.0.1") as the IPv4 address it is.
+Address unmapped(const Address& address);
+// The same host, whatever the port (and an IPv4-mapped address as its IPv4 one).
+bool sameHost(const Address& a, const Address& b);
+bool isAmong(const Address& address, const std::vector<Address>& hosts);
 
 // Errors are the system's codes (errno; WSAGetLastError()), said by systemErrorText.
 bool isRefusal(int error);
@@ -31,6 +39,48 @@ bool isRefusal(int error);
 // The addresses of a name (or an address) at `port`; empty with `error` set when it has none.
 std::vector<Address> resolve(const std::string& host, std::uint16_t port, bool datagram,
                              std::string& error);
+
+// A lookup under way beside the loop, so that a name server that does not answer can't hold
+// up the feed or a watchdog: the loop asks whether it is done between its own waits. Where the
+// system has no way to look up beside it, the lookup is done when it is made.
+class Lookup {
+  public:
+    Lookup(const std::string& host, std::uint16_t port, bool datagram);
+    ~Lookup();
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+    Lookup(Lookup&&) = delete;
+    Lookup& operator=(Lookup&&) = delete;
+
+    // Waits up to `milliseconds` for the answer; true once it is in.
+    bool wait(std::uint32_t milliseconds);
+    // The answer, once wait() said it is in.
+    std::vector<Address> addresses(std::string& error) const;
+
+    struct State;
+
+  private:
+    // Shared with the lookup's thread: one left behind by a stop finishes on its own.
+    std::shared_ptr<State> state_;
+};
+
+// Held for one read of an input, its waits need no signal-mask calls of their own: signals are
+// held while it lives and let in only within each wait (POSIX; nothing on Windows).
+class WaitScope {
+  public:
+    WaitScope();
+    ~WaitScope();
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+    WaitScope(WaitScope&&) = delete;
+    WaitScope& operator=(WaitScope&&) = delete;
+
+    struct Held;
+    const Held* held() const { return held_.get(); }
+
+  private:
+    std::unique_ptr<Held> held_;
+};
 
 // Owns one socket and closes it.
 class Socket {
@@ -71,16 +121,26 @@ class Socket {
     // Bytes received: > 0; 0 at the end of a connection; < 0 with `error` set (0 for "none
     // waiting" or an interruption).
     long receive(std::uint8_t* buffer, std::size_t size, int& error) const;
-    // One datagram (cut to `size`), with its sender and, where counted, the kernel's running
-    // total of dropped datagrams.
-    long receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
-                     std::uint32_t& droppedTotal, int& error) const;
+    // One datagram, into `buffer` and what does not fit there into `spill`, with its sender
+    // and, where counted, the kernel's running total of dropped datagrams (32 bits, wrapping).
+    long receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* spill,
+                     std::size_t spillSize, Address& from, std::uint32_t& droppedTotal,
+                     int& error) const;
+    // Up to `count` datagrams at once, datagram i into `slots + i * slot` and what does not fit
+    // there into `spills + i * spillEach`, with their senders and lengths; how many came (0:
+    // none waiting), or -1 with `error` set. Where the system has no such call, one at a time.
+    long receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                      std::size_t spillEach, std::size_t count, Address* from, std::size_t* lengths,
+                      std::uint32_t& droppedTotal, int& error) const;
+    // The kernel's running total of dropped datagrams as it stands, read without a datagram;
+    // false where it can't be read so.
+    bool droppedTotal(std::uint32_t& total) const;
 
     enum class Wait { Ready, TimedOut, Interrupted, Stopped, Failed };
     // Until the socket can be read (or written), `timeoutMs` has passed, or a stop: a stop
     // that lands just before the wait ends it too. Without a socket, a stop-aware sleep.
     Wait wait(bool writing, std::uint32_t timeoutMs, const std::function<bool()>& stopping,
-              int& error) const;
+              int& error, const WaitScope* scope = nullptr) const;
 
   private:
 #ifdef _WIN32

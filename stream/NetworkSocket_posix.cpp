@@ -3,6 +3,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#ifdef __linux__
+#include <linux/sock_diag.h>
+#endif
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -113,9 +116,11 @@ bool Socket::open(const Address& address, bool datagram, int& error) {
     handle_ = ::socket(family(address),
                        (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     error = valid() ? 0 : errno;
-    // An IPv6 address means that address alone, never IPv4 as well.
+    // An IPv6 address means that address alone, but "[::]" means every address, IPv4's too.
     if (valid() && family(address) == AF_INET6) {
-        (void)setOption(handle_, IPPROTO_IPV6, IPV6_V6ONLY, 1);
+        const auto in6 = view<sockaddr_in6>(address);
+        (void)setOption(handle_, IPPROTO_IPV6, IPV6_V6ONLY,
+                        IN6_IS_ADDR_UNSPECIFIED(&in6.sin6_addr) ? 0 : 1);
     }
     // A sender whose host vanished (a cable pulled, a crash) is found lost within some 15 s,
     // rather than waited for for ever with the next one in the backlog. Accepted connections
@@ -141,7 +146,13 @@ bool Socket::listenOn(const Address& address, int& error) {
 
 bool Socket::bindForDatagrams(const Address& address, int receiveBytes, int& grantedBytes,
                               bool& dropsCounted, int& error) {
-    (void)setOption(handle_, SOL_SOCKET, SO_RCVBUF, receiveBytes);
+    // Past the system's limit where the program may (CAP_NET_ADMIN), else up to it.
+#ifdef SO_RCVBUFFORCE
+    if (!setOption(handle_, SOL_SOCKET, SO_RCVBUFFORCE, receiveBytes))
+#endif
+    {
+        (void)setOption(handle_, SOL_SOCKET, SO_RCVBUF, receiveBytes);
+    }
     int granted = 0;
     socklen_t length = sizeof granted;
     (void)::getsockopt(handle_, SOL_SOCKET, SO_RCVBUF, &granted, &length);
@@ -187,6 +198,7 @@ Socket Socket::accept(Address& peer, int& error) const {
     taken.handle_ = ::accept4(handle_, reinterpret_cast<sockaddr*>(peer.bytes.data()), &length,
                               SOCK_NONBLOCK | SOCK_CLOEXEC);
     peer.length = length;
+    peer = unmapped(peer);
     error = taken.valid() || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ||
                     errno == ECONNABORTED
                 ? 0
@@ -200,16 +212,17 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, int& error) const {
     return got;
 }
 
-// NOLINTNEXTLINE(readability-non-const-parameter): recvmsg writes it, through the iovec
-long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
-                         std::uint32_t& droppedTotal, int& error) const {
-    iovec part{buffer, size};
+// NOLINTNEXTLINE(readability-non-const-parameter): recvmsg writes them, through the iovecs
+long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* spill,
+                         std::size_t spillSize, Address& from, std::uint32_t& droppedTotal,
+                         int& error) const {
+    std::array<iovec, 2> parts{iovec{buffer, size}, iovec{spill, spillSize}};
     alignas(cmsghdr) std::array<std::uint8_t, CMSG_SPACE(sizeof(std::uint32_t))> control{};
     msghdr message{};
     message.msg_name = from.bytes.data();
     message.msg_namelen = static_cast<socklen_t>(from.bytes.size());
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
+    message.msg_iov = parts.data();
+    message.msg_iovlen = parts.size();
     message.msg_control = control.data();
     message.msg_controllen = control.size();
     const ssize_t got = ::recvmsg(handle_, &message, 0);
@@ -219,6 +232,7 @@ long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
     }
     error = 0;
     from.length = message.msg_namelen;
+    from = unmapped(from);
 #ifdef __linux__
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
          header = CMSG_NXTHDR(&message, header)) {
@@ -232,9 +246,89 @@ long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
     return got;
 }
 
+long Socket::receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                          std::size_t spillEach, std::size_t count, Address* from,
+                          std::size_t* lengths, std::uint32_t& droppedTotal, int& error) const {
+#ifdef __linux__
+    constexpr std::size_t kMost = 64;
+    count = std::min(count, kMost);
+    std::array<mmsghdr, kMost> messages{};
+    std::array<std::array<iovec, 2>, kMost> parts{};
+    using Control = std::array<std::uint8_t, CMSG_SPACE(sizeof(std::uint32_t))>;
+    alignas(cmsghdr) std::array<Control, kMost> control{};
+    for (std::size_t i = 0; i < count; ++i) {
+        parts[i] = {iovec{slots + i * slot, slot}, iovec{spills + i * spillEach, spillEach}};
+        msghdr& header = messages[i].msg_hdr;
+        header.msg_name = from[i].bytes.data();
+        header.msg_namelen = static_cast<socklen_t>(from[i].bytes.size());
+        header.msg_iov = parts[i].data();
+        header.msg_iovlen = 2;
+        header.msg_control = control[i].data();
+        header.msg_controllen = control[i].size();
+    }
+    const int got = ::recvmmsg(handle_, messages.data(), static_cast<unsigned>(count), 0, nullptr);
+    if (got < 0) {
+        error = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : errno;
+        return error == 0 ? 0 : -1;
+    }
+    error = 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
+        msghdr& header = messages[i].msg_hdr;
+        from[i].length = header.msg_namelen;
+        from[i] = unmapped(from[i]);
+        lengths[i] = messages[i].msg_len;
+        for (cmsghdr* item = CMSG_FIRSTHDR(&header); item != nullptr;
+             item = CMSG_NXTHDR(&header, item)) {
+            if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SO_RXQ_OVFL) {
+                std::memcpy(&droppedTotal, CMSG_DATA(item), sizeof droppedTotal);
+            }
+        }
+    }
+    return got;
+#else
+    (void)count;
+    const long got = receiveFrom(slots, slot, spills, spillEach, *from, droppedTotal, error);
+    if (got < 0) {
+        return error == 0 ? 0 : -1;
+    }
+    lengths[0] = static_cast<std::size_t>(got);
+    return 1;
+#endif
+}
+
+bool Socket::droppedTotal(std::uint32_t& total) const {
+#if defined(__linux__) && defined(SO_MEMINFO)
+    // The same count SO_RXQ_OVFL carries on the next datagram, read with none to come.
+    std::array<std::uint32_t, SK_MEMINFO_VARS> memory{};
+    auto length = static_cast<socklen_t>(sizeof memory);
+    if (::getsockopt(handle_, SOL_SOCKET, SO_MEMINFO, memory.data(), &length) != 0 ||
+        length <= SK_MEMINFO_DROPS * sizeof(std::uint32_t)) {
+        return false;
+    }
+    total = memory[SK_MEMINFO_DROPS];
+    return true;
+#else
+    (void)total;
+    return false;
+#endif
+}
+
+struct WaitScope::Held {
+    HeldSignals signals;
+};
+
+WaitScope::WaitScope() : held_(std::make_unique<Held>()) {}
+
+WaitScope::~WaitScope() = default;
+
 Socket::Wait Socket::wait(bool writing, std::uint32_t timeoutMs,
-                          const std::function<bool()>& stopping, int& error) const {
-    switch (waitUnlessStopped(handle_, timeoutMs, stopping, writing)) {
+                          const std::function<bool()>& stopping, int& error,
+                          const WaitScope* scope) const {
+    const WaitOutcome outcome =
+        scope != nullptr && scope->held() != nullptr
+            ? scope->held()->signals.wait(handle_, timeoutMs, stopping, writing)
+            : waitUnlessStopped(handle_, timeoutMs, stopping, writing);
+    switch (outcome) {
         case WaitOutcome::Ready:
             return Wait::Ready;
         case WaitOutcome::Stopped:

@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -116,8 +117,11 @@ bool Socket::open(const Address& address, bool datagram, int& error) {
     keepFromChildren(socket);
     u_long nonBlocking = 1;
     (void)::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    // An IPv6 address means that address alone, but "[::]" means every address, IPv4's too.
     if (family(address) == AF_INET6) {
-        (void)setOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, DWORD{1});
+        const auto in6 = view<sockaddr_in6>(address);
+        (void)setOption(socket, IPPROTO_IPV6, IPV6_V6ONLY,
+                        DWORD{IN6_IS_ADDR_UNSPECIFIED(&in6.sin6_addr) ? 0U : 1U});
     }
     error = 0;
     return true;
@@ -213,6 +217,7 @@ Socket Socket::accept(Address& peer, int& error) const {
     }
     taken.handle_ = static_cast<Handle>(socket);
     peer.length = static_cast<std::uint32_t>(length);
+    peer = unmapped(peer);
     keepFromChildren(socket);
     u_long nonBlocking = 1;
     (void)::ioctlsocket(socket, FIONBIO, &nonBlocking);
@@ -227,25 +232,56 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, int& error) const {
     return got;
 }
 
-long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, Address& from,
-                         std::uint32_t& droppedTotal, int& error) const {
+long Socket::receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* spill,
+                         std::size_t spillSize, Address& from, std::uint32_t& droppedTotal,
+                         int& error) const {
     (void)droppedTotal;
+    std::array<WSABUF, 2> parts{};
+    parts[0].buf = reinterpret_cast<char*>(buffer);
+    parts[0].len = static_cast<ULONG>(std::min<std::size_t>(size, INT_MAX));
+    parts[1].buf = reinterpret_cast<char*>(spill);
+    parts[1].len = static_cast<ULONG>(std::min<std::size_t>(spillSize, INT_MAX));
     int length = static_cast<int>(from.bytes.size());
-    const int got = ::recvfrom(static_cast<SOCKET>(handle_), reinterpret_cast<char*>(buffer),
-                               static_cast<int>(std::min<std::size_t>(size, INT_MAX)), 0,
-                               reinterpret_cast<sockaddr*>(from.bytes.data()), &length);
-    if (got < 0) {
+    DWORD got = 0;
+    DWORD flags = 0;
+    if (::WSARecvFrom(static_cast<SOCKET>(handle_), parts.data(), 2, &got, &flags,
+                      reinterpret_cast<sockaddr*>(from.bytes.data()), &length, nullptr,
+                      nullptr) != 0) {
         // A port unreachable that an earlier send of ours brought back is no failure here.
         error = notAnError(lastError()) || lastError() == WSAECONNRESET ? 0 : lastError();
         return -1;
     }
     error = 0;
     from.length = static_cast<std::uint32_t>(length);
-    return got;
+    from = unmapped(from);
+    return static_cast<long>(got);
 }
 
+long Socket::receiveBatch(std::uint8_t* slots, std::size_t slot, std::uint8_t* spills,
+                          std::size_t spillEach, std::size_t /*count*/, Address* from,
+                          std::size_t* lengths, std::uint32_t& droppedTotal, int& error) const {
+    const long got = receiveFrom(slots, slot, spills, spillEach, *from, droppedTotal, error);
+    if (got < 0) {
+        return error == 0 ? 0 : -1;
+    }
+    lengths[0] = static_cast<std::size_t>(got);
+    return 1;
+}
+
+bool Socket::droppedTotal(std::uint32_t& total) const {
+    (void)total;
+    return false;
+}
+
+struct WaitScope::Held {};
+
+WaitScope::WaitScope() = default;
+
+WaitScope::~WaitScope() = default;
+
 Socket::Wait Socket::wait(bool writing, std::uint32_t timeoutMs,
-                          const std::function<bool()>& stopping, int& error) const {
+                          const std::function<bool()>& stopping, int& error,
+                          const WaitScope* /*scope*/) const {
     std::uint32_t waited = 0;
     for (;;) {
         if (stopping && stopping()) {

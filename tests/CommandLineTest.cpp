@@ -101,6 +101,12 @@ TEST_P(CommandLineTest, EndsAsTheOptionsSayAndTouchesTheDriverOnlyToRun) {
     EXPECT_EQ(std::string(calls.begin(), calls.end()), c.calls);
 }
 
+#ifdef IQFEEDER_HAVE_SRT
+constexpr const char* kSchemes = "tcp://, udp:// or srt://";
+#else
+constexpr const char* kSchemes = "tcp:// or udp://";
+#endif
+
 const std::string kBadIndex = "': give a number from 0 to 2147483647";
 #ifdef _WIN32
 const std::string kDeviceNode = "NUL";
@@ -222,12 +228,13 @@ INSTANTIATE_TEST_SUITE_P(
                         "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
                         ""},
         // Network inputs: refused as written, before any driver is loaded.
-        CommandLineCase{"NetworkUnknownScheme",
-                        {"http://encoder:8080"},
-                        {},
-                        2,
-                        "iqfeeder: unknown network input scheme 'http://': give tcp:// or udp://",
-                        ""},
+        CommandLineCase{
+            "NetworkUnknownScheme",
+            {"http://encoder:8080"},
+            {},
+            2,
+            std::string("iqfeeder: unknown network input scheme 'http://': give ") + kSchemes,
+            ""},
         CommandLineCase{"NetworkPortZero",
                         {"tcp://127.0.0.1:0"},
                         {},
@@ -260,15 +267,95 @@ INSTANTIATE_TEST_SUITE_P(
                         {"tcp://127.0.0.1:5000?listen=2"},
                         {},
                         2,
-                        "iqfeeder: unknown query '?listen=2' in 'tcp://127.0.0.1:5000?listen=2': "
-                        "tcp:// takes only ?listen",
+                        "iqfeeder: network input 'tcp://127.0.0.1:5000?listen=2': option "
+                        "'listen=2' is not one tcp:// takes (listen, sources= with listen, "
+                        "timeout=)",
                         ""},
         CommandLineCase{"NetworkUdpListening",
                         {"udp://127.0.0.1:5000?listen"},
                         {},
                         2,
-                        "iqfeeder: unknown query '?listen' in 'udp://127.0.0.1:5000?listen': "
-                        "udp:// takes none",
+                        "iqfeeder: network input 'udp://127.0.0.1:5000?listen': option 'listen' "
+                        "is not one udp:// takes (sources=, timeout=, buffer_size=)",
+                        ""},
+        // The query's options, one rule a case.
+        CommandLineCase{"NetworkEmptyQuery",
+                        {"tcp://h:1?"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'tcp://h:1?': empty query after '?'",
+                        ""},
+        CommandLineCase{"NetworkEmptyOption",
+                        {"udp://127.0.0.1:5000?timeout=1&"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&': empty option "
+                        "in query '?timeout=1&'",
+                        ""},
+        CommandLineCase{"NetworkOptionTwice",
+                        {"udp://127.0.0.1:5000?timeout=1&timeout=2"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&timeout=2': "
+                        "option 'timeout' given twice",
+                        ""},
+        CommandLineCase{"NetworkSourcesEmpty",
+                        {"udp://127.0.0.1:5000?sources="},
+                        {},
+                        2,
+                        "iqfeeder: network input 'udp://127.0.0.1:5000?sources=': empty "
+                        "sources=: give sources=ADDR[,ADDR...]",
+                        ""},
+        CommandLineCase{"NetworkSourcesEmptyAddress",
+                        {"tcp://[::1]:5000?listen&sources=127.0.0.2,,::1"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'tcp://[::1]:5000?listen&sources=127.0.0.2,,::1': "
+                        "empty address in sources='127.0.0.2,,::1': give sources=ADDR[,ADDR...]",
+                        ""},
+        CommandLineCase{"NetworkSourcesUnresolvable",
+                        {"udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid"},
+                        {},
+                        2,
+                        "iqfeeder: network input "
+                        "'udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid': sources= "
+                        "address 'nowhere.invalid' does not resolve",
+                        ""},
+        CommandLineCase{"NetworkSourcesOnAClient",
+                        {"tcp://127.0.0.1:5000?sources=127.0.0.1"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'tcp://127.0.0.1:5000?sources=127.0.0.1': "
+                        "sources= needs a receiving end: udp://, tcp://...?listen or "
+                        "srt://...?mode=listener",
+                        ""},
+        CommandLineCase{"NetworkTimeoutNotANumber",
+                        {"tcp://127.0.0.1:5000?timeout=5s"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'tcp://127.0.0.1:5000?timeout=5s': invalid "
+                        "timeout='5s': give microseconds, 0 for never",
+                        ""},
+        CommandLineCase{"NetworkBufferSizeNotANumber",
+                        {"udp://127.0.0.1:5000?buffer_size=-1"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'udp://127.0.0.1:5000?buffer_size=-1': invalid "
+                        "buffer_size='-1': give bytes",
+                        ""},
+        CommandLineCase{"NetworkBufferSizeForTcp",
+                        {"tcp://127.0.0.1:5000?listen&buffer_size=1000"},
+                        {},
+                        2,
+                        "iqfeeder: network input 'tcp://127.0.0.1:5000?listen&buffer_size=1000': "
+                        "option 'buffer_size=1000' is not one tcp:// takes (listen, sources= "
+                        "with listen, timeout=)",
+                        ""},
+        CommandLineCase{"NetworkLive",
+                        {"--live", "udp://127.0.0.1:5000"},
+                        {},
+                        2,
+                        "iqfeeder: --live is for a file: a network input is read as it comes",
                         ""},
         CommandLineCase{"NetworkRepeated",
                         {"--repeat=2", "tcp://127.0.0.1:5000"},
@@ -330,6 +417,58 @@ INSTANTIATE_TEST_SUITE_P(
                         "iqfeeder: option '--metrics' needs a value",
                         ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef IQFEEDER_HAVE_SRT
+// SRT's options, refused as written as the others are.
+const CommandLineCase kSrtCases[] = {
+    CommandLineCase{"SrtUnknownMode",
+                    {"srt://127.0.0.1:5000?mode=rendezvous"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?mode=rendezvous': invalid "
+                    "mode='rendezvous': give mode=listener or mode=caller",
+                    ""},
+    CommandLineCase{"SrtPassphraseTooShort",
+                    {"srt://127.0.0.1:5000?passphrase=123456789"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+                    "passphrase= of 9 characters: give 10 to 79",
+                    ""},
+    CommandLineCase{"SrtPassphraseTooLong",
+                    {"srt://127.0.0.1:5000?passphrase=" + std::string(80, 'p')},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+                    "passphrase= of 80 characters: give 10 to 79",
+                    ""},
+    CommandLineCase{"SrtKeyLength",
+                    {"srt://127.0.0.1:5000?pbkeylen=20"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?pbkeylen=20': invalid "
+                    "pbkeylen='20': give 16, 24 or 32 (bytes)",
+                    ""},
+    CommandLineCase{"SrtSourcesForACaller",
+                    {"srt://127.0.0.1:5000?sources=127.0.0.1"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?sources=127.0.0.1': "
+                    "sources= needs a receiving end: udp://, tcp://...?listen or "
+                    "srt://...?mode=listener",
+                    ""},
+    CommandLineCase{"SrtListenOption",
+                    {"srt://127.0.0.1:5000?listen"},
+                    {},
+                    2,
+                    "iqfeeder: network input 'srt://127.0.0.1:5000?listen': option 'listen' "
+                    "is not one srt:// takes (mode=, latency=, passphrase=, pbkeylen=, "
+                    "streamid=, sources=, timeout=, buffer_size=)",
+                    ""},
+};
+INSTANTIATE_TEST_SUITE_P(SrtOptions, CommandLineTest, ::testing::ValuesIn(kSrtCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 #ifndef _WIN32
 // The system's reasons, in its own words.

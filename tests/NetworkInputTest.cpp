@@ -9,12 +9,19 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#ifdef IQFEEDER_HAVE_SRT
+#include <srt/srt.h>
+#endif
+
+#include "app/ServiceMonitor.h"
+#include "app/ServiceNotifier.h"
 #include "stream/NetworkInput.h"
 #include "stream/NetworkKind.h"
 #include "tests/support/RunFixture.h"
@@ -69,6 +76,33 @@ int bindLoopback(bool udp, bool ipv6, std::uint16_t port) {
         return -1;
     }
     return fd;
+}
+
+// A socket of its own loopback host (127.0.0.N), as a second machine on the network would be.
+int socketFrom(bool udp, const char* host) {
+    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, host, &at.sin_addr);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+    return fd;
+}
+
+void sendDatagram(int fd, std::uint16_t port, const std::vector<std::uint8_t>& bytes) {
+    const Loopback to(false, port);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, to.address(), to.length);
+}
+
+// Once the run has bound `port` (it is taken then), for up to 5 s.
+void waitUntilBound(bool udp, std::uint16_t port) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const int probe = bindLoopback(udp, false, port);
+        if (probe < 0) {
+            return;
+        }
+        ::close(probe);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 // A port nobody uses just now.
@@ -272,6 +306,447 @@ TEST_F(NetworkRunTest, UdpDatagramsGoOutInOrderWhateverTheirSize) {
         << errorOutput();
 }
 
+// Only the host named in sources= reaches the device: a stranger's 1-byte datagrams, sent
+// between the sender's, are dropped and named once, and the sender's bytes keep their alignment.
+TEST_F(NetworkRunTest, DatagramsFromHostsNotAmongTheSourcesNeverReachTheDevice) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "udp://127.0.0.1:" + std::to_string(port) + "?sources=127.0.0.1&timeout=300000";
+    std::uint16_t from = 0;
+    std::thread senders([&] {
+        waitUntilBound(true, port);
+        const int sender = socketFrom(true, "127.0.0.1");
+        const int stranger = socketFrom(true, "127.0.0.2");
+        for (std::size_t i = 0; i < 30; ++i) {
+            sendDatagram(sender, port, patternBytes(1316, i * 1316));
+            sendDatagram(stranger, port, {0xEE});
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        from = portOf(sender);
+        ::close(sender);
+        ::close(stranger);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(39) + name +
+                            " ended after 39480 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 39480, 64000));
+    EXPECT_EQ(errorOutput(),
+              "iqfeeder: " + operand + ": datagrams from 127.0.0.2 refused: not among sources=\n");
+}
+
+// A connection from a host not among the sources is closed before anything of it is read; the
+// listener goes on to the next.
+TEST_F(NetworkRunTest, ConnectionsFromHostsNotAmongTheSourcesAreClosedUnread) {
+    const std::uint16_t port = freePort(false, false);
+    const std::string operand =
+        "tcp://127.0.0.1:" + std::to_string(port) + "?listen&sources=127.0.0.1";
+    std::uint16_t from = 0;
+    std::thread senders([&] {
+        waitUntilBound(false, port);
+        const Loopback at(false, port);
+        const int stranger = socketFrom(false, "127.0.0.2");
+        ASSERT_EQ(::connect(stranger, at.address(), at.length), 0);
+        sendAll(stranger, std::vector<std::uint8_t>(5000, 0xEE));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int sender = socketFrom(false, "127.0.0.1");
+        ASSERT_EQ(::connect(sender, at.address(), at.length), 0);
+        from = portOf(sender);
+        sendAll(sender, patternBytes(40000));
+        ::close(sender);
+        ::close(stranger);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": a connection from 127.0.0.2 refused: not among sources=\n");
+}
+
+// While one UDP sender holds the stream, another's datagrams are dropped and named once; once
+// the first has been silent for its time-out, the other takes over at a buffer boundary.
+TEST_F(NetworkRunTest, OneUdpSenderAtATimeTheNextOnceTheFirstFellSilent) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "udp://127.0.0.1:" + std::to_string(port) + "?timeout=300000";
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    std::thread senders([&] {
+        waitUntilBound(true, port);
+        const int a = socketFrom(true, "127.0.0.1");
+        const int b = socketFrom(true, "127.0.0.2");
+        for (std::size_t i = 0; i < 20; ++i) {
+            sendDatagram(a, port, patternBytes(1000, i * 1000));
+            sendDatagram(b, port, std::vector<std::uint8_t>(1000, 0xEE));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        for (std::size_t i = 0; i < 10; ++i) {
+            sendDatagram(b, port, patternBytes(1000, 20000 + i * 1000));
+        }
+        first = portOf(a);
+        second = portOf(b);
+        ::close(a);
+        ::close(b);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    senders.join();
+
+    const std::string a = "Sender 127.0.0.1:" + std::to_string(first);
+    const std::string b = "Sender 127.0.0.2:" + std::to_string(second);
+    const std::string waiting = "Waiting for a sender on " + operand + ".....\n";
+    EXPECT_EQ(output(), preamble(operand) + waiting + a + " connected.\n" + progress(20) + a +
+                            " ended after 20000 bytes.\n" + waiting + b + " connected.\n" +
+                            progress(30) + b + " ended after 10000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 20000, 32000);
+    append(expected, padded(20000, 30000, 32000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": datagrams from 127.0.0.2 dropped: sender " + a.substr(7) +
+                                 " holds the stream\n");
+}
+
+// A burst the device can't keep up with overflows a small receive buffer: the loss counted is
+// what the kernel dropped, the datagrams lost after the last one read among them, and it is
+// said on standard error without --stats.
+TEST_F(NetworkRunTest, DatagramLossIsCountedAsTheKernelCountsIt) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "udp://127.0.0.1:" + std::to_string(port) + "?timeout=300000&buffer_size=16384";
+    constexpr std::size_t kSent = 400;
+    std::thread sender([&] {
+        waitUntilBound(true, port);
+        const int fd = socketFrom(true, "127.0.0.1");
+        for (std::size_t i = 0; i < kSent; ++i) {
+            sendDatagram(fd, port, patternBytes(1316, i * 1316));
+        }
+        ::close(fd);
+    });
+    RunOptions options;
+    options.stats = true;
+    options.inputPath = operand;
+    std::string why;
+    options.network = parseNetworkOperand(operand, why);
+    // A slow device: the burst is long over, most of it dropped, by the first buffer's end.
+    driver.afterWrite = [this](std::size_t index) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        clockMs += 1000;
+        stopAsked = stopAsked ||
+                    ((index + 1) % 5 == 0 && output().find(" ended after ") != std::string::npos);
+    };
+
+    EXPECT_EQ(run(options), 0);
+    sender.join();
+
+    const std::string text = output();
+    const std::size_t ended = text.find(" ended after ");
+    ASSERT_NE(ended, std::string::npos) << text;
+    const std::size_t received = std::stoul(text.substr(ended + 13));
+    ASSERT_EQ(received % 1316, 0U);
+    const std::size_t dropped = kSent - received / 1316;
+    ASSERT_GT(dropped, 0U);
+    EXPECT_NE(errorOutput().find("datagrams dropped " + std::to_string(dropped) + ";"),
+              std::string::npos)
+        << errorOutput();
+    EXPECT_NE(errorOutput().find("datagrams lost in all so far"), std::string::npos)
+        << errorOutput();
+}
+
+TEST(WrappingCountTest, CountsOnPastTheKernelCountersWrap) {
+    WrappingCount count;
+    count.see(0xFFFFFFF0U);
+    count.see(0x10U);
+    EXPECT_EQ(count.total(), 0x100000010ULL);
+}
+
+// A connected sender that sends nothing (a half-open connection) loses its turn after its
+// time-out, and the next in the backlog is served; with --stats the time-out is said.
+TEST_F(NetworkRunTest, SilentTcpSenderLosesItsTurnWithinItsTimeout) {
+    const std::uint16_t port = freePort(false, false);
+    const std::string operand =
+        "tcp://127.0.0.1:" + std::to_string(port) + "?listen&timeout=300000";
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    int silent = -1;
+    std::thread senders([&] {
+        silent = connectWhenListening(false, port);
+        first = portOf(silent);
+        sendAll(silent, patternBytes(1000));
+        const int next = connectWhenListening(false, port);
+        second = portOf(next);
+        sendAll(next, patternBytes(5000, 1000));
+        ::close(next);
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10, true), 0);
+    senders.join();
+    ::close(silent);
+
+    const std::string a = "127.0.0.1:" + std::to_string(first);
+    const std::string b = "127.0.0.1:" + std::to_string(second);
+    const std::string waiting = "Waiting for a sender on " + operand + ".....\n";
+    EXPECT_EQ(output(), preamble(operand) + waiting + "Sender " + a + " connected.\n" +
+                            progress(1) + "Sender " + a + " ended after 1000 bytes.\n" + waiting +
+                            "Sender " + b + " connected.\n" + progress(6) + "Sender " + b +
+                            " ended after 5000 bytes.\n");
+    std::vector<std::uint8_t> expected = padded(0, 1000, 32000);
+    append(expected, padded(1000, 6000, 32000));
+    EXPECT_EQ(driver.bytes, expected);
+    EXPECT_NE(
+        errorOutput().find("iqfeeder: " + operand + ": sender " + a + " silent for 0.3 s, ended\n"),
+        std::string::npos)
+        << errorOutput();
+}
+
+// A port another program holds: the run ends with status 1 and its reason, and a service
+// manager never hears that it is ready.
+TEST_F(NetworkRunTest, PortInUseEndsTheRunBeforeItIsReady) {
+    const int holder = bindLoopback(false, false, 0);
+    const std::string operand = "tcp://127.0.0.1:" + std::to_string(portOf(holder)) + "?listen";
+    struct Notes : ServiceNotifier {
+        void notify(const std::string& message) override { said.push_back(message); }
+        std::vector<std::string> said;
+    } notes;
+    ServiceMonitor service(
+        notes, [this] { return clockMs; }, 0);
+    monitor = &service;
+
+    EXPECT_EQ(runNetwork(operand, 1), 1);
+    ::close(holder);
+
+    EXPECT_EQ(output(), preamble(operand) + "Cannot receive on " + operand + "!\n");
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand + ": Address already in use\n");
+    EXPECT_EQ(notes.said, std::vector<std::string>{});
+    EXPECT_TRUE(driver.bytes.empty());
+}
+
+#ifdef IQFEEDER_HAVE_SRT
+// An SRT peer of the tests' own, through libsrt's API: blocking calls, and a close that waits
+// until what was sent has been taken.
+class SrtPeer {
+  public:
+    explicit SrtPeer(std::string passphrase = "") : passphrase_(std::move(passphrase)) {
+        (void)srt_startup();
+        create();
+    }
+    ~SrtPeer() {
+        if (accepted_ != SRT_INVALID_SOCK) {
+            srt_close(accepted_);
+        }
+        srt_close(socket_);
+        srt_cleanup();
+    }
+    SrtPeer(const SrtPeer&) = delete;
+    SrtPeer& operator=(const SrtPeer&) = delete;
+
+    // Connected to a listener at `port`, trying for up to 5 s while it is not there yet.
+    bool call(std::uint16_t port, int attempts = 50) {
+        const Loopback at(false, port);
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            if (srt_connect(socket_, at.address(), static_cast<int>(at.length)) != SRT_ERROR) {
+                return true;
+            }
+            if (srt_getrejectreason(socket_) == SRT_REJ_BADSECRET) {
+                return false;
+            }
+            srt_close(socket_);
+            create();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    std::uint16_t listen(std::uint16_t port) {
+        const Loopback at(false, port);
+        srt_bind(socket_, at.address(), static_cast<int>(at.length));
+        srt_listen(socket_, 1);
+        return port;
+    }
+    void acceptOne() {
+        sockaddr_storage from{};
+        int length = sizeof from;
+        accepted_ = srt_accept(socket_, reinterpret_cast<sockaddr*>(&from), &length);
+    }
+    // In messages of 7 x 188 bytes, as an encoder sends them.
+    void send(const std::vector<std::uint8_t>& bytes) {
+        const SRTSOCKET to = accepted_ != SRT_INVALID_SOCK ? accepted_ : socket_;
+        for (std::size_t at = 0; at < bytes.size(); at += 1316) {
+            const auto size = static_cast<int>(std::min<std::size_t>(1316, bytes.size() - at));
+            ASSERT_EQ(
+                srt_sendmsg2(to, reinterpret_cast<const char*>(bytes.data() + at), size, nullptr),
+                size);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        // Live mode gives up on what is still unsent at a close, whatever the linger.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    void hangUp() {
+        srt_close(accepted_);
+        accepted_ = SRT_INVALID_SOCK;
+    }
+    std::uint16_t localPort() const {
+        sockaddr_storage local{};
+        int length = sizeof local;
+        srt_getsockname(socket_, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    }
+
+  private:
+    void create() {
+        socket_ = srt_create_socket();
+        const linger wait{1, 5};
+        srt_setsockflag(socket_, SRTO_LINGER, &wait, sizeof wait);
+        if (!passphrase_.empty()) {
+            srt_setsockflag(socket_, SRTO_PASSPHRASE, passphrase_.data(),
+                            static_cast<int>(passphrase_.size()));
+        }
+    }
+
+    SRTSOCKET socket_ = SRT_INVALID_SOCK;
+    SRTSOCKET accepted_ = SRT_INVALID_SOCK;
+    std::string passphrase_;
+};
+
+// A caller with the wrong passphrase is refused and said once; the one with the right one is
+// read to its end, byte for byte.
+TEST_F(NetworkRunTest, SrtListenerTakesACallerWithItsPassphrase) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand =
+        "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener&passphrase=*****";
+    std::uint16_t from = 0;
+    std::thread callers([&] {
+        waitUntilBound(true, port);
+        {
+            SrtPeer wrong("not the passphrase");
+            EXPECT_FALSE(wrong.call(port, 1));
+        }
+        SrtPeer caller("0123456789abc");
+        ASSERT_TRUE(caller.call(port));
+        from = caller.localPort();
+        caller.send(patternBytes(40000));
+    });
+    RunOptions options;
+    std::string why;
+    options.network =
+        parseNetworkOperand("srt://127.0.0.1:" + std::to_string(port) +
+                                "?mode=listener&passphrase=0123456789abc&latency=20000",
+                            why);
+    ASSERT_TRUE(options.network) << why;
+    options.inputPath = operand;
+    driver.afterWrite = [this](std::size_t index) { stopAsked = stopAsked || index + 1 == 10; };
+
+    EXPECT_EQ(run(options), 0);
+    callers.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(from);
+    EXPECT_EQ(output(), preamble(operand) + "Waiting for a sender on " + operand + ".....\n" +
+                            name + " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+    EXPECT_EQ(errorOutput(), "iqfeeder: " + operand +
+                                 ": a connection from 127.0.0.1 refused: wrong passphrase, or "
+                                 "none\n");
+}
+
+// The caller connects to a listener of libsrt's own and reads its stream to the end.
+TEST_F(NetworkRunTest, SrtCallerReadsAListenersStream) {
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "srt://127.0.0.1:" + std::to_string(port);
+    SrtPeer listener;
+    listener.listen(port);
+    std::thread serving([&] {
+        listener.acceptOne();
+        listener.send(patternBytes(40000));
+        listener.hangUp();
+    });
+
+    EXPECT_EQ(runNetwork(operand, 10), 0);
+    serving.join();
+
+    const std::string name = "Sender 127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(output(), preamble(operand) + "Connecting to " + operand + ".....\n" + name +
+                            " connected.\n" + progress(32) + progress(40) + name +
+                            " ended after 40000 bytes.\n");
+    EXPECT_EQ(driver.bytes, padded(0, 40000, 64000));
+}
+
+bool haveFfmpeg() {
+    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+struct FfmpegCase {
+    const char* name;
+    const char* ourQuery;     // the run's end
+    const char* ffmpegQuery;  // ffmpeg's end
+};
+void PrintTo(const FfmpegCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FfmpegSrtTest : public NetworkRunTest, public ::testing::WithParamInterface<FfmpegCase> {};
+
+// ffmpeg's own SRT, as an encoder's operator runs it: an MPEG-TS stream, teed to a file, reaches
+// the device byte for byte as that file holds it.
+TEST_P(FfmpegSrtTest, FfmpegsStreamReachesTheDeviceByteForByte) {
+    if (!haveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const FfmpegCase& c = GetParam();
+    const std::uint16_t port = freePort(true, false);
+    const std::string operand = "srt://127.0.0.1:" + std::to_string(port) + c.ourQuery;
+    const std::string sent = dir.file("sent.ts");
+    std::thread encoder([&] {
+        const std::string command =
+            "ffmpeg -nostdin -hide_banner -loglevel error -re -f lavfi -i "
+            "testsrc=d=1:s=64x48:r=10 -c:v mpeg2video -f tee -map 0 "
+            "'[f=mpegts]srt\\://127.0.0.1\\:" +
+            std::to_string(port) + "?pkt_size=1316&linger=5" + c.ffmpegQuery + "|[f=mpegts]" +
+            sent + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    });
+    std::string why;
+    RunOptions options;
+    options.network = parseNetworkOperand(operand, why);
+    ASSERT_TRUE(options.network) << why;
+    options.inputPath = operand;
+    // Stopped once the buffer with the sender's end has gone out whole (five slices).
+    driver.afterWrite = [this](std::size_t index) {
+        stopAsked = stopAsked ||
+                    ((index + 1) % 5 == 0 && output().find(" ended after ") != std::string::npos);
+    };
+
+    EXPECT_EQ(run(options), 0);
+    encoder.join();
+
+    const auto expected = testing::readFile(sent);
+    ASSERT_FALSE(expected.empty());
+    std::vector<std::uint8_t> device = driver.bytes;
+    ASSERT_GE(device.size(), expected.size());
+    EXPECT_TRUE(std::all_of(device.begin() + static_cast<std::ptrdiff_t>(expected.size()),
+                            device.end(), [](std::uint8_t b) { return b == 0; }));
+    device.resize(expected.size());
+    EXPECT_EQ(device, expected);
+    EXPECT_NE(output().find(" ended after " + std::to_string(expected.size()) + " bytes.\n"),
+              std::string::npos)
+        << output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, FfmpegSrtTest,
+    ::testing::Values(FfmpegCase{"FfmpegCallsOurListener", "?mode=listener", ""},
+                      FfmpegCase{"OurCallerCallsFfmpeg", "", "&mode=listener"}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
+
 // Every wait hands the input's figures to the run at least once a second, for the rates and a
 // service manager's watchdog, while no sender comes.
 TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
@@ -291,7 +766,8 @@ TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
         EXPECT_EQ(figures.bytesReceived, 0U);
         ++heard;
     };
-    NetworkKind kind(seams, *operand, text);
+    NetworkKind kind(seams, std::make_unique<NetworkInput>(*operand, text, console, diagnostics),
+                     text);
     const auto start = std::chrono::steady_clock::now();
 
     EXPECT_EQ(kind.next({}).outcome, Pass::Outcome::Stopped);

@@ -13,7 +13,7 @@ build="$PWD/build-package"
 rm -rf "$build"
 # As an operator would build it: with the libftdi1 driver, and warnings not fatal.
 IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF -DIQFEEDER_WERROR=OFF \
-    -DIQFEEDER_REQUIRE_LIBFTDI=ON" configure_and_build "$build"
+    -DIQFEEDER_REQUIRE_LIBFTDI=ON -DIQFEEDER_REQUIRE_SRT=ON" configure_and_build "$build"
 (cd "$build" && cpack -G DEB >&2)
 debs=("$build"/iqfeeder_*.deb)
 [ ${#debs[@]} -eq 1 ] || { echo "expected one package, found: ${debs[*]}" >&2; exit 1; }

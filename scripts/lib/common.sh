@@ -10,6 +10,10 @@ IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-de
 IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 # The metrics file's test reads it with Prometheus' own text parser.
 IQFEEDER_PACKAGES+=(python3-prometheus-client)
+# libsrt takes srt:// inputs (SRT, for links that lose packets).
+IQFEEDER_PACKAGES+=(libsrt-openssl-dev)
+# ffmpeg is the encoder the SRT cases send from (they skip without it).
+IQFEEDER_TEST_PACKAGES=(ffmpeg)
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
@@ -23,7 +27,8 @@ IQFEEDER_ARM_PACKAGES=(qemu-user-static)
 # python3 listens on a notification socket for the packaged program's READY=1 and WATCHDOG=1.
 IQFEEDER_ARM_PACKAGES+=(python3)
 arm_packages() {
-    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1"
+    echo "g++-$2" "libgtest-dev:$1" "libftdi1-2:$1" "libusb-1.0-0-dev:$1" "libstdc++6:$1" \
+        "libsrt-openssl-dev:$1"  # Multi-Arch: same, so the ARM packages carry SRT too
 }
 
 # Is PKG installed? A bare name means the build machine's architecture (or an "all" package),

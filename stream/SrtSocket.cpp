@@ -1,0 +1,153 @@
+// SRT's side of the socket work: each socket made with the operand's options, the waits in
+// slices a stop and the watchdog can get between, and SRT's own counts.
+#include <srt/srt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "stream/SrtInput.h"
+
+namespace iqfeeder {
+namespace {
+
+template <typename T>
+bool setFlag(int socket, SRT_SOCKOPT option, T value) {
+    return srt_setsockflag(socket, option, &value, sizeof value) == 0;
+}
+
+bool setText(int socket, SRT_SOCKOPT option, const std::string& value) {
+    return srt_setsockflag(socket, option, value.data(), static_cast<int>(value.size())) == 0;
+}
+
+std::string lastErrorText() {
+    return srt_getlasterror_str();
+}
+
+}  // namespace
+
+std::uint64_t SrtInput::now() const {
+    if (settings_.clock) {
+        return settings_.clock();
+    }
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+void SrtInput::closeSocket(int& socket) {
+    if (socket == kInvalid) {
+        return;
+    }
+    if (socket == watched_) {
+        (void)srt_epoll_remove_usock(epoll_, socket);
+        watched_ = kInvalid;
+    }
+    (void)srt_close(socket);
+    socket = kInvalid;
+}
+
+int SrtInput::newSocket(bool listener) {
+    const int socket = srt_create_socket();
+    if (socket == SRT_INVALID_SOCK) {
+        return kInvalid;
+    }
+    // Every wait is ours, in slices that a stop and the watchdog can get between.
+    (void)setFlag(socket, SRTO_RCVSYN, 0);
+    (void)setFlag(socket, SRTO_SNDSYN, 0);
+    (void)setFlag(socket, SRTO_TRANSTYPE, SRTT_LIVE);
+    if (operand_.latencyUs) {
+        (void)setFlag(socket, SRTO_LATENCY, static_cast<int>(*operand_.latencyUs / 1000));
+    }
+    if (!operand_.passphrase.empty()) {
+        (void)setText(socket, SRTO_PASSPHRASE, operand_.passphrase);
+    }
+    if (operand_.keyLength) {
+        (void)setFlag(socket, SRTO_PBKEYLEN, *operand_.keyLength);
+    }
+    if (!operand_.streamId.empty()) {
+        (void)setText(socket, SRTO_STREAMID, operand_.streamId);
+    }
+    if (operand_.bufferSize) {
+        (void)setFlag(socket, SRTO_UDP_RCVBUF, *operand_.bufferSize);
+    }
+    if (listener) {
+        // A caller with the wrong passphrase (or none) is let through SRT's handshake, so
+        // that it is seen, said and closed here rather than refused unseen.
+        (void)setFlag(socket, SRTO_ENFORCEDENCRYPTION, 0);
+    } else if (operand_.timeoutUs != 0) {
+        (void)setFlag(socket, SRTO_CONNTIMEO,
+                      static_cast<int>(std::min<std::uint64_t>(timeoutMs(), 60000)));
+    }
+    return socket;
+}
+
+SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t milliseconds) {
+    const std::uint64_t start = now();
+    while (elapsedSince(start) < milliseconds) {
+        if (hooks.stopping && hooks.stopping()) {
+            return Wait::Stopped;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStopAskedEveryMs));
+    }
+    return Wait::TimedOut;
+}
+
+SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hooks,
+                                 std::uint64_t quietMs) {
+    const int events =
+        static_cast<int>(writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | static_cast<int>(SRT_EPOLL_ERR);
+    if (watched_ != socket || watchedEvents_ != events) {
+        if (watched_ != kInvalid) {
+            (void)srt_epoll_remove_usock(epoll_, watched_);
+        }
+        if (srt_epoll_add_usock(epoll_, socket, &events) != 0) {
+            error_ = lastErrorText();
+            return Wait::Failed;
+        }
+        watched_ = socket;
+        watchedEvents_ = events;
+    }
+    const std::uint64_t start = now();
+    std::uint64_t lastIdle = start;
+    for (;;) {
+        if (hooks.stopping && hooks.stopping()) {
+            return Wait::Stopped;
+        }
+        const std::uint64_t at = now();
+        if (quietMs != 0 && elapsedSince(start) >= quietMs) {
+            return Wait::TimedOut;
+        }
+        if (at - lastIdle >= kIdleEveryMs) {
+            lastIdle = at;
+            if (hooks.idle) {
+                hooks.idle();
+            }
+        }
+        SRT_EPOLL_EVENT ready{};
+        const int count = srt_epoll_uwait(epoll_, &ready, 1, kStopAskedEveryMs);
+        if (count > 0) {
+            return Wait::Ready;
+        }
+        if (count < 0 && srt_getlasterror(nullptr) != SRT_ETIMEOUT) {
+            error_ = lastErrorText();
+            return Wait::Failed;
+        }
+    }
+}
+
+void SrtInput::noteCounts() {
+    if (connection_ == kInvalid) {
+        return;
+    }
+    SRT_TRACEBSTATS stats{};
+    if (srt_bstats(connection_, &stats, 0) != 0) {
+        return;
+    }
+    figures_.packetsLost =
+        lostBefore_ + static_cast<std::uint64_t>(std::max(0, stats.pktRcvLossTotal));
+    figures_.packetsRetransmitted =
+        retransmittedBefore_ + static_cast<std::uint64_t>(std::max(0, stats.pktRcvRetrans));
+}
+
+}  // namespace iqfeeder
