@@ -49,4 +49,9 @@ inline constexpr const char* kRepeatProgressOf =
 inline constexpr const char* kRepeatProgress =
     "Using pre-recorded file, Sent %lld of %lldKB, repetition %llu\r";
 
+// --live: the wait for a live file to grow (or to be created) before the first pass.
+inline constexpr const char* kLiveShrank = "Input file %s shrank: waiting for it to grow.....\n";
+inline constexpr const char* kLiveWaitingToGrow = "Waiting for %s to grow.....\n";
+inline constexpr const char* kLiveWaitingToBeCreated = "Waiting for %s to be created.....\n";
+
 }  // namespace iqfeeder::lines

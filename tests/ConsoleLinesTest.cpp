@@ -1,0 +1,108 @@
+// Every fixed line of common/ConsoleLines.h, printed through the console with sample values and
+// read as one transcript spelled out here: a change to any line fails, and so does a line added
+// to the header without being added here.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/Console.h"
+#include "common/ConsoleLines.h"
+
+namespace iqfeeder {
+namespace {
+
+using Print = std::function<void(Console&)>;
+
+// In the header's order, one for each line.
+const std::vector<Print> kEveryLine{
+    [](Console& c) { c.print(lines::kNoDevices); },
+    [](Console& c) { c.print(lines::kPleaseExit); },
+    [](Console& c) { c.print(lines::kDevicesConnected); },
+    [](Console& c) { c.print(lines::kFirstDevice, "Transmitter A"); },
+    [](Console& c) { c.print(lines::kSecondDevice, "Transmitter B"); },
+    [](Console& c) { c.print(lines::kDevicesEnd); },
+    [](Console& c) { c.print(lines::kCantOpenDevice); },
+    [](Console& c) { c.print(lines::kInputFileIs, "/srv/iq/a.iq"); },
+    [](Console& c) { c.print(lines::kSending); },
+    [](Console& c) { c.print(lines::kProbing); },
+    [](Console& c) { c.print(lines::kRecordedProgress, 32LL, 70LL); },
+    [](Console& c) { c.print(lines::kFileSent); },
+    [](Console& c) { c.print(lines::kLiveStatus, 1234LL, 250LL); },
+    [](Console& c) { c.print(lines::kOvertaken); },
+    [](Console& c) { c.print(lines::kBufferRaised, 64000); },
+    [](Console& c) { c.print(lines::kTooFarBehind); },
+    [](Console& c) { c.print(lines::kWaitingForWriter, "/run/iq.fifo"); },
+    [](Console& c) { c.print(lines::kStreamProgress, 96LL); },
+    [](Console& c) { c.print(lines::kStreamEnded, 98304LL); },
+    [](Console& c) { c.print(lines::kCantOpenInput, "b.iq"); },
+    [](Console& c) { c.print(lines::kNotRegularFile, "/dev/null"); },
+    [](Console& c) { c.print(lines::kCantReadInput, "c.iq"); },
+    [](Console& c) { c.print(lines::kWriteFailed); },
+    [](Console& c) { c.print(lines::kWriteTimedOut); },
+    [](Console& c) { c.print(lines::kRepeatProgressOf, 32LL, 70LL, 2ULL, 5ULL); },
+    [](Console& c) { c.print(lines::kRepeatProgress, 64LL, 70LL, 3ULL); },
+    [](Console& c) { c.print(lines::kLiveShrank, "live.iq"); },
+    [](Console& c) { c.print(lines::kLiveWaitingToGrow, "live.iq"); },
+    [](Console& c) { c.print(lines::kLiveWaitingToBeCreated, "live.iq"); },
+};
+
+const char* const kTranscript =
+    "Failed to find any FTDI devices.....!\n"
+    "Please exit.............\n"
+    "\nDevices connected:\n"
+    "0: Transmitter A\n"
+    "1: Transmitter B\n"
+    "\n"
+    "Can't open FTDI Device.\n"
+    "Input file is /srv/iq/a.iq\n"
+    "Sending IQ data to FTDI USB device.....\n\n"
+    "Checking if it's a recorded file or live stream.....\n"
+    "Using pre-recorded file, Sent 32 of 70KB\r"
+    "File sent.\n"
+    "Status: Size of pipe file is: 1234 KBytes, Delay: 250ms\r"
+    "\nInput stream bitrate not high enough\n"
+    "Increasing buffer to 64000Bytes\n"
+    "\nDelay too high, re-started buffer..\n"
+    "Waiting for a writer on /run/iq.fifo.....\n"
+    "Using input stream, Read 96KB\r"
+    "Input stream ended after 98304 bytes.\n"
+    "Error opening b.iq, Check file exists!\n"
+    "Error opening /dev/null, not a regular file!\n"
+    "Error reading c.iq!\n"
+    "FT_W32_WriteFile Failed\n"
+    "FT_W32_WriteFile TimeOut\n"
+    "Using pre-recorded file, Sent 32 of 70KB, repetition 2 of 5\r"
+    "Using pre-recorded file, Sent 64 of 70KB, repetition 3\r"
+    "Input file live.iq shrank: waiting for it to grow.....\n"
+    "Waiting for live.iq to grow.....\n"
+    "Waiting for live.iq to be created.....\n";
+
+TEST(ConsoleLinesTest, EveryFixedLineReadsAsOperatorsKnowIt) {
+    std::ostringstream out;
+    Console console(out);
+    for (const Print& print : kEveryLine) {
+        print(console);
+    }
+    EXPECT_EQ(out.str(), kTranscript);
+}
+
+TEST(ConsoleLinesTest, TheTranscriptHasEveryLineOfTheHeader) {
+    std::ifstream header(IQFEEDER_CONSOLE_LINES_HEADER);
+    ASSERT_TRUE(header) << IQFEEDER_CONSOLE_LINES_HEADER;
+    const std::string text{std::istreambuf_iterator<char>(header), {}};
+    std::size_t declared = 0;
+    const std::string declaration = "inline constexpr const char* k";
+    for (auto at = text.find(declaration); at != std::string::npos;
+         at = text.find(declaration, at + 1)) {
+        ++declared;
+    }
+    EXPECT_EQ(declared, kEveryLine.size()) << "a line of the header is missing from the transcript";
+}
+
+}  // namespace
+}  // namespace iqfeeder
