@@ -112,7 +112,8 @@ configure_and_build() {
     fi
     # shellcheck disable=SC2086
     cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja "${launcher[@]}" ${IQFEEDER_CMAKE_ARGS:-} >&2
-    cmake --build "$dir" --target "$target" >&2
+    # IQFEEDER_BUILD_NICENESS: CI builds at a lower priority than the tests it runs beside them.
+    nice -n "${IQFEEDER_BUILD_NICENESS:-0}" cmake --build "$dir" --target "$target" >&2
 }
 
 # with_debian_buildflags ARCH COMMAND... -- runs COMMAND with CFLAGS, CXXFLAGS and LDFLAGS as
