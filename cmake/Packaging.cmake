@@ -8,9 +8,27 @@ set(IQFEEDER_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where udev rules ar
 # The same for systemd units: /usr/lib/systemd/system and /usr/local/lib/systemd/system.
 set(IQFEEDER_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING "Where systemd units are installed")
 configure_file(packaging/iqfeeder.1.in iqfeeder.1 @ONLY)
+configure_file(packaging/changelog.in changelog @ONLY)
+
+# The man page and the changelog go in gzipped, as Debian keeps them (man reads either), with no
+# name or time stamp in the gzip header so that a rebuild gives the same bytes. gzip is always
+# on Debian; without it (another system's build) they go in as they are.
+find_program(IQFEEDER_GZIP gzip)
+function(iqfeeder_gzipped file result)
+    if(IQFEEDER_GZIP)
+        execute_process(COMMAND ${IQFEEDER_GZIP} -9 -n -c ${CMAKE_CURRENT_BINARY_DIR}/${file}
+            OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz COMMAND_ERROR_IS_FATAL ANY)
+        set(${result} ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz PARENT_SCOPE)
+    else()
+        set(${result} ${CMAKE_CURRENT_BINARY_DIR}/${file} PARENT_SCOPE)
+    endif()
+endfunction()
+iqfeeder_gzipped(iqfeeder.1 iqfeeder_man_page)
+iqfeeder_gzipped(changelog iqfeeder_changelog)
 
 install(TARGETS iqfeeder RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${iqfeeder_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${iqfeeder_changelog} packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES packaging/60-iqfeeder-ftdi.rules DESTINATION ${IQFEEDER_UDEV_RULES_DIR})
 # The unit names the installed binary, whose prefix is known only at install time: the package
 # installs below /usr whatever prefix the build was configured with, and --prefix moves it too.
@@ -35,8 +53,18 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/iqfeeder@.service
 
 set(CPACK_PACKAGE_NAME iqfeeder)
 set(CPACK_PACKAGE_VENDOR "iqfeeder developers")
-set(CPACK_PACKAGE_CONTACT "iqfeeder developers <iqfeeder@localhost>")
+set(CPACK_PACKAGE_CONTACT "iqfeeder developers <maintainers@iqfeeder.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stream a file of IQ samples to an FTDI-based USB transmitter")
+# The extended description, below the summary that CPack puts first; a blank line parts its
+# paragraphs.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "iqfeeder sends IQ sample data, byte for byte and in order, to a USB
+transmitter built on an FTDI chip, through the chip maker's D2XX library when
+installed or else libftdi1. The input is a finished recording (sent once or
+repeated), a live file that an encoder keeps appending to, standard input or a
+FIFO, or a TCP or UDP network stream; the device alone sets the pace.
+
+The package brings a udev rule that gives the plugdev group the transmitter,
+and systemd units that keep a live file or a network input on air unattended.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

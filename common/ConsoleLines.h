@@ -67,4 +67,18 @@ inline constexpr const char* kRepeatProgress =
 inline constexpr const char* kConsoleLinesLost =
     "iqfeeder: %s: %llu lines lost while the console took none\n";
 
+// The device an option chose (--device, --serial, --list), and --reconnect's search for it.
+inline constexpr const char* kUsingDeviceNamed = "Using device %i: %s\n";  // and its description
+inline constexpr const char* kUsingDevice = "Using device %i\n";           // not in the listing
+inline constexpr const char* kDeviceTableRow = "%u: serial \"%s\", description \"%s\"\n";
+inline constexpr const char* kWaitingForDevice = "Waiting for the FTDI device.....\n";
+inline constexpr const char* kDeviceLost = "FTDI device lost, looking for it.....\n";
+inline constexpr const char* kDeviceBack = "FTDI device back, streaming on.\n";
+inline constexpr const char* kDeviceFound = "FTDI device found, streaming.\n";
+
+// --live: the wait for a live file to grow (or to be created) before the first pass.
+inline constexpr const char* kLiveShrank = "Input file %s shrank: waiting for it to grow.....\n";
+inline constexpr const char* kLiveWaitingToGrow = "Waiting for %s to grow.....\n";
+inline constexpr const char* kLiveWaitingToBeCreated = "Waiting for %s to be created.....\n";
+
 }  // namespace iqfeeder::lines

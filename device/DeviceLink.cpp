@@ -10,9 +10,9 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
     if (listed_ && index > 0) {
         const auto listedAt = static_cast<std::size_t>(index);
         if (listedAt < listing_.size()) {
-            console_.print("Using device %i: %s\n", index, listing_[listedAt].description.c_str());
+            console_.print(lines::kUsingDeviceNamed, index, listing_[listedAt].description.c_str());
         } else {
-            console_.print("Using device %i\n", index);
+            console_.print(lines::kUsingDevice, index);
         }
     }
     // Some drivers crash inside their open when the listing failed; don't ask them to open.
@@ -31,7 +31,7 @@ void DeviceLink::openDevice(const DeviceChoice& choice) {
         openedIndex_ = choice.serial.empty() ? choice.index : 0;
         openedSerial_ = choice.serial;
         lost_ = true;
-        console_.print("Waiting for the FTDI device.....\n");
+        console_.print("%s", lines::kWaitingForDevice);
     }
 }
 
@@ -101,8 +101,7 @@ bool DeviceLink::reconnect() {
     }
     lost_ = false;
     ++counters_.reconnects;
-    console_.print(wasOpen ? "FTDI device back, streaming on.\n"
-                           : "FTDI device found, streaming.\n");
+    console_.print("%s", wasOpen ? lines::kDeviceBack : lines::kDeviceFound);
     // What the device had not confirmed when it went, in order, before anything new.
     feed(nullptr);
     return !lost_;

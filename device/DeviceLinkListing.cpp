@@ -50,8 +50,8 @@ std::uint32_t DeviceLink::printDeviceTable() {
         return 0;
     }
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        console_.print("%u: serial \"%s\", description \"%s\"\n", static_cast<unsigned>(i),
-                       devices[i].serial.c_str(), devices[i].description.c_str());
+        console_.print(lines::kDeviceTableRow, static_cast<unsigned>(i), devices[i].serial.c_str(),
+                       devices[i].description.c_str());
     }
     return static_cast<std::uint32_t>(devices.size());
 }

@@ -154,7 +154,7 @@ void DeviceLink::settleOne(const SliceReport& report, SendResult* result) {
                 if (!lost_) {
                     ++counters_.failedWrites;
                     lost_ = true;  // closed once these reports are settled
-                    console_.print("FTDI device lost, looking for it.....\n");
+                    console_.print("%s", lines::kDeviceLost);
                 }
                 return;
             }

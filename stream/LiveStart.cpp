@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/ConsoleLines.h"
+
 namespace iqfeeder {
 namespace {
 
@@ -15,8 +17,7 @@ void beginWait(LiveWait& wait, std::int64_t baseline) {
 
 LiveStart startLivePass(RunState& state, LiveWait& wait, InputFile& file, Console& console) {
     if (!wait.waiting && state.fileSize < wait.lastSize) {
-        console.print("Input file %s shrank: waiting for it to grow.....\n",
-                      state.inputPath.c_str());
+        console.print(lines::kLiveShrank, state.inputPath.c_str());
         beginWait(wait, state.fileSize);
         wait.said = true;
     }
@@ -30,7 +31,7 @@ LiveStart startLivePass(RunState& state, LiveWait& wait, InputFile& file, Consol
         }
         if (state.fileSize == wait.baseline) {
             if (!wait.said) {
-                console.print("Waiting for %s to grow.....\n", state.inputPath.c_str());
+                console.print(lines::kLiveWaitingToGrow, state.inputPath.c_str());
                 wait.said = true;
             }
             return LiveStart::Wait;
@@ -50,7 +51,7 @@ void waitForLiveFile(const RunState& state, LiveWait& wait, Console& console) {
         beginWait(wait, 0);
     }
     if (!wait.said) {
-        console.print("Waiting for %s to be created.....\n", state.inputPath.c_str());
+        console.print(lines::kLiveWaitingToBeCreated, state.inputPath.c_str());
         wait.said = true;
     }
 }

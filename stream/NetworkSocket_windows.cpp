@@ -60,8 +60,10 @@ std::string addressText(const Address& address) {
     char port[NI_MAXSERV] = {};
     (void)::getnameinfo(asSockaddr(address), static_cast<int>(address.length), host, sizeof host,
                         port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
-    return family(address) == AF_INET6 ? "[" + std::string(host) + "]:" + port
-                                       : std::string(host) + ":" + port;
+    // Appended: GCC 12 at -O3 warns (-Wrestrict) of an overlapping copy in "[" + host.
+    std::string text(family(address) == AF_INET6 ? "[" : "");
+    text.append(host).append(family(address) == AF_INET6 ? "]:" : ":").append(port);
+    return text;
 }
 
 bool isMulticast(const Address& address) {

@@ -1,16 +1,19 @@
-// The command line of the real program, case by case: what it prints first, how it ends, and
-// whether it touched the driver at all. Runs the program with the stand-in library on Linux
-// and, deployed beside it, on Windows.
+// The command line, case by case: the parser in this process, then the real program for what
+// only it shows (what it prints first, how it ends, whether it touched the driver at all), with
+// the stand-in library on Linux and, deployed beside it, on Windows.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #ifdef _WIN32
@@ -24,6 +27,304 @@ using testing::patternBytes;
 using testing::readFile;
 using testing::TempDir;
 
+// The parser alone, in this process: what it makes of a command line, and the text a refused
+// one prints on standard error (the program prints usageErrorText and exits 2, as the end-to-end
+// cases below show).
+struct ParseCase {
+    const char* name;
+    std::vector<std::string> args;  // after the program's name
+    CommandLine::Action action;
+    std::string shows{};  // Help, Version, UsageError: a line of what is printed
+    std::string input{};  // Run: the operand taken as FILE
+    DeviceChoice device{};
+    DriverChoice driver = DriverChoice::Automatic;
+    std::optional<std::uint32_t> progressSeconds{};
+};
+void PrintTo(const ParseCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CommandLineParseTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(CommandLineParseTest, ReadsTheOptionsOrSaysWhyNot) {
+    const ParseCase& c = GetParam();
+    std::vector<std::string> args{"iqfeeder"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+
+    const CommandLine line = parseCommandLine(args, true);
+
+    ASSERT_EQ(line.action, c.action) << line.error;
+    switch (c.action) {
+        case CommandLine::Action::Help:
+            EXPECT_NE(helpText().find(c.shows + "\n"), std::string::npos) << helpText();
+            break;
+        case CommandLine::Action::Version:
+            EXPECT_EQ(versionText().substr(0, versionText().find('\n')), c.shows);
+            break;
+        case CommandLine::Action::UsageError:
+            EXPECT_TRUE(usageErrorText(line).starts_with(c.shows + "\n")) << usageErrorText(line);
+            break;
+        case CommandLine::Action::Run:
+        case CommandLine::Action::List:
+            EXPECT_EQ(line.run.inputPath, c.input);
+            EXPECT_EQ(line.run.device.index, c.device.index);
+            EXPECT_EQ(line.run.device.serial, c.device.serial);
+            EXPECT_EQ(line.driver, c.driver);
+            EXPECT_EQ(line.run.progressSeconds, c.progressSeconds);
+            break;
+    }
+}
+
+using Action = CommandLine::Action;
+#ifdef IQFEEDER_HAVE_SRT
+constexpr const char* kSchemes = "tcp://, udp:// or srt://";
+#else
+constexpr const char* kSchemes = "tcp:// or udp://";
+#endif
+const std::string kBadIndex = "': give a number from 0 to 2147483647";
+const std::string kMalformed = "': give tcp://HOST:PORT, tcp://ADDR:PORT?listen or udp://ADDR:PORT";
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CommandLineParseTest,
+    ::testing::Values(
+        ParseCase{"Help", {"--help"}, Action::Help, "Usage: iqfeeder [OPTIONS] FILE"},
+        ParseCase{"HelpShort",
+                  {"-h", "f.iq"},
+                  Action::Help,
+                  "  -h, --help            show this help and exit"},
+        ParseCase{"Version", {"--version"}, Action::Version, "iqfeeder " IQFEEDER_VERSION},
+        ParseCase{"VersionShort", {"-V"}, Action::Version, "iqfeeder " IQFEEDER_VERSION},
+        ParseCase{"List", {"--list"}, Action::List, ""},
+        ParseCase{"Plain", {"f.iq"}, Action::Run, "", "f.iq"},
+        ParseCase{"DeviceByIndex", {"-d", "2", "f.iq"}, Action::Run, "", "f.iq", {2, "", true}},
+        ParseCase{"DeviceIndexJoined", {"-d1", "f.iq"}, Action::Run, "", "f.iq", {1, "", true}},
+        ParseCase{"DeviceBySerial",
+                  {"--serial=FAKE0001", "f.iq"},
+                  Action::Run,
+                  "",
+                  "f.iq",
+                  {0, "FAKE0001", false}},
+        ParseCase{
+            "NoDriver", {"--driver=none", "f.iq"}, Action::Run, "", "f.iq", {}, DriverChoice::None},
+        ParseCase{"MakersLibraryByName",
+                  {"-D", "maker", "f.iq"},
+                  Action::Run,
+                  "",
+                  "f.iq",
+                  {},
+                  DriverChoice::Maker},
+        ParseCase{"OptionsAfterTheFileAreIgnored",
+                  {"f.iq", "-d", "x", "--bogus"},
+                  Action::Run,
+                  "",
+                  "f.iq"},
+        ParseCase{"DoubleDashEndsTheOptions", {"--", "-f.iq"}, Action::Run, "", "-f.iq"},
+        ParseCase{"MissingValueAfterTheFile", {"f.iq", "--device"}, Action::Run, "", "f.iq"},
+        ParseCase{"NothingGiven", {}, Action::UsageError, "Usage: iqfeeder FILE"},
+        ParseCase{"NoFile", {"-d", "1"}, Action::UsageError, "iqfeeder: no input FILE given"},
+        ParseCase{"NotANumber",
+                  {"-d", "x", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: invalid device index 'x" + kBadIndex},
+        ParseCase{"NegativeIndex",
+                  {"-d", "-1", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: invalid device index '-1" + kBadIndex},
+        ParseCase{"IndexBeyond2To31",
+                  {"--device=2147483648", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: invalid device index '2147483648" + kBadIndex},
+        ParseCase{"IndexAndSerial",
+                  {"-d", "1", "-s", "FAKE0001", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: --device and --serial can't be used together"},
+        ParseCase{"UnknownOption",
+                  {"--bogus", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: unknown option '--bogus'"},
+        ParseCase{
+            "UnknownShortOption", {"-lx"}, Action::UsageError, "iqfeeder: unknown option '-x'"},
+        ParseCase{"MissingValueBeforeTheFile",
+                  {"--device"},
+                  Action::UsageError,
+                  "iqfeeder: option '--device' needs a value"},
+        ParseCase{"ValueForAFlag",
+                  {"--list=2"},
+                  Action::UsageError,
+                  "iqfeeder: option '--list' takes no value"},
+        ParseCase{"UnknownDriver",
+                  {"--driver=ftd2xx", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none"},
+        // Network inputs: refused as written, before any driver is loaded.
+        ParseCase{
+            "NetworkUnknownScheme",
+            {"http://encoder:8080"},
+            Action::UsageError,
+            std::string("iqfeeder: unknown network input scheme 'http://': give ") + kSchemes},
+        ParseCase{"NetworkPortZero",
+                  {"tcp://127.0.0.1:0"},
+                  Action::UsageError,
+                  "iqfeeder: invalid port '0' in 'tcp://127.0.0.1:0': give a number from 1 "
+                  "to 65535"},
+        ParseCase{"NetworkPortBeyond65535",
+                  {"udp://[::1]:65536"},
+                  Action::UsageError,
+                  "iqfeeder: invalid port '65536' in 'udp://[::1]:65536': give a number "
+                  "from 1 to 65535"},
+        ParseCase{"NetworkIpv6WithoutBrackets",
+                  {"tcp://::1:5000"},
+                  Action::UsageError,
+                  "iqfeeder: malformed network input 'tcp://::1:5000" + kMalformed},
+        ParseCase{"NetworkWithoutPort",
+                  {"tcp://[::1]"},
+                  Action::UsageError,
+                  "iqfeeder: malformed network input 'tcp://[::1]" + kMalformed},
+        ParseCase{"NetworkUnknownQuery",
+                  {"tcp://127.0.0.1:5000?listen=2"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://127.0.0.1:5000?listen=2': option "
+                  "'listen=2' is not one tcp:// takes (listen, sources= with listen, "
+                  "timeout=)"},
+        ParseCase{"NetworkUdpListening",
+                  {"udp://127.0.0.1:5000?listen"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?listen': option 'listen' "
+                  "is not one udp:// takes (sources=, timeout=, buffer_size=)"},
+        // The query's options, one rule a case.
+        ParseCase{"NetworkEmptyQuery",
+                  {"tcp://h:1?"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://h:1?': empty query after '?'"},
+        ParseCase{"NetworkEmptyOption",
+                  {"udp://127.0.0.1:5000?timeout=1&"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&': empty option "
+                  "in query '?timeout=1&'"},
+        ParseCase{"NetworkOptionTwice",
+                  {"udp://127.0.0.1:5000?timeout=1&timeout=2"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&timeout=2': "
+                  "option 'timeout' given twice"},
+        ParseCase{"NetworkSourcesEmpty",
+                  {"udp://127.0.0.1:5000?sources="},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?sources=': empty "
+                  "sources=: give sources=ADDR[,ADDR...]"},
+        ParseCase{"NetworkSourcesEmptyAddress",
+                  {"tcp://[::1]:5000?listen&sources=127.0.0.2,,::1"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://[::1]:5000?listen&sources=127.0.0.2,,::1': "
+                  "empty address in sources='127.0.0.2,,::1': give sources=ADDR[,ADDR...]"},
+        ParseCase{"NetworkSourcesUnresolvable",
+                  {"udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid"},
+                  Action::UsageError,
+                  "iqfeeder: network input "
+                  "'udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid': sources= "
+                  "address 'nowhere.invalid' does not resolve"},
+        ParseCase{"NetworkSourcesOnAClient",
+                  {"tcp://127.0.0.1:5000?sources=127.0.0.1"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://127.0.0.1:5000?sources=127.0.0.1': "
+                  "sources= needs a receiving end: udp://, tcp://...?listen or "
+                  "srt://...?mode=listener"},
+        ParseCase{"NetworkTimeoutNotANumber",
+                  {"tcp://127.0.0.1:5000?timeout=5s"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://127.0.0.1:5000?timeout=5s': invalid "
+                  "timeout='5s': give microseconds, 0 for never"},
+        ParseCase{"NetworkBufferSizeNotANumber",
+                  {"udp://127.0.0.1:5000?buffer_size=-1"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?buffer_size=-1': invalid "
+                  "buffer_size='-1': give bytes"},
+        ParseCase{"NetworkBufferSizeForTcp",
+                  {"tcp://127.0.0.1:5000?listen&buffer_size=1000"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'tcp://127.0.0.1:5000?listen&buffer_size=1000': "
+                  "option 'buffer_size=1000' is not one tcp:// takes (listen, sources= "
+                  "with listen, timeout=)"},
+        ParseCase{"NetworkLive",
+                  {"--live", "udp://127.0.0.1:5000"},
+                  Action::UsageError,
+                  "iqfeeder: --live is for a file: a network input is read as it comes"},
+        ParseCase{"NetworkRepeated",
+                  {"--repeat=2", "tcp://127.0.0.1:5000"},
+                  Action::UsageError,
+                  "iqfeeder: --repeat needs a recording: a network input can't be sent again"},
+        // The console for a log: no progress line, the event lines as ever.
+        ParseCase{"ProgressNever", {"-p", "0", "f.iq"}, Action::Run, "", "f.iq", {}, {}, 0U},
+        ParseCase{"ProgressNotANumber",
+                  {"--progress=1m", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: invalid --progress interval '1m': give seconds from 0 (never) "
+                  "to 86400"},
+        ParseCase{"StatsEveryZeroSeconds",
+                  {"--stats=0", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: invalid --stats interval '0': give seconds from 1 to 86400"},
+        ParseCase{"StatsWithAnEmptyValue",
+                  {"--stats=", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: option '--stats' needs a value after '='"},
+        // The interval goes only with the long name; "-S60" is -S, -6 and -0.
+        ParseCase{"StatsShortTakesNoValue",
+                  {"-S60", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: unknown option '-6'"},
+        ParseCase{"LiveAndRepeat",
+                  {"-L", "--repeat=2", "f.iq"},
+                  Action::UsageError,
+                  "iqfeeder: --repeat and --live can't be used together: a live file is "
+                  "never repeated"},
+        ParseCase{"MetricsWithoutAFile",
+                  {"--metrics"},
+                  Action::UsageError,
+                  "iqfeeder: option '--metrics' needs a value"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef IQFEEDER_HAVE_SRT
+// SRT's options, refused as written as the others are.
+const ParseCase kSrtCases[] = {
+    ParseCase{"SrtUnknownMode",
+              {"srt://127.0.0.1:5000?mode=rendezvous"},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?mode=rendezvous': invalid "
+              "mode='rendezvous': give mode=listener or mode=caller"},
+    ParseCase{"SrtPassphraseTooShort",
+              {"srt://127.0.0.1:5000?passphrase=123456789"},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+              "passphrase= of 9 characters: give 10 to 79"},
+    ParseCase{"SrtPassphraseTooLong",
+              {"srt://127.0.0.1:5000?passphrase=" + std::string(80, 'p')},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
+              "passphrase= of 80 characters: give 10 to 79"},
+    ParseCase{"SrtKeyLength",
+              {"srt://127.0.0.1:5000?pbkeylen=20"},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?pbkeylen=20': invalid "
+              "pbkeylen='20': give 16, 24 or 32 (bytes)"},
+    ParseCase{"SrtSourcesForACaller",
+              {"srt://127.0.0.1:5000?sources=127.0.0.1"},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?sources=127.0.0.1': "
+              "sources= needs a receiving end: udp://, tcp://...?listen or "
+              "srt://...?mode=listener"},
+    ParseCase{"SrtListenOption",
+              {"srt://127.0.0.1:5000?listen"},
+              Action::UsageError,
+              "iqfeeder: network input 'srt://127.0.0.1:5000?listen': option 'listen' "
+              "is not one srt:// takes (mode=, latency=, passphrase=, pbkeylen=, "
+              "streamid=, sources=, timeout=, buffer_size=)"},
+};
+INSTANTIATE_TEST_SUITE_P(SrtOptions, CommandLineParseTest, ::testing::ValuesIn(kSrtCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+// The real program, a handful of cases: what it prints and where, how it ends, and whether it
+// touched the driver at all.
 struct CommandLineCase {
     const char* name;
     std::vector<std::string> args;  // "FILE" stands for a 1000-byte recording
@@ -38,6 +339,11 @@ void PrintTo(const CommandLineCase& c, std::ostream* out) {
 }
 
 const std::string kRunCalls = "FT_ListDevices count\nFT_ListDevices all\nFT_Open 0\nFT_Close\n";
+#ifdef _WIN32
+const std::string kDeviceNode = "NUL";
+#else
+const std::string kDeviceNode = "/dev/null";
+#endif
 
 class ProgramTest : public ::testing::Test {
   protected:
@@ -101,31 +407,11 @@ TEST_P(CommandLineTest, EndsAsTheOptionsSayAndTouchesTheDriverOnlyToRun) {
     EXPECT_EQ(std::string(calls.begin(), calls.end()), c.calls);
 }
 
-#ifdef IQFEEDER_HAVE_SRT
-constexpr const char* kSchemes = "tcp://, udp:// or srt://";
-#else
-constexpr const char* kSchemes = "tcp:// or udp://";
-#endif
-
-const std::string kBadIndex = "': give a number from 0 to 2147483647";
-#ifdef _WIN32
-const std::string kDeviceNode = "NUL";
-#else
-const std::string kDeviceNode = "/dev/null";
-#endif
-
 INSTANTIATE_TEST_SUITE_P(
     Options, CommandLineTest,
     ::testing::Values(
         CommandLineCase{"Help", {"--help"}, {}, 0, "Usage: iqfeeder [OPTIONS] FILE", ""},
-        CommandLineCase{"HelpShort",
-                        {"-h", "FILE"},
-                        {},
-                        0,
-                        "  -h, --help            show this help and exit",
-                        ""},
         CommandLineCase{"Version", {"--version"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
-        CommandLineCase{"VersionShort", {"-V"}, {}, 0, "iqfeeder " IQFEEDER_VERSION, ""},
         CommandLineCase{"List",
                         {"--list"},
                         {},
@@ -145,12 +431,6 @@ INSTANTIATE_TEST_SUITE_P(
                         0,
                         "1: Fake Transmitter 1\n\nUsing device 2: Fake Transmitter 2",
                         "FT_ListDevices count\nFT_ListDevices all\nFT_Open 2\nFT_Close\n"},
-        CommandLineCase{"DeviceIndexJoined",
-                        {"-d1", "FILE"},
-                        {},
-                        0,
-                        "Using device 1: Fake Transmitter 1",
-                        "FT_ListDevices count\nFT_ListDevices all\nFT_Open 1\nFT_Close\n"},
         CommandLineCase{"DeviceBySerial",
                         {"--serial=FAKE0001", "FILE"},
                         {},
@@ -174,226 +454,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "Failed to find any FTDI devices.....!\nPlease exit.............\n"
                         "Can't open FTDI Device.",
                         ""},
-        CommandLineCase{
-            "MakersLibraryByName", {"-D", "maker", "FILE"}, {}, 0, "File sent.", kRunCalls},
-        CommandLineCase{"OptionsAfterTheFileAreIgnored",
-                        {"FILE", "-d", "x", "--bogus"},
-                        {},
-                        0,
-                        "File sent.",
-                        kRunCalls},
-        CommandLineCase{"DoubleDashEndsTheOptions", {"--", "FILE"}, {}, 0, "File sent.", kRunCalls},
         CommandLineCase{"NothingGiven", {}, {}, 2, "Usage: iqfeeder FILE", ""},
-        CommandLineCase{"NoFile", {"-d", "1"}, {}, 2, "iqfeeder: no input FILE given", ""},
-        CommandLineCase{"NotANumber",
-                        {"-d", "x", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: invalid device index 'x" + kBadIndex,
-                        ""},
-        CommandLineCase{"NegativeIndex",
-                        {"-d", "-1", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: invalid device index '-1" + kBadIndex,
-                        ""},
-        CommandLineCase{"IndexBeyond2To31",
-                        {"--device=2147483648", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: invalid device index '2147483648" + kBadIndex,
-                        ""},
-        CommandLineCase{"IndexAndSerial",
-                        {"-d", "1", "-s", "FAKE0001", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: --device and --serial can't be used together",
-                        ""},
         CommandLineCase{
             "UnknownOption", {"--bogus", "FILE"}, {}, 2, "iqfeeder: unknown option '--bogus'", ""},
-        CommandLineCase{"UnknownShortOption", {"-lx"}, {}, 2, "iqfeeder: unknown option '-x'", ""},
-        CommandLineCase{"MissingValue", {"FILE", "--device"}, {}, 0, "File sent.", kRunCalls},
-        CommandLineCase{"MissingValueBeforeTheFile",
-                        {"--device"},
-                        {},
-                        2,
-                        "iqfeeder: option '--device' needs a value",
-                        ""},
-        CommandLineCase{
-            "ValueForAFlag", {"--list=2"}, {}, 2, "iqfeeder: option '--list' takes no value", ""},
-        CommandLineCase{"UnknownDriver",
-                        {"--driver=ftd2xx", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: unknown driver 'ftd2xx': give maker, libftdi1 or none",
-                        ""},
-        // Network inputs: refused as written, before any driver is loaded.
-        CommandLineCase{
-            "NetworkUnknownScheme",
-            {"http://encoder:8080"},
-            {},
-            2,
-            std::string("iqfeeder: unknown network input scheme 'http://': give ") + kSchemes,
-            ""},
-        CommandLineCase{"NetworkPortZero",
-                        {"tcp://127.0.0.1:0"},
-                        {},
-                        2,
-                        "iqfeeder: invalid port '0' in 'tcp://127.0.0.1:0': give a number from 1 "
-                        "to 65535",
-                        ""},
-        CommandLineCase{"NetworkPortBeyond65535",
-                        {"udp://[::1]:65536"},
-                        {},
-                        2,
-                        "iqfeeder: invalid port '65536' in 'udp://[::1]:65536': give a number "
-                        "from 1 to 65535",
-                        ""},
-        CommandLineCase{"NetworkIpv6WithoutBrackets",
-                        {"tcp://::1:5000"},
-                        {},
-                        2,
-                        "iqfeeder: malformed network input 'tcp://::1:5000': give "
-                        "tcp://HOST:PORT, tcp://ADDR:PORT?listen or udp://ADDR:PORT",
-                        ""},
-        CommandLineCase{"NetworkWithoutPort",
-                        {"tcp://[::1]"},
-                        {},
-                        2,
-                        "iqfeeder: malformed network input 'tcp://[::1]': give "
-                        "tcp://HOST:PORT, tcp://ADDR:PORT?listen or udp://ADDR:PORT",
-                        ""},
-        CommandLineCase{"NetworkUnknownQuery",
-                        {"tcp://127.0.0.1:5000?listen=2"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://127.0.0.1:5000?listen=2': option "
-                        "'listen=2' is not one tcp:// takes (listen, sources= with listen, "
-                        "timeout=)",
-                        ""},
-        CommandLineCase{"NetworkUdpListening",
-                        {"udp://127.0.0.1:5000?listen"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'udp://127.0.0.1:5000?listen': option 'listen' "
-                        "is not one udp:// takes (sources=, timeout=, buffer_size=)",
-                        ""},
-        // The query's options, one rule a case.
-        CommandLineCase{"NetworkEmptyQuery",
-                        {"tcp://h:1?"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://h:1?': empty query after '?'",
-                        ""},
-        CommandLineCase{"NetworkEmptyOption",
-                        {"udp://127.0.0.1:5000?timeout=1&"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&': empty option "
-                        "in query '?timeout=1&'",
-                        ""},
-        CommandLineCase{"NetworkOptionTwice",
-                        {"udp://127.0.0.1:5000?timeout=1&timeout=2"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'udp://127.0.0.1:5000?timeout=1&timeout=2': "
-                        "option 'timeout' given twice",
-                        ""},
-        CommandLineCase{"NetworkSourcesEmpty",
-                        {"udp://127.0.0.1:5000?sources="},
-                        {},
-                        2,
-                        "iqfeeder: network input 'udp://127.0.0.1:5000?sources=': empty "
-                        "sources=: give sources=ADDR[,ADDR...]",
-                        ""},
-        CommandLineCase{"NetworkSourcesEmptyAddress",
-                        {"tcp://[::1]:5000?listen&sources=127.0.0.2,,::1"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://[::1]:5000?listen&sources=127.0.0.2,,::1': "
-                        "empty address in sources='127.0.0.2,,::1': give sources=ADDR[,ADDR...]",
-                        ""},
-        CommandLineCase{"NetworkSourcesUnresolvable",
-                        {"udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid"},
-                        {},
-                        2,
-                        "iqfeeder: network input "
-                        "'udp://127.0.0.1:5000?sources=127.0.0.1,nowhere.invalid': sources= "
-                        "address 'nowhere.invalid' does not resolve",
-                        ""},
-        CommandLineCase{"NetworkSourcesOnAClient",
-                        {"tcp://127.0.0.1:5000?sources=127.0.0.1"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://127.0.0.1:5000?sources=127.0.0.1': "
-                        "sources= needs a receiving end: udp://, tcp://...?listen or "
-                        "srt://...?mode=listener",
-                        ""},
-        CommandLineCase{"NetworkTimeoutNotANumber",
-                        {"tcp://127.0.0.1:5000?timeout=5s"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://127.0.0.1:5000?timeout=5s': invalid "
-                        "timeout='5s': give microseconds, 0 for never",
-                        ""},
-        CommandLineCase{"NetworkBufferSizeNotANumber",
-                        {"udp://127.0.0.1:5000?buffer_size=-1"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'udp://127.0.0.1:5000?buffer_size=-1': invalid "
-                        "buffer_size='-1': give bytes",
-                        ""},
-        CommandLineCase{"NetworkBufferSizeForTcp",
-                        {"tcp://127.0.0.1:5000?listen&buffer_size=1000"},
-                        {},
-                        2,
-                        "iqfeeder: network input 'tcp://127.0.0.1:5000?listen&buffer_size=1000': "
-                        "option 'buffer_size=1000' is not one tcp:// takes (listen, sources= "
-                        "with listen, timeout=)",
-                        ""},
-        CommandLineCase{"NetworkLive",
-                        {"--live", "udp://127.0.0.1:5000"},
-                        {},
-                        2,
-                        "iqfeeder: --live is for a file: a network input is read as it comes",
-                        ""},
-        CommandLineCase{"NetworkRepeated",
-                        {"--repeat=2", "tcp://127.0.0.1:5000"},
-                        {},
-                        2,
-                        "iqfeeder: --repeat needs a recording: a network input can't be sent again",
-                        ""},
-        // The console for a log: no progress line, the event lines as ever.
-        CommandLineCase{"ProgressNever", {"-p", "0", "FILE"}, {}, 0, "File sent.", kRunCalls},
-        CommandLineCase{"ProgressNotANumber",
-                        {"--progress=1m", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: invalid --progress interval '1m': give seconds from 0 (never) "
-                        "to 86400",
-                        ""},
-        CommandLineCase{"StatsEveryZeroSeconds",
-                        {"--stats=0", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: invalid --stats interval '0': give seconds from 1 to 86400",
-                        ""},
-        CommandLineCase{"StatsWithAnEmptyValue",
-                        {"--stats=", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: option '--stats' needs a value after '='",
-                        ""},
-        // The interval goes only with the long name; "-S60" is -S, -6 and -0.
-        CommandLineCase{
-            "StatsShortTakesNoValue", {"-S60", "FILE"}, {}, 2, "iqfeeder: unknown option '-6'", ""},
-        CommandLineCase{"LiveAndRepeat",
-                        {"-L", "--repeat=2", "FILE"},
-                        {},
-                        2,
-                        "iqfeeder: --repeat and --live can't be used together: a live file is "
-                        "never repeated",
-                        ""},
         // A metrics file that can't be written is refused before any driver is loaded; an
         // empty one is none (a service's variable left unset).
         CommandLineCase{"MetricsFileIsADirectory",
@@ -409,66 +472,8 @@ INSTANTIATE_TEST_SUITE_P(
                         "iqfeeder: --metrics: " + kDeviceNode + " is not a regular file",
                         ""},
         CommandLineCase{
-            "MetricsEmptyWritesNone", {"--metrics=", "FILE"}, {}, 0, "File sent.", kRunCalls},
-        CommandLineCase{"MetricsWithoutAFile",
-                        {"--metrics"},
-                        {},
-                        2,
-                        "iqfeeder: option '--metrics' needs a value",
-                        ""}),
+            "MetricsEmptyWritesNone", {"--metrics=", "FILE"}, {}, 0, "File sent.", kRunCalls}),
     [](const auto& info) { return std::string(info.param.name); });
-
-#ifdef IQFEEDER_HAVE_SRT
-// SRT's options, refused as written as the others are.
-const CommandLineCase kSrtCases[] = {
-    CommandLineCase{"SrtUnknownMode",
-                    {"srt://127.0.0.1:5000?mode=rendezvous"},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?mode=rendezvous': invalid "
-                    "mode='rendezvous': give mode=listener or mode=caller",
-                    ""},
-    CommandLineCase{"SrtPassphraseTooShort",
-                    {"srt://127.0.0.1:5000?passphrase=123456789"},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
-                    "passphrase= of 9 characters: give 10 to 79",
-                    ""},
-    CommandLineCase{"SrtPassphraseTooLong",
-                    {"srt://127.0.0.1:5000?passphrase=" + std::string(80, 'p')},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?passphrase=*****': "
-                    "passphrase= of 80 characters: give 10 to 79",
-                    ""},
-    CommandLineCase{"SrtKeyLength",
-                    {"srt://127.0.0.1:5000?pbkeylen=20"},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?pbkeylen=20': invalid "
-                    "pbkeylen='20': give 16, 24 or 32 (bytes)",
-                    ""},
-    CommandLineCase{"SrtSourcesForACaller",
-                    {"srt://127.0.0.1:5000?sources=127.0.0.1"},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?sources=127.0.0.1': "
-                    "sources= needs a receiving end: udp://, tcp://...?listen or "
-                    "srt://...?mode=listener",
-                    ""},
-    CommandLineCase{"SrtListenOption",
-                    {"srt://127.0.0.1:5000?listen"},
-                    {},
-                    2,
-                    "iqfeeder: network input 'srt://127.0.0.1:5000?listen': option 'listen' "
-                    "is not one srt:// takes (mode=, latency=, passphrase=, pbkeylen=, "
-                    "streamid=, sources=, timeout=, buffer_size=)",
-                    ""},
-};
-INSTANTIATE_TEST_SUITE_P(SrtOptions, CommandLineTest, ::testing::ValuesIn(kSrtCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-#endif
 
 #ifndef _WIN32
 // The system's reasons, in its own words.
@@ -557,7 +562,10 @@ TEST_P(StopTest, ClosesTheDeviceSaysWhatWasSentAndEndsAsTheSignalWould) {
     const std::size_t sent = readFile(capture).size();
     if (inTheProbe) {
         EXPECT_EQ(sent, 0U);
-        EXPECT_LT(took, std::chrono::milliseconds(c.stopAfterMs + 1000));
+        // The probe's sleep is real time, so this is too: a run that slept the whole probe out
+        // would end no sooner than its 2 s after the start, whatever the machine's load; the
+        // stop comes well before, so it has the rest of those 2 s to take effect.
+        EXPECT_LT(took, std::chrono::milliseconds(2000));
     } else {
         EXPECT_GT(sent, 0U);
         EXPECT_LT(sent, 200000U);
@@ -586,8 +594,8 @@ const std::vector<StopCase> kStopCases{
     {"Terminate", SIGTERM, 3200},
 #ifndef _WIN32
     {"HangUp", SIGHUP, 3200},
-    // Part way through the probe's sleep, which must end with the stop.
-    {"TerminateInTheProbe", SIGTERM, 1200},
+    // Early in the probe's sleep, which must end with the stop.
+    {"TerminateInTheProbe", SIGTERM, 700},
 #endif
 };
 

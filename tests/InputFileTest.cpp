@@ -119,11 +119,10 @@ TEST_P(InputFileOpenTest, TellsRegularFilesFromTheRestAtOnce) {
     TempDir dir;
     const std::string path = GetParam().makePath(dir);
     InputFile file;
-    const auto start = std::chrono::steady_clock::now();
+    // A FIFO here never gets a writer: an open that waited for one would never return, and the
+    // suite's time-out would fail the case.
     EXPECT_EQ(file.open(path), GetParam().expected);
     EXPECT_EQ(file.isOpen(), GetParam().expected == InputFile::OpenStatus::Opened);
-    // A FIFO without a writer must not hold the open.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 const std::vector<OpenCase> kOpenCases{

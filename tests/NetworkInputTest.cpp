@@ -773,7 +773,7 @@ TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
     EXPECT_EQ(kind.next({}).outcome, Pass::Outcome::Stopped);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(1400));
-    EXPECT_LT(waited, std::chrono::milliseconds(2500));
+    EXPECT_LT(waited, std::chrono::seconds(3));  // three hand-ons, at least one a second
     EXPECT_EQ(out.str(), "Waiting for a sender on " + text + ".....\n");
 }
 

@@ -2,18 +2,17 @@
 # Builds the Debian package, installs it with apt and runs the installed program. CI machines
 # have no USB devices, so it must report none and still send a small recording to the end.
 set -euo pipefail
+start=$SECONDS
 source scripts/lib/common.sh
-ensure_packages "${IQFEEDER_PACKAGES[@]}"
+ensure_packages "${IQFEEDER_PACKAGES[@]}" "${IQFEEDER_TEST_PACKAGES[@]}" "${IQFEEDER_BENCH_PACKAGES[@]}"
 
 sudo=()
 [ "$(id -u)" -ne 0 ] && sudo=(sudo)
 apt_get() { DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=300 "$@"; }
 
-build="$PWD/build-package"
-rm -rf "$build"
-# As an operator would build it: with the libftdi1 driver, and warnings not fatal.
-IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF -DIQFEEDER_WERROR=OFF \
-    -DIQFEEDER_REQUIRE_LIBFTDI=ON -DIQFEEDER_REQUIRE_SRT=ON" configure_and_build "$build"
+build_release_tree
+build=$IQFEEDER_RELEASE_BUILD_DIR
+rm -f "$build"/iqfeeder_*.deb
 (cd "$build" && cpack -G DEB >&2)
 debs=("$build"/iqfeeder_*.deb)
 [ ${#debs[@]} -eq 1 ] || { echo "expected one package, found: ${debs[*]}" >&2; exit 1; }
@@ -47,11 +46,11 @@ if [ "$actual" != "$expected" ]; then
     diff <(printf '%s\n' "$expected") <(printf '%s\n' "$actual") >&2 || true
     exit 1
 fi
-[ -f /usr/share/man/man1/iqfeeder.1 ] && [ -f /usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules ]
+[ -f /usr/share/man/man1/iqfeeder.1.gz ] && [ -f /usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules ]
 [ -f /usr/lib/systemd/system/iqfeeder@.service ]
 # Installed, not enabled (unless someone had enabled it here before).
 if ! $was_installed && compgen -G '/etc/systemd/system/*/iqfeeder@*' >/dev/null; then
     echo "installing the package enabled the unit" >&2
     exit 1
 fi
-echo "package $(basename "$deb") installs and runs"
+echo "package $(basename "$deb") installs and runs, $((SECONDS - start)) s"

@@ -6,11 +6,12 @@
 set -euo pipefail
 start=$SECONDS
 source scripts/lib/common.sh
-ensure_packages "${IQFEEDER_PACKAGES[@]}" "${IQFEEDER_SERVICE_PACKAGES[@]}"
+ensure_packages "${IQFEEDER_PACKAGES[@]}" "${IQFEEDER_TEST_PACKAGES[@]}" "${IQFEEDER_BENCH_PACKAGES[@]}" \
+    "${IQFEEDER_SERVICE_PACKAGES[@]}"
 
-build="$PWD/build-service-unit"
-IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF" \
-    configure_and_build "$build"
+# The Release tree of the package step (built here when this step runs alone).
+build_release_tree
+build=$IQFEEDER_RELEASE_BUILD_DIR
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -3,17 +3,26 @@
 
 IQFEEDER_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
-# Debian packages the build and the test suite need.
-IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev)
-# libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's
-# library; umockdev emulates it for the tests.
-IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
-# The metrics file's test reads it with Prometheus' own text parser.
-IQFEEDER_PACKAGES+=(python3-prometheus-client)
+# Two lists: what building and running the program needs (scripts/run), and what the test suite
+# needs on top (scripts/test, CI).
+IQFEEDER_PACKAGES=(cmake ninja-build g++ pkg-config)
+# libftdi1 (with libusb, which its driver also calls) drives the chip without the maker's library.
+IQFEEDER_PACKAGES+=(libftdi1-dev libusb-1.0-0-dev)
 # libsrt takes srt:// inputs (SRT, for links that lose packets).
 IQFEEDER_PACKAGES+=(libsrt-openssl-dev)
+
+# GoogleTest for the suite; umockdev emulates the chip for the libftdi1 driver's tests.
+IQFEEDER_TEST_PACKAGES=(libgtest-dev umockdev libumockdev-dev)
 # ffmpeg is the encoder the SRT cases send from (they skip without it).
-IQFEEDER_TEST_PACKAGES=(ffmpeg)
+IQFEEDER_TEST_PACKAGES+=(ffmpeg)
+# The metrics file's test reads it with Prometheus' own text parser.
+IQFEEDER_TEST_PACKAGES+=(python3-prometheus-client)
+# The Debian packages: dpkg-dev's dpkg-buildflags and dpkg-shlibdeps make them, lintian checks
+# them (.ci/steps/80-lintian.sh).
+IQFEEDER_TEST_PACKAGES+=(dpkg-dev lintian)
+# ccache keeps compiled objects for the next build of the same tree.
+IQFEEDER_TEST_PACKAGES+=(ccache)
+
 # Only for the Windows build (scripts/test-windows): the mingw-w64 cross compiler, GoogleTest's
 # sources to build with it, and wine to run the tests.
 IQFEEDER_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64)
@@ -79,12 +88,56 @@ ensure_packages() {
         --no-install-recommends "${missing[@]}" >&2
 }
 
+# A developer's build (scripts/test, CI): the suite, warnings as errors, and the libftdi1 driver
+# required, so that a configure that does not find it fails rather than testing without it.
+IQFEEDER_DEV_CMAKE_ARGS="-DIQFEEDER_BUILD_TESTS=ON -DIQFEEDER_WERROR=ON -DIQFEEDER_REQUIRE_LIBFTDI=ON -DIQFEEDER_REQUIRE_SRT=ON"
+
+# How many tests run at once: the suite mostly waits (on children, pipes, the stand-in's pace),
+# so several per core.
+iqfeeder_test_jobs() {
+    local jobs=$(($(nproc) * 4))
+    [ "$jobs" -ge 8 ] || jobs=8
+    echo "${IQFEEDER_TEST_JOBS:-$jobs}"
+}
+
 # configure_and_build BUILD_DIR [TARGET] -- extra cmake arguments come from IQFEEDER_CMAKE_ARGS.
+# Compiles through ccache when it is installed (scripts/test installs it): a cold cache only
+# fills, a warm one makes the next build of the same tree quick.
 configure_and_build() {
-    local dir=$1 target=${2:-all}
+    local dir=$1 target=${2:-all} launcher=()
+    if command -v ccache >/dev/null && [ ! -f "$dir/CMakeCache.txt" ]; then
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    fi
     # shellcheck disable=SC2086
-    cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja ${IQFEEDER_CMAKE_ARGS:-} >&2
-    cmake --build "$dir" --target "$target" >&2
+    cmake -S "$IQFEEDER_ROOT" -B "$dir" -G Ninja "${launcher[@]}" ${IQFEEDER_CMAKE_ARGS:-} >&2
+    # IQFEEDER_BUILD_NICENESS: CI builds at a lower priority than the tests it runs beside them.
+    nice -n "${IQFEEDER_BUILD_NICENESS:-0}" cmake --build "$dir" --target "$target" >&2
+}
+
+# with_debian_buildflags ARCH COMMAND... -- runs COMMAND with CFLAGS, CXXFLAGS and LDFLAGS as
+# dpkg-buildflags gives them for a package of ARCH with all of Debian's hardening (fortify,
+# stack protector, relro, bindnow, PIE), which CMake takes in at a tree's first configure.
+# CMake reads no CPPFLAGS, so fortify's definition goes with the compile flags.
+with_debian_buildflags() {
+    local arch=$1
+    shift
+    _iqfeeder_buildflag() {
+        DEB_HOST_ARCH=$arch DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"
+    }
+    CFLAGS="$(_iqfeeder_buildflag CPPFLAGS) $(_iqfeeder_buildflag CFLAGS)" \
+        CXXFLAGS="$(_iqfeeder_buildflag CPPFLAGS) $(_iqfeeder_buildflag CXXFLAGS)" \
+        LDFLAGS="$(_iqfeeder_buildflag LDFLAGS)" "$@"
+}
+
+# The Release tree that CI's package, service unit and benchmark steps share: built as the
+# package is (Release, Debian's hardening flags), and with warnings as errors, so that a warning
+# only an optimised build shows fails CI. -Werror changes no generated code.
+IQFEEDER_RELEASE_BUILD_DIR=${IQFEEDER_RELEASE_BUILD_DIR:-$IQFEEDER_ROOT/build-release}
+build_release_tree() {
+    IQFEEDER_CMAKE_ARGS="-DCMAKE_BUILD_TYPE=Release -DIQFEEDER_BUILD_TESTS=OFF -DIQFEEDER_WERROR=ON \
+        -DIQFEEDER_REQUIRE_LIBFTDI=ON -DIQFEEDER_REQUIRE_SRT=ON -DIQFEEDER_BUILD_BENCH=ON" \
+        with_debian_buildflags "$(dpkg --print-architecture)" \
+        configure_and_build "$IQFEEDER_RELEASE_BUILD_DIR"
 }
 
 # check_package DEB ARCH -- what every Debian package must hold: the program, its man page and the
@@ -94,7 +147,7 @@ check_package() {
     local deb=$1 arch=$2 contents depends path
     contents=$(dpkg-deb -c "$deb")
     local unit=./usr/lib/systemd/system/iqfeeder@.service
-    for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1 \
+    for path in ./usr/bin/iqfeeder ./usr/share/man/man1/iqfeeder.1.gz \
         ./usr/lib/udev/rules.d/60-iqfeeder-ftdi.rules "$unit"; do
         grep -q " $path\$" <<<"$contents" || { echo "$path missing from $deb" >&2; return 1; }
     done
@@ -120,8 +173,9 @@ check_package() {
     echo "$(basename "$deb"): Depends: $depends"
 }
 
-# Only for scripts/bench: strace counts the program's system calls (dd comes with coreutils).
-IQFEEDER_BENCH_PACKAGES=(strace)
+# Only for scripts/bench: Google Benchmark, and strace counts the program's system calls (dd
+# comes with coreutils).
+IQFEEDER_BENCH_PACKAGES=(libbenchmark-dev strace)
 
 # Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
 # with libFuzzer's runtime.
