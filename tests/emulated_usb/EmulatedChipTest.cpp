@@ -36,6 +36,9 @@ constexpr std::size_t kSlice = 6400;
 // Slow enough that the host always has time to queue the next slice while the chip takes the
 // one before (50 ms for 6400 bytes), even on a loaded machine.
 constexpr std::size_t kDrainBytesPerSecond = 128000;
+// Slow enough that each transfer lasts 200 ms: the next one must be queued within that, which a
+// machine busy with a whole CI run beside the test still does; at 50 ms it sometimes did not.
+constexpr std::size_t kPatientDrainBytesPerSecond = 32000;
 
 // Runs the program with umockdev's preload library, which then finds the emulated bus through
 // UMOCKDEV_DIR, inherited from this process.
@@ -120,7 +123,7 @@ class RecordingTest : public EmulatedChipTest,
 TEST_P(RecordingTest, ListedByProductAndGetsTheFileOneTransferPerSlice) {
     writeFile(input_, patternBytes(70000));
     EmulatedUsbDevice& chip = bus_.plugIn(GetParam());
-    chip.drainAt(kDrainBytesPerSecond);
+    chip.drainAt(kPatientDrainBytesPerSecond);
 
     const ChildResult result = runProgram(input_);
 
