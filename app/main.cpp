@@ -21,7 +21,7 @@
 #include "common/JournalFilter.h"
 #include "device/DeviceLink.h"
 #include "device/DriverSelection.h"
-#include "stream/StreamInput.h"
+#include "stream/StreamReader.h"
 
 namespace {
 

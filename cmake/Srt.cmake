@@ -40,7 +40,7 @@ if(IQFEEDER_WITH_SRT)
 endif()
 
 if(IQFEEDER_HAVE_SRT)
-    target_sources(iqfeeder_core PRIVATE stream/SrtInput.cpp stream/SrtSocket.cpp)
+    target_sources(iqfeeder_core PRIVATE stream/SrtReader.cpp stream/SrtSocket.cpp)
     target_compile_definitions(iqfeeder_core PUBLIC IQFEEDER_HAVE_SRT)
     target_link_libraries(iqfeeder_core PUBLIC iqfeeder_srt)
 endif()

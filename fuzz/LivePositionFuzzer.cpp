@@ -21,7 +21,7 @@
 #include "common/Console.h"
 #include "device/DeviceLink.h"
 #include "device/DriverTable.h"
-#include "stream/LiveFileInput.h"
+#include "stream/LiveFileKind.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <array>
 
 #include "stream/FileSource.h"
-#include "stream/NetworkInput.h"
 #include "stream/NetworkKind.h"
-#include "stream/PipeInput.h"
-#include "stream/StreamInput.h"
+#include "stream/PipeKind.h"
+#include "stream/SocketReader.h"
+#include "stream/StreamReader.h"
 #ifdef IQFEEDER_HAVE_SRT
-#include "stream/SrtInput.h"
+#include "stream/SrtReader.h"
 #endif
 
 namespace iqfeeder {
@@ -24,12 +24,12 @@ std::unique_ptr<InputKind> makeNetwork(const InputSeams& seams, const KindReques
 }
 
 std::unique_ptr<InputKind> makePipe(const InputSeams& seams, const KindRequest& request) {
-    return std::make_unique<PipeInput>(seams, request.path);
+    return std::make_unique<PipeKind>(seams, request.path);
 }
 
 std::unique_ptr<InputKind> makeFile(const InputSeams& seams, const KindRequest& request) {
-    return std::make_unique<LiveFileInput>(FileSource(seams, request.path, request.limits),
-                                           request.live);
+    return std::make_unique<LiveFileKind>(FileSource(seams, request.path, request.limits),
+                                          request.live);
 }
 
 bool isStream(const KindRequest& request) {
@@ -41,10 +41,10 @@ bool always(const KindRequest& /*request*/) {
 }
 
 constexpr std::array kRows{
-    KindRow{"tcp", nullptr, makeNetwork<NetworkInput>},
-    KindRow{"udp", nullptr, makeNetwork<NetworkInput>},
+    KindRow{"tcp", nullptr, makeNetwork<SocketReader>},
+    KindRow{"udp", nullptr, makeNetwork<SocketReader>},
 #ifdef IQFEEDER_HAVE_SRT
-    KindRow{"srt", nullptr, makeNetwork<SrtInput>},
+    KindRow{"srt", nullptr, makeNetwork<SrtReader>},
 #endif
     KindRow{nullptr, isStream, makePipe},  // standard input, a FIFO, a named pipe
     KindRow{nullptr, always, makeFile},    // a recording or a live file: the probe tells

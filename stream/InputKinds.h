@@ -8,7 +8,7 @@
 #include <string>
 
 #include "stream/InputKind.h"
-#include "stream/LiveFileInput.h"
+#include "stream/LiveFileKind.h"
 #include "stream/NetworkOperand.h"
 #include "stream/NetworkReader.h"
 #include "stream/RunState.h"

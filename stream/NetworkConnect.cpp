@@ -2,11 +2,11 @@
 // address bounded by the time-out) and a listener's accept (strangers closed unread).
 #include "common/ConsoleLines.h"
 #include "common/SystemError.h"
-#include "stream/NetworkInput.h"
+#include "stream/SocketReader.h"
 
 namespace iqfeeder {
 
-void NetworkInput::cannotConnect(int error, const std::string& why) {
+void SocketReader::cannotConnect(int error, const std::string& why) {
     if (why == lastRetryReason_) {
         return;
     }
@@ -19,7 +19,7 @@ void NetworkInput::cannotConnect(int error, const std::string& why) {
     diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), why.c_str());
 }
 
-NetworkInput::Step NetworkInput::lookUp(std::vector<net::Address>& addresses, std::string& why,
+SocketReader::Step SocketReader::lookUp(std::vector<net::Address>& addresses, std::string& why,
                                         const WaitHooks& hooks) {
     net::Lookup lookup(operand_.host, operand_.port, false);
     while (!lookup.wait(kIdleEveryMs)) {
@@ -34,7 +34,7 @@ NetworkInput::Step NetworkInput::lookUp(std::vector<net::Address>& addresses, st
     return Step::Done;
 }
 
-NetworkInput::Step NetworkInput::connectTo(const net::Address& address, const WaitHooks& hooks,
+SocketReader::Step SocketReader::connectTo(const net::Address& address, const WaitHooks& hooks,
                                            int& error) {
     net::Socket socket;
     if (!socket.open(address, false, error) || !socket.startConnect(address, error)) {
@@ -59,7 +59,7 @@ NetworkInput::Step NetworkInput::connectTo(const net::Address& address, const Wa
     return Step::Done;
 }
 
-NetworkInput::Step NetworkInput::connect(const WaitHooks& hooks) {
+SocketReader::Step SocketReader::connect(const WaitHooks& hooks) {
     if (!saidWaiting_) {
         console_.print(lines::kConnecting, text_.c_str());
         saidWaiting_ = true;
@@ -85,7 +85,7 @@ NetworkInput::Step NetworkInput::connect(const WaitHooks& hooks) {
     return Step::Retry;
 }
 
-NetworkInput::Step NetworkInput::accept(const WaitHooks& hooks) {
+SocketReader::Step SocketReader::accept(const WaitHooks& hooks) {
     if (!saidWaiting_) {
         console_.print(lines::kWaitingForSender, text_.c_str());
         saidWaiting_ = true;

@@ -5,11 +5,11 @@
 
 #include "common/ConsoleLines.h"
 #include "common/SystemError.h"
-#include "stream/NetworkInput.h"
+#include "stream/SocketReader.h"
 
 namespace iqfeeder {
 
-void NetworkInput::noteDrops() {
+void SocketReader::noteDrops() {
     std::uint32_t raw = 0;
     if (figures_.dropsCounted && listener_.droppedTotal(raw)) {
         dropped_.see(raw);
@@ -17,7 +17,7 @@ void NetworkInput::noteDrops() {
     figures_.datagramsDropped = dropped_.total();
 }
 
-bool NetworkInput::fromSender(const net::Address& from) {
+bool SocketReader::fromSender(const net::Address& from) {
     if (!operand_.sources.empty() && !net::isAmong(from, operand_.sources)) {
         ++figures_.refused;
         ++figures_.datagramsNotAllowed;
@@ -37,7 +37,7 @@ bool NetworkInput::fromSender(const net::Address& from) {
     return true;
 }
 
-void NetworkInput::carry(const std::uint8_t* bytes, std::size_t count) {
+void SocketReader::carry(const std::uint8_t* bytes, std::size_t count) {
     if (spillOffset_ == spillLength_) {
         spillOffset_ = 0;
         spillLength_ = 0;
@@ -49,7 +49,7 @@ void NetworkInput::carry(const std::uint8_t* bytes, std::size_t count) {
     spillLength_ += count;
 }
 
-bool NetworkInput::receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered,
+bool SocketReader::receiveDatagram(std::uint8_t* buffer, std::size_t room, std::size_t& delivered,
                                    bool& none, int& error) {
     net::Address from;
     std::uint32_t raw = dropped_.last();
@@ -76,7 +76,7 @@ bool NetworkInput::receiveDatagram(std::uint8_t* buffer, std::size_t room, std::
     return true;
 }
 
-void NetworkInput::receiveDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
+void SocketReader::receiveDatagrams(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
                                     bool& none, int& error) {
     const std::size_t count = slot_ == 0 ? 0 : std::min(kBatch, (size - delivered) / slot_);
     if (count < 2) {
@@ -143,7 +143,7 @@ void NetworkInput::receiveDatagrams(std::uint8_t* buffer, std::size_t size, std:
     delivered = at;
 }
 
-std::uint64_t NetworkInput::gatherMs(std::size_t room) const {
+std::uint64_t SocketReader::gatherMs(std::size_t room) const {
     // Never longer than a small part of what the kernel holds, nor than the time-out left.
     constexpr double kLongestGatherMs = 50;
     if (!haveSender_ || bytesPerMs_ <= 0) {
@@ -153,7 +153,7 @@ std::uint64_t NetworkInput::gatherMs(std::size_t room) const {
     return fill < 2 ? 0 : static_cast<std::uint64_t>(fill);
 }
 
-NetworkInput::ReadStatus NetworkInput::readDatagrams(std::uint8_t* buffer, std::size_t size,
+SocketReader::ReadStatus SocketReader::readDatagrams(std::uint8_t* buffer, std::size_t size,
                                                      std::size_t& delivered,
                                                      const WaitHooks& hooks) {
     bool gathered = false;
@@ -223,7 +223,7 @@ NetworkInput::ReadStatus NetworkInput::readDatagrams(std::uint8_t* buffer, std::
     return ReadStatus::Full;
 }
 
-void NetworkInput::noteFull(std::size_t size) {
+void SocketReader::noteFull(std::size_t size) {
     const std::uint64_t at = now();
     if (lastFullMs_ != 0 && at > lastFullMs_) {
         const double rate = static_cast<double>(size) / static_cast<double>(at - lastFullMs_);

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "stream/SrtInput.h"
+#include "stream/SrtReader.h"
 
 namespace iqfeeder {
 namespace {
@@ -26,7 +26,7 @@ std::string lastErrorText() {
 
 }  // namespace
 
-std::uint64_t SrtInput::now() const {
+std::uint64_t SrtReader::now() const {
     if (settings_.clock) {
         return settings_.clock();
     }
@@ -35,7 +35,7 @@ std::uint64_t SrtInput::now() const {
                                           .count());
 }
 
-void SrtInput::closeSocket(int& socket) {
+void SrtReader::closeSocket(int& socket) {
     if (socket == kInvalid) {
         return;
     }
@@ -47,7 +47,7 @@ void SrtInput::closeSocket(int& socket) {
     socket = kInvalid;
 }
 
-int SrtInput::newSocket(bool listener) {
+int SrtReader::newSocket(bool listener) {
     const int socket = srt_create_socket();
     if (socket == SRT_INVALID_SOCK) {
         return kInvalid;
@@ -82,7 +82,7 @@ int SrtInput::newSocket(bool listener) {
     return socket;
 }
 
-SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t milliseconds) {
+SrtReader::Wait SrtReader::pause(const WaitHooks& hooks, std::uint32_t milliseconds) {
     const std::uint64_t start = now();
     while (elapsedSince(start) < milliseconds) {
         if (hooks.stopping && hooks.stopping()) {
@@ -93,8 +93,8 @@ SrtInput::Wait SrtInput::pause(const WaitHooks& hooks, std::uint32_t millisecond
     return Wait::TimedOut;
 }
 
-SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hooks,
-                                 std::uint64_t quietMs) {
+SrtReader::Wait SrtReader::waitFor(int socket, bool writing, const WaitHooks& hooks,
+                                   std::uint64_t quietMs) {
     const int events =
         static_cast<int>(writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | static_cast<int>(SRT_EPOLL_ERR);
     if (watched_ != socket || watchedEvents_ != events) {
@@ -136,7 +136,7 @@ SrtInput::Wait SrtInput::waitFor(int socket, bool writing, const WaitHooks& hook
     }
 }
 
-void SrtInput::noteCounts() {
+void SrtReader::noteCounts() {
     if (connection_ == kInvalid) {
         return;
     }

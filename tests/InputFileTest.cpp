@@ -21,7 +21,7 @@
 #include "common/Utf16.h"
 #include "common/WindowsPaths.h"
 #include "stream/InputFile.h"
-#include "stream/StreamInput.h"
+#include "stream/StreamReader.h"
 #include "tests/support/RunFixture.h"
 #include "tests/support/TempDir.h"
 
@@ -189,11 +189,11 @@ volatile std::sig_atomic_t stopSignalCaught = 0;
 
 // The stop's signal lands after the stop check, before the wait for data starts: the wait ends
 // at once, rather than when data comes (here, a byte a second later).
-TEST(StreamInputTest, StopSignalLandingJustBeforeTheWaitEndsIt) {
+TEST(StreamReaderTest, StopSignalLandingJustBeforeTheWaitEndsIt) {
     TempDir dir;
     const std::string fifo = dir.file("stream");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    StreamInput input;
+    StreamReader input;
     ASSERT_TRUE(input.open(fifo));
     const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
     ASSERT_GE(writer, 0);
@@ -214,7 +214,7 @@ TEST(StreamInputTest, StopSignalLandingJustBeforeTheWaitEndsIt) {
     };
     std::uint8_t byte = 0;
     std::size_t delivered = 0;
-    EXPECT_EQ(input.read(&byte, 1, delivered, {stopping, {}}), StreamInput::ReadStatus::Stopped);
+    EXPECT_EQ(input.read(&byte, 1, delivered, {stopping, {}}), StreamReader::ReadStatus::Stopped);
     late.join();
     ::close(writer);
     ::sigaction(SIGUSR1, &previous, nullptr);

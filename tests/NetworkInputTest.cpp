@@ -22,8 +22,8 @@
 
 #include "app/ServiceMonitor.h"
 #include "app/ServiceNotifier.h"
-#include "stream/NetworkInput.h"
 #include "stream/NetworkKind.h"
+#include "stream/SocketReader.h"
 #include "tests/support/RunFixture.h"
 
 namespace iqfeeder {
@@ -766,7 +766,7 @@ TEST(NetworkKindTest, WaitingForASenderHandsOnItsFiguresEveryHalfSecond) {
         EXPECT_EQ(figures.bytesReceived, 0U);
         ++heard;
     };
-    NetworkKind kind(seams, std::make_unique<NetworkInput>(*operand, text, console, diagnostics),
+    NetworkKind kind(seams, std::make_unique<SocketReader>(*operand, text, console, diagnostics),
                      text);
     const auto start = std::chrono::steady_clock::now();
 
@@ -835,7 +835,7 @@ TEST_P(NetworkStopTest, StopEndsTheWaitAtOnce) {
     ASSERT_TRUE(operand) << why;
     std::ostringstream out;
     Console console(out);
-    NetworkInput input(*operand, text, console, console);
+    SocketReader input(*operand, text, console, console);
     ASSERT_TRUE(input.open()) << out.str();
     std::vector<std::uint8_t> buffer(1000);
     std::size_t delivered = 0;
@@ -843,7 +843,7 @@ TEST_P(NetworkStopTest, StopEndsTheWaitAtOnce) {
     if (c.primed) {
         sender = connectWhenListening(c.ipv6, port);
         sendAll(sender, patternBytes(10));
-        ASSERT_EQ(input.read(buffer.data(), 10, delivered, {}), NetworkInput::ReadStatus::Full);
+        ASSERT_EQ(input.read(buffer.data(), 10, delivered, {}), SocketReader::ReadStatus::Full);
     }
 
     struct sigaction caught {};
@@ -860,7 +860,7 @@ TEST_P(NetworkStopTest, StopEndsTheWaitAtOnce) {
     };
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(input.read(buffer.data(), buffer.size(), delivered, {stopping, {}}),
-              NetworkInput::ReadStatus::Stopped);
+              SocketReader::ReadStatus::Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     ::sigaction(SIGUSR1, &previous, nullptr);
     if (sender >= 0) {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "stream/NetworkInput.h"
+#include "stream/SocketReader.h"
 #include "tests/support/TempDir.h"
 
 namespace iqfeeder {
@@ -40,9 +40,9 @@ class WinsockInputTest : public ::testing::Test {
         ::closesocket(socket);
         return ntohs(address.sin_port);
     }
-    NetworkInput input(const std::string& text) {
+    SocketReader input(const std::string& text) {
         std::string why;
-        return NetworkInput(*parseNetworkOperand(text, why), text, console, console);
+        return SocketReader(*parseNetworkOperand(text, why), text, console, console);
     }
 
     net::Networking networking;  // for the test's own sockets
@@ -54,7 +54,7 @@ class WinsockInputTest : public ::testing::Test {
 
 TEST_F(WinsockInputTest, TcpSenderIsReadToItsEnd) {
     const std::uint16_t port = freePort(SOCK_STREAM);
-    NetworkInput listener = input("tcp://127.0.0.1:" + std::to_string(port) + "?listen");
+    SocketReader listener = input("tcp://127.0.0.1:" + std::to_string(port) + "?listen");
     ASSERT_TRUE(listener.open()) << out.str();
     std::thread sender([port] {
         const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -65,7 +65,7 @@ TEST_F(WinsockInputTest, TcpSenderIsReadToItsEnd) {
         ::closesocket(socket);
     });
     EXPECT_EQ(listener.read(buffer.data(), buffer.size(), delivered, {}),
-              NetworkInput::ReadStatus::SenderEnded);
+              SocketReader::ReadStatus::SenderEnded);
     sender.join();
     EXPECT_EQ(delivered, 5000U);
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 5000, patternBytes(5000).begin()));
@@ -75,7 +75,7 @@ TEST_F(WinsockInputTest, TcpSenderIsReadToItsEnd) {
 
 TEST_F(WinsockInputTest, DatagramsFillTheBufferInOrder) {
     const std::uint16_t port = freePort(SOCK_DGRAM);
-    NetworkInput receiver = input("udp://127.0.0.1:" + std::to_string(port));
+    SocketReader receiver = input("udp://127.0.0.1:" + std::to_string(port));
     ASSERT_TRUE(receiver.open()) << out.str();
     const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in to = loopback(port);
@@ -85,12 +85,12 @@ TEST_F(WinsockInputTest, DatagramsFillTheBufferInOrder) {
                  reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
     ::closesocket(socket);
-    EXPECT_EQ(receiver.read(buffer.data(), 2500, delivered, {}), NetworkInput::ReadStatus::Full);
+    EXPECT_EQ(receiver.read(buffer.data(), 2500, delivered, {}), SocketReader::ReadStatus::Full);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 2500), patternBytes(2500));
 }
 
 TEST_F(WinsockInputTest, StopEndsTheWaitForASender) {
-    NetworkInput listener =
+    SocketReader listener =
         input("tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM)) + "?listen");
     ASSERT_TRUE(listener.open()) << out.str();
     const auto start = std::chrono::steady_clock::now();
@@ -98,21 +98,21 @@ TEST_F(WinsockInputTest, StopEndsTheWaitForASender) {
         return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(200);
     };
     EXPECT_EQ(listener.read(buffer.data(), buffer.size(), delivered, {stopping, {}}),
-              NetworkInput::ReadStatus::Stopped);
+              SocketReader::ReadStatus::Stopped);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
 }
 
 // Windows tells of a refused connection among the exceptions, not as writable, and only after
 // some tries of its own (some 2 s).
 TEST_F(WinsockInputTest, RefusedConnectionIsSaidAndTriedAgain) {
-    NetworkInput client = input("tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM)));
+    SocketReader client = input("tcp://127.0.0.1:" + std::to_string(freePort(SOCK_STREAM)));
     ASSERT_TRUE(client.open());
     const auto start = std::chrono::steady_clock::now();
     const auto stopping = [start] {
         return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(3500);
     };
     EXPECT_EQ(client.read(buffer.data(), buffer.size(), delivered, {stopping, {}}),
-              NetworkInput::ReadStatus::Stopped);
+              SocketReader::ReadStatus::Stopped);
     EXPECT_NE(out.str().find(" refused, trying again every second.....\n"), std::string::npos)
         << out.str();
 }

@@ -1,4 +1,4 @@
-#include "stream/RecordingInput.h"
+#include "stream/RecordingKind.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 namespace iqfeeder {
 
-Pass RecordingInput::next(std::span<std::uint8_t> room) {
+Pass RecordingKind::next(std::span<std::uint8_t> room) {
     source_.room = room;
     RunState& state = source_.state;
     // Sent whole when the cap is reached exactly at the file's end: nothing to say then.
@@ -46,7 +46,7 @@ Pass RecordingInput::next(std::span<std::uint8_t> room) {
     return pass;
 }
 
-void RecordingInput::printRepeatLine() const {
+void RecordingKind::printRepeatLine() const {
     const RunState& state = source_.state;
     const auto sent = static_cast<long long>(state.readPosition / 1000);
     const auto total = static_cast<long long>(state.fileSize / 1000);
@@ -62,7 +62,7 @@ void RecordingInput::printRepeatLine() const {
     }
 }
 
-Pass RecordingInput::repeatPass(InputFile& file) {
+Pass RecordingKind::repeatPass(InputFile& file) {
     const RunState& state = source_.state;
     printRepeatLine();
     if (repeatsDone_) {
@@ -74,7 +74,7 @@ Pass RecordingInput::repeatPass(InputFile& file) {
     return fillFromFile(file);
 }
 
-bool RecordingInput::hold(InputFile& file) {
+bool RecordingKind::hold(InputFile& file) {
     const auto length = static_cast<std::size_t>(source_.state.fileSize);
     const std::size_t copies = 1 + (source_.state.bufferSize + length - 1) / length;
     held_.resize(copies * length);
@@ -95,7 +95,7 @@ bool RecordingInput::hold(InputFile& file) {
     return true;
 }
 
-Pass RecordingInput::fillFromMemory() {
+Pass RecordingKind::fillFromMemory() {
     RunState& state = source_.state;
     const std::int64_t length = heldLength_;
     const std::int64_t position = state.readPosition;
@@ -123,7 +123,7 @@ Pass RecordingInput::fillFromMemory() {
     return sendFilled(data, static_cast<std::size_t>(count));
 }
 
-Pass RecordingInput::fillFromFile(InputFile& file) {
+Pass RecordingKind::fillFromFile(InputFile& file) {
     // The buffer that reaches the end of the file is filled on from its start: no gap between
     // two repetitions. Committed only once the buffer is whole, so a failed read leaves the
     // pass to be tried again as it was.
@@ -167,7 +167,7 @@ Pass RecordingInput::fillFromFile(InputFile& file) {
     return sendFilled(data, delivered);
 }
 
-Pass RecordingInput::sendFilled(std::uint8_t* data, std::size_t delivered) {
+Pass RecordingKind::sendFilled(std::uint8_t* data, std::size_t delivered) {
     if (delivered == 0) {
         return Pass{Pass::Outcome::Skip};
     }

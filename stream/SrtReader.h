@@ -16,11 +16,11 @@
 
 namespace iqfeeder {
 
-class SrtInput final : public NetworkReader {
+class SrtReader final : public NetworkReader {
   public:
-    SrtInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
-             Settings settings = {});
-    ~SrtInput() override;
+    SrtReader(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
+              Settings settings = {});
+    ~SrtReader() override;
 
     bool open() override;
     ReadStatus read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,

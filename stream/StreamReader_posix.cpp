@@ -6,7 +6,7 @@
 
 #include "common/StopAwareWait.h"
 #include "common/SystemError.h"
-#include "stream/StreamInput.h"
+#include "stream/StreamReader.h"
 
 namespace iqfeeder {
 namespace {
@@ -20,13 +20,13 @@ bool isStreamPath(const std::string& path) {
     return path == "-" || (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode));
 }
 
-StreamInput::~StreamInput() {
+StreamReader::~StreamReader() {
     if (ownsFd_ && fd_ >= 0) {
         ::close(fd_);
     }
 }
 
-bool StreamInput::open(const std::string& path) {
+bool StreamReader::open(const std::string& path) {
     if (path == "-") {
         fd_ = STDIN_FILENO;
         return true;
@@ -52,8 +52,8 @@ bool StreamInput::open(const std::string& path) {
     return true;
 }
 
-StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
-                                          std::size_t& delivered, const WaitHooks& hooks) {
+StreamReader::ReadStatus StreamReader::read(std::uint8_t* buffer, std::size_t size,
+                                            std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
         // Wait for data first; a stop ends the wait, however close to its start it came. The wait
@@ -92,7 +92,7 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
     return ReadStatus::Full;
 }
 
-std::string StreamInput::errorText() const {
+std::string StreamReader::errorText() const {
     return systemErrorText(error_);
 }
 

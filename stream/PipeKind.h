@@ -9,13 +9,13 @@
 
 #include "stream/InputErrors.h"
 #include "stream/InputKind.h"
-#include "stream/StreamInput.h"
+#include "stream/StreamReader.h"
 
 namespace iqfeeder {
 
-class PipeInput final : public InputKind {
+class PipeKind final : public InputKind {
   public:
-    PipeInput(const InputSeams& seams, std::string path);
+    PipeKind(const InputSeams& seams, std::string path);
 
     Pass next(std::span<std::uint8_t> room) override;
     // Not read while the device is gone: the writer waits on the full pipe, as for a slow
@@ -29,10 +29,10 @@ class PipeInput final : public InputKind {
     InputSeams seams_;
     std::string path_;
     InputErrors errors_;
-    StreamInput input_;
-    StreamInput::WaitHooks hooks_;
+    StreamReader input_;
+    StreamReader::WaitHooks hooks_;
     bool opened_ = false;
-    std::optional<StreamInput::ReadStatus> endedBy_;
+    std::optional<StreamReader::ReadStatus> endedBy_;
     std::vector<std::uint8_t> buffer_;
     std::int64_t total_ = 0;
 };

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/RecordingInput.h"
+#include "stream/RecordingKind.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/FailingReads.h"
 #include "tests/support/InputKindFixture.h"
@@ -28,7 +28,7 @@ using testing::writeFile;
 using testing::zeros;
 using Outcome = Pass::Outcome;
 
-class RecordingInputTest : public InputKindFixture {};
+class RecordingKindTest : public InputKindFixture {};
 
 std::size_t countOf(const std::string& text, const std::string& part) {
     std::size_t count = 0;
@@ -56,7 +56,7 @@ TEST_P(RecordedFileTest, SendsTheFileOnceInFullBuffersThenReportsItSent) {
     const std::string path = dir.file("recording.iq");
     writeFile(path, patternBytes(c.length));
 
-    EXPECT_EQ(drive(std::make_unique<RecordingInput>(source(path), std::nullopt)), Outcome::Ended);
+    EXPECT_EQ(drive(std::make_unique<RecordingKind>(source(path), std::nullopt)), Outcome::Ended);
 
     std::string expected;
     for (int kb : c.progressKb) {
@@ -104,7 +104,7 @@ TEST_P(RepeatTest, SendsTheRepetitionsEndToEndAndEnds) {
         }
     };
 
-    EXPECT_EQ(drive(std::make_unique<RecordingInput>(source(path), c.times)), Outcome::Ended);
+    EXPECT_EQ(drive(std::make_unique<RecordingKind>(source(path), c.times)), Outcome::Ended);
 
     EXPECT_EQ(output(), c.progress + "File sent.\n");
     EXPECT_EQ(sent, bytesOf(c.sent));
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // However short the file, it is read once: the buffers come from memory, whole, the pattern
 // going on across them with no gap.
-TEST_F(RecordingInputTest, ShortRepeatedFileIsReadOnceAndFillsEveryBuffer) {
+TEST_F(RecordingKindTest, ShortRepeatedFileIsReadOnceAndFillsEveryBuffer) {
     for (const std::size_t length : {1, 4, 16, 32000}) {
         const std::string path = dir.file("short" + std::to_string(length) + ".iq");
         writeFile(path, patternBytes(length));
@@ -166,7 +166,7 @@ TEST_F(RecordingInputTest, ShortRepeatedFileIsReadOnceAndFillsEveryBuffer) {
         afterSend = [this](std::size_t) { stopAsked = sent.size() >= 5 * 32000; };
         (void)testing::takeReadCount();
 
-        EXPECT_EQ(drive(std::make_unique<RecordingInput>(source(path), 0)), Outcome::Stopped);
+        EXPECT_EQ(drive(std::make_unique<RecordingKind>(source(path), 0)), Outcome::Stopped);
 
         EXPECT_EQ(testing::takeReadCount(), 1U) << length;
         std::vector<std::uint8_t> expected;
@@ -205,7 +205,7 @@ TEST_P(ReadErrorTest, IsSaidAndTheSamePassTriedAgain) {
     writeFile(path, patternBytes(c.length));
     testing::failReadsAt(c.failAt, c.error, c.times);
 
-    EXPECT_EQ(drive(std::make_unique<RecordingInput>(source(path), c.repeat)), Outcome::Ended);
+    EXPECT_EQ(drive(std::make_unique<RecordingKind>(source(path), c.repeat)), Outcome::Ended);
 
     EXPECT_EQ(sent, bytesOf(c.sent));
     EXPECT_EQ(countOf(output(), "Error reading " + path + "!\n"),

@@ -1,4 +1,4 @@
-#include "stream/PipeInput.h"
+#include "stream/PipeKind.h"
 
 #include <cstring>
 
@@ -7,14 +7,14 @@
 
 namespace iqfeeder {
 
-PipeInput::PipeInput(const InputSeams& seams, std::string path)
+PipeKind::PipeKind(const InputSeams& seams, std::string path)
     : seams_(seams),
       path_(std::move(path)),
       errors_(seams.console, seams.diagnostics, path_),
       hooks_{seams.stopping, seams.idle},
       buffer_(kInitialBufferSize) {}
 
-Pass PipeInput::next(std::span<std::uint8_t> room) {
+Pass PipeKind::next(std::span<std::uint8_t> room) {
     if (endedBy_) {
         return finish();
     }
@@ -30,11 +30,11 @@ Pass PipeInput::next(std::span<std::uint8_t> room) {
     }
     std::uint8_t* const data = room.size() >= buffer_.size() ? room.data() : buffer_.data();
     std::size_t delivered = 0;
-    const StreamInput::ReadStatus status = input_.read(data, buffer_.size(), delivered, hooks_);
-    if (status == StreamInput::ReadStatus::Stopped) {
+    const StreamReader::ReadStatus status = input_.read(data, buffer_.size(), delivered, hooks_);
+    if (status == StreamReader::ReadStatus::Stopped) {
         return Pass{Pass::Outcome::Stopped};
     }
-    if (status != StreamInput::ReadStatus::Full) {
+    if (status != StreamReader::ReadStatus::Full) {
         endedBy_ = status;
     }
     if (delivered == 0) {
@@ -50,8 +50,8 @@ Pass PipeInput::next(std::span<std::uint8_t> room) {
     return pass;
 }
 
-Pass PipeInput::finish() {
-    if (endedBy_ == StreamInput::ReadStatus::Ended) {
+Pass PipeKind::finish() {
+    if (endedBy_ == StreamReader::ReadStatus::Ended) {
         seams_.console.print(lines::kStreamEnded, static_cast<long long>(total_));
         return Pass{Pass::Outcome::Ended};
     }

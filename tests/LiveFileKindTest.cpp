@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/LiveFileInput.h"
+#include "stream/LiveFileKind.h"
 #include "tests/support/ExpectedLines.h"
 #include "tests/support/InputKindFixture.h"
 #include "tests/support/RunFixture.h"
@@ -30,7 +30,7 @@ using testing::writeFile;
 using testing::zeros;
 using Outcome = Pass::Outcome;
 
-class LiveFileInputTest : public testing::InputKindFixture {};
+class LiveFileKindTest : public testing::InputKindFixture {};
 
 // The first pass, and after its buffer the producer leaps far ahead, so the next pass jumps to
 // the position cap and the input ends there.
@@ -48,7 +48,7 @@ void PrintTo(const FirstPassCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class FirstPassTest : public LiveFileInputTest,
+class FirstPassTest : public LiveFileKindTest,
                       public ::testing::WithParamInterface<FirstPassCase> {};
 
 TEST_P(FirstPassTest, ReadsFrom32000BehindTheEnd) {
@@ -62,7 +62,7 @@ TEST_P(FirstPassTest, ReadsFrom32000BehindTheEnd) {
         }
     };
 
-    EXPECT_EQ(drive(std::make_unique<LiveFileInput>(source(path), c.options)), Outcome::CapReached);
+    EXPECT_EQ(drive(std::make_unique<LiveFileKind>(source(path), c.options)), Outcome::CapReached);
 
     EXPECT_EQ(output(), c.console + kJumpedLines + statusLine(500032, 250));
     ASSERT_EQ(sent.size(), 64000U);
@@ -113,21 +113,21 @@ INSTANTIATE_TEST_SUITE_P(
                       "ignored\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(LiveFileInputTest, InputVanishingDuringTheFirstProbeIsRefused) {
+TEST_F(LiveFileKindTest, InputVanishingDuringTheFirstProbeIsRefused) {
     const std::string path = dir.file("live.iq");
     writeFile(path, patternBytes(1000));
     onSleep = [&](std::uint32_t) { std::filesystem::remove(path); };
-    EXPECT_EQ(drive(std::make_unique<LiveFileInput>(source(path), LiveFileOptions{})),
+    EXPECT_EQ(drive(std::make_unique<LiveFileKind>(source(path), LiveFileOptions{})),
               Outcome::Refused);
     EXPECT_EQ(output(), kProbeLine + testing::cantOpenLine(path));
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(LiveFileInputTest, StopDuringTheProbeSendsNothing) {
+TEST_F(LiveFileKindTest, StopDuringTheProbeSendsNothing) {
     const std::string path = dir.file("recording.iq");
     writeFile(path, patternBytes(70000));
     onSleep = [&](std::uint32_t) { stopAsked = true; };
-    EXPECT_EQ(drive(std::make_unique<LiveFileInput>(source(path), LiveFileOptions{})),
+    EXPECT_EQ(drive(std::make_unique<LiveFileKind>(source(path), LiveFileOptions{})),
               Outcome::Stopped);
     EXPECT_EQ(output(), kProbeLine);
     EXPECT_TRUE(sent.empty());

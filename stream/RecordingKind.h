@@ -12,10 +12,10 @@
 
 namespace iqfeeder {
 
-class RecordingInput final : public InputKind {
+class RecordingKind final : public InputKind {
   public:
     // `repeat`: how many times in all (0: until stopped); none: once, as a plain run.
-    RecordingInput(FileSource source, std::optional<std::uint64_t> repeat)
+    RecordingKind(FileSource source, std::optional<std::uint64_t> repeat)
         : source_(std::move(source)),
           repeatCount_(repeat.value_or(1)),
           repeating_(repeat.has_value()) {

@@ -22,9 +22,9 @@ struct LiveFileOptions {
     std::optional<std::uint64_t> repeat;
 };
 
-class LiveFileInput final : public InputKind {
+class LiveFileKind final : public InputKind {
   public:
-    LiveFileInput(FileSource source, const LiveFileOptions& options)
+    LiveFileKind(FileSource source, const LiveFileOptions& options)
         : source_(std::move(source)), options_(options) {}
 
     Pass next(std::span<std::uint8_t> room) override;

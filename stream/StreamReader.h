@@ -13,7 +13,7 @@ namespace iqfeeder {
 // "-", or a path that names a FIFO (on Windows, a named pipe, \\.\pipe\NAME).
 bool isStreamPath(const std::string& path);
 
-class StreamInput {
+class StreamReader {
   public:
     enum class ReadStatus { Full, Ended, Failed, Stopped };
     // Asked while a read waits for data: whether the run is stopping (after any interruption),
@@ -23,10 +23,10 @@ class StreamInput {
         std::function<void()> idle;
     };
 
-    StreamInput() = default;
-    ~StreamInput();
-    StreamInput(const StreamInput&) = delete;
-    StreamInput& operator=(const StreamInput&) = delete;
+    StreamReader() = default;
+    ~StreamReader();
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
 
     // Opens without waiting for a FIFO's writer: the first read waits for it. False when the
     // stream can't be opened (see errorText()).

@@ -23,14 +23,14 @@
 
 namespace iqfeeder {
 
-class NetworkInput final : public NetworkReader {
+class SocketReader final : public NetworkReader {
   public:
     // A connection refused or failed is tried again this often.
     static constexpr std::uint32_t kRetryEveryMs = 1000;
     // Asked of the kernel for datagrams unless buffer_size= says: a second at 4 MB/s.
     static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-    NetworkInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
+    SocketReader(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
                  Settings settings = {});
 
     bool open() override;

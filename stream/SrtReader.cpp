@@ -1,4 +1,4 @@
-#include "stream/SrtInput.h"
+#include "stream/SrtReader.h"
 
 #include <srt/srt.h>
 
@@ -38,8 +38,8 @@ int familyOf(const net::Address& address) {
 
 }  // namespace
 
-SrtInput::SrtInput(NetworkOperand operand, std::string text, Console& console, Console& diagnostics,
-                   Settings settings)
+SrtReader::SrtReader(NetworkOperand operand, std::string text, Console& console,
+                     Console& diagnostics, Settings settings)
     : operand_(std::move(operand)),
       text_(std::move(text)),
       console_(console),
@@ -53,7 +53,7 @@ SrtInput::SrtInput(NetworkOperand operand, std::string text, Console& console, C
     figures_.srt = true;
 }
 
-SrtInput::~SrtInput() {
+SrtReader::~SrtReader() {
     closeSocket(connection_);
     closeSocket(listener_);
     if (epoll_ != kInvalid) {
@@ -62,7 +62,7 @@ SrtInput::~SrtInput() {
     (void)srt_cleanup();
 }
 
-bool SrtInput::open() {
+bool SrtReader::open() {
     if (operand_.kind == NetworkOperand::Kind::SrtCaller) {
         return true;
     }
@@ -95,7 +95,7 @@ bool SrtInput::open() {
     return opened;
 }
 
-void SrtInput::takeSender(int socket, const net::Address& from) {
+void SrtReader::takeSender(int socket, const net::Address& from) {
     ++figures_.senders;
     connection_ = socket;
     sender_ = from;
@@ -108,7 +108,7 @@ void SrtInput::takeSender(int socket, const net::Address& from) {
     announced_ = false;
 }
 
-void SrtInput::endSender(Ending how, const std::string& why) {
+void SrtReader::endSender(Ending how, const std::string& why) {
     noteCounts();
     lostBefore_ = figures_.packetsLost;
     retransmittedBefore_ = figures_.packetsRetransmitted;
@@ -120,7 +120,7 @@ void SrtInput::endSender(Ending how, const std::string& why) {
     }
 }
 
-void SrtInput::sayEnding() {
+void SrtReader::sayEnding() {
     if (ending_ != Ending::None && !announced_) {
         notes_.emptySender(sender_);
     } else if (ending_ == Ending::Ended) {
@@ -133,7 +133,7 @@ void SrtInput::sayEnding() {
     ending_ = Ending::None;
 }
 
-bool SrtInput::admit(int socket, const net::Address& from) {
+bool SrtReader::admit(int socket, const net::Address& from) {
     if (!operand_.sources.empty() && !net::isAmong(from, operand_.sources)) {
         ++figures_.refused;
         notes_.refused(from, "a connection");
@@ -152,7 +152,7 @@ bool SrtInput::admit(int socket, const net::Address& from) {
     return true;
 }
 
-SrtInput::Step SrtInput::accept(const WaitHooks& hooks) {
+SrtReader::Step SrtReader::accept(const WaitHooks& hooks) {
     if (!saidWaiting_) {
         console_.print(lines::kWaitingForSender, text_.c_str());
         saidWaiting_ = true;
@@ -184,7 +184,7 @@ SrtInput::Step SrtInput::accept(const WaitHooks& hooks) {
     }
 }
 
-SrtInput::Step SrtInput::connect(const WaitHooks& hooks) {
+SrtReader::Step SrtReader::connect(const WaitHooks& hooks) {
     if (!saidWaiting_) {
         console_.print(lines::kConnecting, text_.c_str());
         saidWaiting_ = true;
@@ -234,8 +234,8 @@ SrtInput::Step SrtInput::connect(const WaitHooks& hooks) {
     return Step::Retry;
 }
 
-SrtInput::ReadStatus SrtInput::read(std::uint8_t* buffer, std::size_t size, std::size_t& delivered,
-                                    const WaitHooks& hooks) {
+SrtReader::ReadStatus SrtReader::read(std::uint8_t* buffer, std::size_t size,
+                                      std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     sayEnding();
     const bool caller = operand_.kind == NetworkOperand::Kind::SrtCaller;

@@ -1,4 +1,4 @@
-#include "stream/NetworkInput.h"
+#include "stream/SocketReader.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +8,7 @@
 
 namespace iqfeeder {
 
-NetworkInput::NetworkInput(NetworkOperand operand, std::string text, Console& console,
+SocketReader::SocketReader(NetworkOperand operand, std::string text, Console& console,
                            Console& diagnostics, Settings settings)
     : operand_(std::move(operand)),
       text_(std::move(text)),
@@ -17,7 +17,7 @@ NetworkInput::NetworkInput(NetworkOperand operand, std::string text, Console& co
       settings_(std::move(settings)),
       notes_(diagnostics, text_) {}
 
-std::uint64_t NetworkInput::now() const {
+std::uint64_t SocketReader::now() const {
     if (settings_.clock) {
         return settings_.clock();
     }
@@ -26,7 +26,7 @@ std::uint64_t NetworkInput::now() const {
                                           .count());
 }
 
-bool NetworkInput::open() {
+bool SocketReader::open() {
     if (operand_.kind == NetworkOperand::Kind::TcpClient) {
         return true;
     }
@@ -65,7 +65,7 @@ bool NetworkInput::open() {
     return opened;
 }
 
-NetworkInput::ReadStatus NetworkInput::read(std::uint8_t* buffer, std::size_t size,
+SocketReader::ReadStatus SocketReader::read(std::uint8_t* buffer, std::size_t size,
                                             std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     sayEnding();
@@ -84,7 +84,7 @@ NetworkInput::ReadStatus NetworkInput::read(std::uint8_t* buffer, std::size_t si
     return status;
 }
 
-void NetworkInput::sayEnding() {
+void SocketReader::sayEnding() {
     if (ending_ != Ending::None && !announced_) {
         notes_.emptySender(sender_);
     } else if (ending_ == Ending::Ended) {
@@ -97,7 +97,7 @@ void NetworkInput::sayEnding() {
     ending_ = Ending::None;
 }
 
-void NetworkInput::takeSender(const net::Address& from, bool announce) {
+void SocketReader::takeSender(const net::Address& from, bool announce) {
     haveSender_ = true;
     saidWaiting_ = false;
     lastRetryReason_.clear();
@@ -112,7 +112,7 @@ void NetworkInput::takeSender(const net::Address& from, bool announce) {
     }
 }
 
-void NetworkInput::announceSender() {
+void SocketReader::announceSender() {
     if (!announced_) {
         announced_ = true;
         ++figures_.senders;
@@ -120,7 +120,7 @@ void NetworkInput::announceSender() {
     }
 }
 
-void NetworkInput::endSender(Ending how, int error) {
+void SocketReader::endSender(Ending how, int error) {
     connection_.close();
     haveSender_ = false;
     ending_ = how;
@@ -130,7 +130,7 @@ void NetworkInput::endSender(Ending how, int error) {
     }
 }
 
-net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
+net::Socket::Wait SocketReader::waitFor(const net::Socket& socket, bool writing,
                                         const WaitHooks& hooks, std::uint64_t quietMs) {
     const std::uint64_t start = now();
     for (;;) {
@@ -158,7 +158,7 @@ net::Socket::Wait NetworkInput::waitFor(const net::Socket& socket, bool writing,
     }
 }
 
-NetworkInput::ReadStatus NetworkInput::readStream(std::uint8_t* buffer, std::size_t size,
+SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::size_t size,
                                                   std::size_t& delivered, const WaitHooks& hooks) {
     const bool client = operand_.kind == NetworkOperand::Kind::TcpClient;
     while (delivered < size) {

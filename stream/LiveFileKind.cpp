@@ -1,15 +1,15 @@
-#include "stream/LiveFileInput.h"
+#include "stream/LiveFileKind.h"
 
 #include <algorithm>
 #include <memory>
 
 #include "common/ConsoleLines.h"
 #include "stream/LivePositionControl.h"
-#include "stream/RecordingInput.h"
+#include "stream/RecordingKind.h"
 
 namespace iqfeeder {
 
-Pass LiveFileInput::next(std::span<std::uint8_t> room) {
+Pass LiveFileKind::next(std::span<std::uint8_t> room) {
     source_.room = room;
     RunState& state = source_.state;
     // A live file always has more coming: the cap line says what was left.
@@ -49,7 +49,7 @@ Pass LiveFileInput::next(std::span<std::uint8_t> room) {
     return pass;
 }
 
-std::optional<Pass> LiveFileInput::open(InputFile& file) {
+std::optional<Pass> LiveFileKind::open(InputFile& file) {
     const bool waitWhenMissing = !options_.probe;
     const std::optional<Pass::Outcome> failed = source_.open(file, waitWhenMissing);
     if (!failed) {
@@ -63,7 +63,7 @@ std::optional<Pass> LiveFileInput::open(InputFile& file) {
     return pass;
 }
 
-std::optional<Pass> LiveFileInput::startLive(InputFile& file) {
+std::optional<Pass> LiveFileKind::startLive(InputFile& file) {
     if (startLivePass(source_.state, wait_, file, source_.seams.console) == LiveStart::Follow) {
         return std::nullopt;
     }
@@ -72,13 +72,13 @@ std::optional<Pass> LiveFileInput::startLive(InputFile& file) {
     return pass;
 }
 
-void LiveFileInput::startBehindTheEnd(InputFile& file) {
+void LiveFileKind::startBehindTheEnd(InputFile& file) {
     RunState& state = source_.state;
     state.readPosition = state.fileSize - kInitialBufferSize;
     file.seekTo(state.readPosition);
 }
 
-std::optional<Pass> LiveFileInput::probe(InputFile& file) {
+std::optional<Pass> LiveFileKind::probe(InputFile& file) {
     RunState& state = source_.state;
     file.close();
     source_.seams.console.print("%s", lines::kProbing);
@@ -94,7 +94,7 @@ std::optional<Pass> LiveFileInput::probe(InputFile& file) {
         state.isRecorded = true;
         file.close();
         Pass pass{Pass::Outcome::Handover};
-        pass.successor = std::make_unique<RecordingInput>(std::move(source_), options_.repeat);
+        pass.successor = std::make_unique<RecordingKind>(std::move(source_), options_.repeat);
         return pass;
     }
     startBehindTheEnd(file);

@@ -10,7 +10,7 @@
 
 #include "common/SystemError.h"
 #include "common/Utf16.h"
-#include "stream/StreamInput.h"
+#include "stream/StreamReader.h"
 
 namespace iqfeeder {
 namespace {
@@ -27,13 +27,13 @@ bool isStreamPath(const std::string& path) {
     return path == "-" || isNamedPipePath(path);
 }
 
-StreamInput::~StreamInput() {
+StreamReader::~StreamReader() {
     if (ownsFd_ && fd_ >= 0) {
         ::_close(fd_);
     }
 }
 
-bool StreamInput::open(const std::string& path) {
+bool StreamReader::open(const std::string& path) {
     if (path == "-") {
         fd_ = 0;
         (void)::_setmode(fd_, _O_BINARY);  // raw bytes: no line-end translation, no Ctrl-Z end
@@ -66,8 +66,8 @@ bool StreamInput::open(const std::string& path) {
     return true;
 }
 
-StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size,
-                                          std::size_t& delivered, const WaitHooks& hooks) {
+StreamReader::ReadStatus StreamReader::read(std::uint8_t* buffer, std::size_t size,
+                                            std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     while (delivered < size) {
         if (hooks.stopping && hooks.stopping()) {
@@ -93,7 +93,7 @@ StreamInput::ReadStatus StreamInput::read(std::uint8_t* buffer, std::size_t size
     return ReadStatus::Full;
 }
 
-std::string StreamInput::errorText() const {
+std::string StreamReader::errorText() const {
     return systemErrorText(error_);
 }
 
