@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/ConsoleLines.h"
+
 namespace iqfeeder {
 
 bool NetworkNotes::firstOfEpisode(const net::Address& from, char kind) {
@@ -61,6 +63,18 @@ void NetworkNotes::emptySender(const net::Address& from) {
 void NetworkNotes::silent(const std::string& sender, std::uint64_t timeoutUs) {
     diagnostics_.print("iqfeeder: %s: sender %s silent for %g s, ended\n", text_.c_str(),
                        sender.c_str(), static_cast<double>(timeoutUs) / 1e6);
+}
+
+void NetworkNotes::sayEnding(Console& console, SenderEnding ending, bool announced,
+                             const net::Address& from, const std::string& sender,
+                             std::uint64_t bytes) {
+    if (ending != SenderEnding::None && !announced) {
+        emptySender(from);
+    } else if (ending == SenderEnding::Ended) {
+        console.print(lines::kSenderEnded, sender.c_str(), static_cast<unsigned long long>(bytes));
+    } else if (ending == SenderEnding::Lost) {
+        console.print(lines::kSenderLost, sender.c_str(), static_cast<unsigned long long>(bytes));
+    }
 }
 
 }  // namespace iqfeeder

@@ -29,6 +29,9 @@ class WrappingCount {
     std::uint64_t total_ = 0;
 };
 
+// How a sender's turn ended, said after its last progress line.
+enum class SenderEnding { None, Ended, Lost };
+
 class NetworkNotes {
   public:
     // Hosts named in one episode at most; more start it over.
@@ -50,6 +53,10 @@ class NetworkNotes {
     // A sender that ended without a byte (a port scan, a client that gives up at once): by
     // host, so that a stream of them folds into a few lines of the log.
     void emptySender(const net::Address& from);
+    // A sender's end on the console: ended or lost with its byte count, or, when it sent
+    // nothing (`announced` false), only as an empty sender here.
+    void sayEnding(Console& console, SenderEnding ending, bool announced, const net::Address& from,
+                   const std::string& sender, std::uint64_t bytes);
     // The sender's time-out, when the run says its events.
     void silent(const std::string& sender, std::uint64_t timeoutUs);
 

@@ -85,15 +85,7 @@ SocketReader::ReadStatus SocketReader::read(std::uint8_t* buffer, std::size_t si
 }
 
 void SocketReader::sayEnding() {
-    if (ending_ != Ending::None && !announced_) {
-        notes_.emptySender(sender_);
-    } else if (ending_ == Ending::Ended) {
-        console_.print(lines::kSenderEnded, senderText_.c_str(),
-                       static_cast<unsigned long long>(senderBytes_));
-    } else if (ending_ == Ending::Lost) {
-        console_.print(lines::kSenderLost, senderText_.c_str(),
-                       static_cast<unsigned long long>(senderBytes_));
-    }
+    notes_.sayEnding(console_, ending_, announced_, sender_, senderText_, senderBytes_);
     ending_ = Ending::None;
 }
 

@@ -48,7 +48,7 @@ class SocketReader final : public NetworkReader {
     static constexpr std::uint32_t kIdleEveryMs = 500;
 
     enum class Step { Done, Retry, Stopped, Failed };
-    enum class Ending { None, Ended, Lost };
+    using Ending = SenderEnding;
 
     std::uint64_t now() const;
     std::uint64_t elapsedSince(std::uint64_t start) const { return now() - start; }

@@ -121,15 +121,7 @@ void SrtReader::endSender(Ending how, const std::string& why) {
 }
 
 void SrtReader::sayEnding() {
-    if (ending_ != Ending::None && !announced_) {
-        notes_.emptySender(sender_);
-    } else if (ending_ == Ending::Ended) {
-        console_.print(lines::kSenderEnded, senderText_.c_str(),
-                       static_cast<unsigned long long>(senderBytes_));
-    } else if (ending_ == Ending::Lost) {
-        console_.print(lines::kSenderLost, senderText_.c_str(),
-                       static_cast<unsigned long long>(senderBytes_));
-    }
+    notes_.sayEnding(console_, ending_, announced_, sender_, senderText_, senderBytes_);
     ending_ = Ending::None;
 }
 

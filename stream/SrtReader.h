@@ -38,7 +38,7 @@ class SrtReader final : public NetworkReader {
 
     enum class Step { Done, Retry, Stopped, Failed };
     enum class Wait { Ready, TimedOut, Stopped, Failed };
-    enum class Ending { None, Ended, Lost };
+    using Ending = SenderEnding;
 
     std::uint64_t now() const;
     std::uint64_t elapsedSince(std::uint64_t start) const { return now() - start; }
