@@ -44,6 +44,9 @@ struct ListingCase {
     std::string openCall = "open 0";
     std::string diagnostics = "";
 };
+void PrintTo(const ListingCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class ListingTest : public DeviceLinkTest, public ::testing::WithParamInterface<ListingCase> {};
 

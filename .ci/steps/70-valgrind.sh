@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Memcheck on the end-to-end runs: every run of the real program in the end-to-end tests goes
+# Memcheck on the device link's own cases, and on the end-to-end runs: every run of the real program in the end-to-end tests goes
 # under valgrind, which turns any memory error or leak into exit status 99; the tests pin the
 # exit status and the output, so either fails them.
 set -euo pipefail
@@ -33,6 +33,10 @@ memcheck() {
     for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
     [ "$failed" -eq 0 ] || { echo "memcheck: a shard of $tests failed (above)" >&2; exit 1; }
 }
+# The ring and the driver seam in process: the device link's cases, the ring's rules and the
+# unplug table, each under valgrind itself.
+ring='DeviceLinkTest.*:SendTest.*:MakerAdapterTest.*:Listing/*:Rules/*:Fates/*:Reconnect/*:Unplugged/*'
+$wrapper "$build/tests/iqfeeder_unit_tests" --gtest_brief=1 --gtest_filter="$ring"
 memcheck "$wrapper" iqfeeder_e2e_tests
 memcheck "$wrapper" iqfeeder_fault_e2e_tests
 # Live runs end by Ctrl-C, holding their memory then: only what nothing points to counts. Any
