@@ -70,7 +70,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # Depends as dpkg-shlibdeps finds them from the binary: the versions of the C and C++ libraries
-# it was linked against, and libftdi1 only when built with it.
+# it was linked against, and libftdi1 only when built with it; libsrt, which the program loads
+# only for an srt:// input, named by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(IQFEEDER_DEB_DEPENDS)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "${IQFEEDER_DEB_DEPENDS}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst)
 include(CPack)

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "common/DynamicLibrary.h"
 #include "device/DriverTable.h"
-#include "device/DynamicLibrary.h"
 #include "device/Ftd2xx.h"
 
 namespace iqfeeder {

@@ -1,7 +1,5 @@
 #include "stream/SrtReader.h"
 
-#include <srt/srt.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -14,15 +12,6 @@ namespace {
 
 // libsrt's own log lines would say on standard error what our lines already say.
 constexpr int kLogCriticalOnly = 2;
-
-template <typename T>
-bool setFlag(int socket, SRT_SOCKOPT option, T value) {
-    return srt_setsockflag(socket, option, &value, sizeof value) == 0;
-}
-
-std::string lastErrorText() {
-    return srt_getlasterror_str();
-}
 
 bool isWildcardV6(const net::Address& address) {
     sockaddr_in6 in6{};
@@ -47,22 +36,32 @@ SrtReader::SrtReader(NetworkOperand operand, std::string text, Console& console,
       settings_(std::move(settings)),
       notes_(diagnostics, text_),
       spill_(SRT_LIVE_MAX_PLSIZE) {
-    (void)srt_startup();
-    srt_setloglevel(kLogCriticalOnly);
-    epoll_ = srt_epoll_create();
     figures_.srt = true;
+    if (!loadSrtCalls(srt_, loadError_)) {
+        return;
+    }
+    (void)srt_.startup();
+    srt_.setloglevel(kLogCriticalOnly);
+    epoll_ = srt_.epoll_create();
 }
 
 SrtReader::~SrtReader() {
     closeSocket(connection_);
     closeSocket(listener_);
     if (epoll_ != kInvalid) {
-        (void)srt_epoll_release(epoll_);
+        (void)srt_.epoll_release(epoll_);
     }
-    (void)srt_cleanup();
+    if (srt_.cleanup != nullptr) {
+        (void)srt_.cleanup();
+    }
 }
 
 bool SrtReader::open() {
+    if (srt_.startup == nullptr) {
+        error_ = loadError_;
+        diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), error_.c_str());
+        return false;
+    }
     if (operand_.kind == NetworkOperand::Kind::SrtCaller) {
         return true;
     }
@@ -73,18 +72,18 @@ bool SrtReader::open() {
     if (addresses.empty()) {
         error_ = why;
     } else if ((listener_ = newSocket(true)) == kInvalid) {
-        error_ = lastErrorText();
+        error_ = lastErrorText(srt_);
     } else {
         const net::Address& at = addresses.front();
         if (familyOf(at) == AF_INET6) {
             // "[::]" takes IPv4 callers too; any other IPv6 address, itself alone.
-            (void)setFlag(listener_, SRTO_IPV6ONLY, isWildcardV6(at) ? 0 : 1);
+            (void)setFlag(srt_, listener_, SRTO_IPV6ONLY, isWildcardV6(at) ? 0 : 1);
         }
-        opened = srt_bind(listener_, reinterpret_cast<const sockaddr*>(at.bytes.data()),
-                          static_cast<int>(at.length)) == 0 &&
-                 srt_listen(listener_, 8) == 0;
+        opened = srt_.bind(listener_, reinterpret_cast<const sockaddr*>(at.bytes.data()),
+                           static_cast<int>(at.length)) == 0 &&
+                 srt_.listen(listener_, 8) == 0;
         if (!opened) {
-            error_ = lastErrorText();
+            error_ = lastErrorText(srt_);
         }
     }
     if (!opened) {
@@ -133,7 +132,7 @@ bool SrtReader::admit(int socket, const net::Address& from) {
     }
     int state = SRT_KM_S_UNSECURED;
     int length = sizeof state;
-    (void)srt_getsockflag(socket, SRTO_RCVKMSTATE, &state, &length);
+    (void)srt_.getsockflag(socket, SRTO_RCVKMSTATE, &state, &length);
     const bool wanted =
         operand_.passphrase.empty() ? state == SRT_KM_S_UNSECURED : state == SRT_KM_S_SECURED;
     if (!wanted) {
@@ -160,7 +159,7 @@ SrtReader::Step SrtReader::accept(const WaitHooks& hooks) {
         }
         net::Address from;
         int length = static_cast<int>(from.bytes.size());
-        int taken = srt_accept(listener_, reinterpret_cast<sockaddr*>(from.bytes.data()), &length);
+        int taken = srt_.accept(listener_, reinterpret_cast<sockaddr*>(from.bytes.data()), &length);
         if (taken == SRT_INVALID_SOCK) {
             continue;  // woken for nothing, or a caller gone again
         }
@@ -174,56 +173,6 @@ SrtReader::Step SrtReader::accept(const WaitHooks& hooks) {
         takeSender(taken, from);
         return Step::Done;
     }
-}
-
-SrtReader::Step SrtReader::connect(const WaitHooks& hooks) {
-    if (!saidWaiting_) {
-        console_.print(lines::kConnecting, text_.c_str());
-        saidWaiting_ = true;
-    }
-    net::Lookup lookup(operand_.host, operand_.port, true);
-    while (!lookup.wait(kIdleEveryMs)) {
-        if (hooks.stopping && hooks.stopping()) {
-            return Step::Stopped;
-        }
-        if (hooks.idle) {
-            hooks.idle();
-        }
-    }
-    std::string why;
-    const std::vector<net::Address> addresses = lookup.addresses(why);
-    bool rejected = false;
-    for (const net::Address& address : addresses) {
-        int socket = newSocket(false);
-        if (socket == kInvalid ||
-            srt_connect(socket, reinterpret_cast<const sockaddr*>(address.bytes.data()),
-                        static_cast<int>(address.length)) == SRT_ERROR) {
-            why = lastErrorText();
-            closeSocket(socket);
-            continue;
-        }
-        // SRT gives up on its own after SRTO_CONNTIMEO; timeout=0 waits for as long as it takes.
-        const Wait waited = waitFor(socket, true, hooks, 0);
-        if (waited == Wait::Stopped) {
-            closeSocket(socket);
-            return Step::Stopped;
-        }
-        if (waited == Wait::Ready && srt_getsockstate(socket) == SRTS_CONNECTED) {
-            takeSender(socket, address);
-            return Step::Done;
-        }
-        const int reason = srt_getrejectreason(socket);
-        rejected = reason != SRT_REJ_TIMEOUT && reason != SRT_REJ_UNKNOWN;
-        why = reason == SRT_REJ_BADSECRET ? "the listener refused the passphrase"
-                                          : srt_rejectreason_str(reason);
-        closeSocket(socket);
-    }
-    if (why != lastRetryReason_) {
-        lastRetryReason_ = why;
-        console_.print(rejected ? lines::kConnectionRefused : lines::kCannotConnect, text_.c_str());
-        diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), why.c_str());
-    }
-    return Step::Retry;
 }
 
 SrtReader::ReadStatus SrtReader::read(std::uint8_t* buffer, std::size_t size,
@@ -257,7 +206,7 @@ SrtReader::ReadStatus SrtReader::read(std::uint8_t* buffer, std::size_t size,
         // Straight into the buffer while a whole message fits there.
         const std::size_t room = size - delivered;
         const bool fits = room >= SRT_LIVE_MAX_PLSIZE;
-        const int got = srt_recvmsg(
+        const int got = srt_.recvmsg(
             connection_, reinterpret_cast<char*>(fits ? buffer + delivered : spill_.data()),
             static_cast<int>(fits ? room : spill_.size()));
         if (got > 0) {
@@ -276,7 +225,7 @@ SrtReader::ReadStatus SrtReader::read(std::uint8_t* buffer, std::size_t size,
             }
             continue;
         }
-        if (srt_getlasterror(nullptr) == SRT_EASYNCRCV) {
+        if (srt_.getlasterror(nullptr) == SRT_EASYNCRCV) {
             const Wait waited = waitFor(connection_, false, hooks, timeoutMs());
             if (waited == Wait::Stopped) {
                 return ReadStatus::Stopped;
@@ -290,7 +239,7 @@ SrtReader::ReadStatus SrtReader::read(std::uint8_t* buffer, std::size_t size,
             endSender(waited == Wait::TimedOut ? Ending::Ended : Ending::Lost, error_);
         } else {
             // A caller that closed, or a link SRT gave up on: the stream's end either way.
-            endSender(Ending::Ended, lastErrorText());
+            endSender(Ending::Ended, lastErrorText(srt_));
         }
         if (delivered > 0) {
             return ReadStatus::SenderEnded;

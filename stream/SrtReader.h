@@ -13,6 +13,7 @@
 #include "stream/NetworkNotes.h"
 #include "stream/NetworkOperand.h"
 #include "stream/NetworkReader.h"
+#include "stream/SrtCalls.h"
 
 namespace iqfeeder {
 
@@ -56,6 +57,8 @@ class SrtReader final : public NetworkReader {
     void noteCounts();
     void closeSocket(int& socket);
 
+    SrtCalls srt_;
+    std::string loadError_;  // why there is no libsrt to call
     NetworkOperand operand_;
     std::string text_;
     Console& console_;

@@ -1,27 +1,18 @@
-// SRT's side of the socket work: each socket made with the operand's options, the waits in
-// slices a stop and the watchdog can get between, and SRT's own counts.
-#include <srt/srt.h>
-
+// SRT's side of the socket work: each socket made with the operand's options, a caller's connect,
+// the waits in slices a stop and the watchdog can get between, and SRT's own counts.
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
+#include "common/ConsoleLines.h"
 #include "stream/SrtReader.h"
 
 namespace iqfeeder {
 namespace {
 
-template <typename T>
-bool setFlag(int socket, SRT_SOCKOPT option, T value) {
-    return srt_setsockflag(socket, option, &value, sizeof value) == 0;
-}
-
-bool setText(int socket, SRT_SOCKOPT option, const std::string& value) {
-    return srt_setsockflag(socket, option, value.data(), static_cast<int>(value.size())) == 0;
-}
-
-std::string lastErrorText() {
-    return srt_getlasterror_str();
+bool setText(const SrtCalls& srt, int socket, SRT_SOCKOPT option, const std::string& value) {
+    return srt.setsockflag(socket, option, value.data(), static_cast<int>(value.size())) == 0;
 }
 
 }  // namespace
@@ -40,43 +31,43 @@ void SrtReader::closeSocket(int& socket) {
         return;
     }
     if (socket == watched_) {
-        (void)srt_epoll_remove_usock(epoll_, socket);
+        (void)srt_.epoll_remove_usock(epoll_, socket);
         watched_ = kInvalid;
     }
-    (void)srt_close(socket);
+    (void)srt_.close(socket);
     socket = kInvalid;
 }
 
 int SrtReader::newSocket(bool listener) {
-    const int socket = srt_create_socket();
+    const int socket = srt_.create_socket();
     if (socket == SRT_INVALID_SOCK) {
         return kInvalid;
     }
     // Every wait is ours, in slices that a stop and the watchdog can get between.
-    (void)setFlag(socket, SRTO_RCVSYN, 0);
-    (void)setFlag(socket, SRTO_SNDSYN, 0);
-    (void)setFlag(socket, SRTO_TRANSTYPE, SRTT_LIVE);
+    (void)setFlag(srt_, socket, SRTO_RCVSYN, 0);
+    (void)setFlag(srt_, socket, SRTO_SNDSYN, 0);
+    (void)setFlag(srt_, socket, SRTO_TRANSTYPE, SRTT_LIVE);
     if (operand_.latencyUs) {
-        (void)setFlag(socket, SRTO_LATENCY, static_cast<int>(*operand_.latencyUs / 1000));
+        (void)setFlag(srt_, socket, SRTO_LATENCY, static_cast<int>(*operand_.latencyUs / 1000));
     }
     if (!operand_.passphrase.empty()) {
-        (void)setText(socket, SRTO_PASSPHRASE, operand_.passphrase);
+        (void)setText(srt_, socket, SRTO_PASSPHRASE, operand_.passphrase);
     }
     if (operand_.keyLength) {
-        (void)setFlag(socket, SRTO_PBKEYLEN, *operand_.keyLength);
+        (void)setFlag(srt_, socket, SRTO_PBKEYLEN, *operand_.keyLength);
     }
     if (!operand_.streamId.empty()) {
-        (void)setText(socket, SRTO_STREAMID, operand_.streamId);
+        (void)setText(srt_, socket, SRTO_STREAMID, operand_.streamId);
     }
     if (operand_.bufferSize) {
-        (void)setFlag(socket, SRTO_UDP_RCVBUF, *operand_.bufferSize);
+        (void)setFlag(srt_, socket, SRTO_UDP_RCVBUF, *operand_.bufferSize);
     }
     if (listener) {
         // A caller with the wrong passphrase (or none) is let through SRT's handshake, so
         // that it is seen, said and closed here rather than refused unseen.
-        (void)setFlag(socket, SRTO_ENFORCEDENCRYPTION, 0);
+        (void)setFlag(srt_, socket, SRTO_ENFORCEDENCRYPTION, 0);
     } else if (operand_.timeoutUs != 0) {
-        (void)setFlag(socket, SRTO_CONNTIMEO,
+        (void)setFlag(srt_, socket, SRTO_CONNTIMEO,
                       static_cast<int>(std::min<std::uint64_t>(timeoutMs(), 60000)));
     }
     return socket;
@@ -99,10 +90,10 @@ SrtReader::Wait SrtReader::waitFor(int socket, bool writing, const WaitHooks& ho
         static_cast<int>(writing ? SRT_EPOLL_OUT : SRT_EPOLL_IN) | static_cast<int>(SRT_EPOLL_ERR);
     if (watched_ != socket || watchedEvents_ != events) {
         if (watched_ != kInvalid) {
-            (void)srt_epoll_remove_usock(epoll_, watched_);
+            (void)srt_.epoll_remove_usock(epoll_, watched_);
         }
-        if (srt_epoll_add_usock(epoll_, socket, &events) != 0) {
-            error_ = lastErrorText();
+        if (srt_.epoll_add_usock(epoll_, socket, &events) != 0) {
+            error_ = lastErrorText(srt_);
             return Wait::Failed;
         }
         watched_ = socket;
@@ -125,15 +116,65 @@ SrtReader::Wait SrtReader::waitFor(int socket, bool writing, const WaitHooks& ho
             }
         }
         SRT_EPOLL_EVENT ready{};
-        const int count = srt_epoll_uwait(epoll_, &ready, 1, kStopAskedEveryMs);
+        const int count = srt_.epoll_uwait(epoll_, &ready, 1, kStopAskedEveryMs);
         if (count > 0) {
             return Wait::Ready;
         }
-        if (count < 0 && srt_getlasterror(nullptr) != SRT_ETIMEOUT) {
-            error_ = lastErrorText();
+        if (count < 0 && srt_.getlasterror(nullptr) != SRT_ETIMEOUT) {
+            error_ = lastErrorText(srt_);
             return Wait::Failed;
         }
     }
+}
+
+SrtReader::Step SrtReader::connect(const WaitHooks& hooks) {
+    if (!saidWaiting_) {
+        console_.print(lines::kConnecting, text_.c_str());
+        saidWaiting_ = true;
+    }
+    net::Lookup lookup(operand_.host, operand_.port, true);
+    while (!lookup.wait(kIdleEveryMs)) {
+        if (hooks.stopping && hooks.stopping()) {
+            return Step::Stopped;
+        }
+        if (hooks.idle) {
+            hooks.idle();
+        }
+    }
+    std::string why;
+    const std::vector<net::Address> addresses = lookup.addresses(why);
+    bool rejected = false;
+    for (const net::Address& address : addresses) {
+        int socket = newSocket(false);
+        if (socket == kInvalid ||
+            srt_.connect(socket, reinterpret_cast<const sockaddr*>(address.bytes.data()),
+                         static_cast<int>(address.length)) == SRT_ERROR) {
+            why = lastErrorText(srt_);
+            closeSocket(socket);
+            continue;
+        }
+        // SRT gives up on its own after SRTO_CONNTIMEO; timeout=0 waits for as long as it takes.
+        const Wait waited = waitFor(socket, true, hooks, 0);
+        if (waited == Wait::Stopped) {
+            closeSocket(socket);
+            return Step::Stopped;
+        }
+        if (waited == Wait::Ready && srt_.getsockstate(socket) == SRTS_CONNECTED) {
+            takeSender(socket, address);
+            return Step::Done;
+        }
+        const int reason = srt_.getrejectreason(socket);
+        rejected = reason != SRT_REJ_TIMEOUT && reason != SRT_REJ_UNKNOWN;
+        why = reason == SRT_REJ_BADSECRET ? "the listener refused the passphrase"
+                                          : srt_.rejectreason_str(reason);
+        closeSocket(socket);
+    }
+    if (why != lastRetryReason_) {
+        lastRetryReason_ = why;
+        console_.print(rejected ? lines::kConnectionRefused : lines::kCannotConnect, text_.c_str());
+        diagnostics_.print("iqfeeder: %s: %s\n", text_.c_str(), why.c_str());
+    }
+    return Step::Retry;
 }
 
 void SrtReader::noteCounts() {
@@ -141,7 +182,7 @@ void SrtReader::noteCounts() {
         return;
     }
     SRT_TRACEBSTATS stats{};
-    if (srt_bstats(connection_, &stats, 0) != 0) {
+    if (srt_.bstats(connection_, &stats, 0) != 0) {
         return;
     }
     figures_.packetsLost =

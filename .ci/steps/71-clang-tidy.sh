@@ -10,7 +10,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DIQFEEDER_BU
 
 mapfile -t posix < <(git ls-files 'app/*.cpp' 'stream/*.cpp' 'device/*.cpp' 'common/*.cpp' |
     grep -v '_windows\.cpp$')
-mapfile -t windows < <(git ls-files 'app/*_windows.cpp' 'stream/*_windows.cpp' 'device/*_windows.cpp')
+mapfile -t windows < <(git ls-files 'app/*_windows.cpp' 'stream/*_windows.cpp' 'device/*_windows.cpp' 'common/*_windows.cpp')
 # Every product source must be in one of the two lists, and the POSIX ones in the build.
 for file in "${posix[@]}"; do
     grep -q "\"file\": \"$PWD/$file\"" "$build/compile_commands.json" ||

@@ -13,6 +13,6 @@ options=(--std=c++20 --enable=warning,style,performance,portability --inline-sup
     --suppress=missingIncludeSystem --error-exitcode=1 -q -j "$(nproc)"
     --template='{file}:{line}: {severity} [{id}] {message}')
 cppcheck "${options[@]}" --project="$build/compile_commands.json"
-mapfile -t windows < <(git ls-files 'app/*_windows.cpp' 'stream/*_windows.cpp' 'device/*_windows.cpp')
+mapfile -t windows < <(git ls-files 'app/*_windows.cpp' 'stream/*_windows.cpp' 'device/*_windows.cpp' 'common/*_windows.cpp')
 cppcheck "${options[@]}" -I . -D_WIN32 -D_WIN64 "${windows[@]}"
 echo "cppcheck: no finding, $((SECONDS - start)) s"

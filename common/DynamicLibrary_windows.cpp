@@ -6,9 +6,9 @@
 #include <iterator>
 #include <string>
 
+#include "common/DynamicLibrary.h"
 #include "common/SystemError.h"
 #include "common/Utf16.h"
-#include "device/DynamicLibrary.h"
 
 namespace iqfeeder {
 

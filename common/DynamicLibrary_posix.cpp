@@ -1,6 +1,6 @@
 #include <dlfcn.h>
 
-#include "device/DynamicLibrary.h"
+#include "common/DynamicLibrary.h"
 
 namespace iqfeeder {
 
