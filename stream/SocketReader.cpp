@@ -69,15 +69,13 @@ SocketReader::ReadStatus SocketReader::read(std::uint8_t* buffer, std::size_t si
                                             std::size_t& delivered, const WaitHooks& hooks) {
     delivered = 0;
     sayEnding();
-    const net::WaitScope scope;
-    scope_ = &scope;
     if (operand_.kind != NetworkOperand::Kind::Udp) {
         const ReadStatus status = readStream(buffer, size, delivered, hooks);
-        scope_ = nullptr;
+        scope_.reset();
         return status;
     }
     const ReadStatus status = readDatagrams(buffer, size, delivered, hooks);
-    scope_ = nullptr;
+    scope_.reset();
     noteDrops();
     notes_.lossStands(figures_.datagramsDropped,
                       "the receive buffer overflowed (raise buffer_size=, or the system's limit)");
@@ -133,8 +131,13 @@ net::Socket::Wait SocketReader::waitFor(const net::Socket& socket, bool writing,
         const auto slice = static_cast<std::uint32_t>(
             quietMs == 0 ? kIdleEveryMs : std::min<std::uint64_t>(kIdleEveryMs, quietMs - waited));
         int error = 0;
+        if (!scope_) {
+            // Signals held from the first wait of a read to its end: a read that never waits
+            // (the data was there) costs no mask calls.
+            scope_.emplace();
+        }
         const net::Socket::Wait outcome =
-            socket.wait(writing, slice, hooks.stopping, error, scope_);
+            socket.wait(writing, slice, hooks.stopping, error, &*scope_);
         if (outcome == net::Socket::Wait::Failed) {
             error_ = systemErrorText(error);
         }
@@ -172,39 +175,39 @@ SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::siz
             // Said with its first bytes: a sender that sends none is only folded into a note.
             takeSender(sender_, false);
         }
-        const net::Socket::Wait waited = waitFor(connection_, false, hooks, timeoutMs());
-        if (waited == net::Socket::Wait::Stopped) {
-            return ReadStatus::Stopped;
-        }
-        if (waited == net::Socket::Wait::Failed) {
-            return ReadStatus::Failed;
-        }
-        long got = 0;
+        // Read first, wait only when there is nothing: a wait before each read would be a
+        // second wake for every segment.
         int error = 0;
-        if (waited == net::Socket::Wait::TimedOut) {
+        long got = connection_.receive(buffer + delivered, size - delivered, error);
+        if (got < 0 && error == 0) {
+            const net::Socket::Wait waited = waitFor(connection_, false, hooks, timeoutMs());
+            if (waited == net::Socket::Wait::Stopped) {
+                return ReadStatus::Stopped;
+            }
+            if (waited == net::Socket::Wait::Failed) {
+                return ReadStatus::Failed;
+            }
+            if (waited != net::Socket::Wait::TimedOut) {
+                continue;
+            }
             // Silent for its time-out: a half-open connection, or a sender that hangs.
             if (settings_.sayEvents) {
                 notes_.silent(senderText_, operand_.timeoutUs);
             }
-        } else {
-            got = connection_.receive(buffer + delivered, size - delivered, error);
-            if (got > 0) {
-                announceSender();
-                delivered += static_cast<std::size_t>(got);
-                senderBytes_ += static_cast<std::uint64_t>(got);
-                figures_.bytesReceived += static_cast<std::uint64_t>(got);
-                // The rest of the buffer let gather for about the time it takes to come, then
-                // read in one go, rather than a wake for each segment.
-                const std::uint64_t gather = delivered < size ? gatherMs(size - delivered) : 0;
-                if (gather != 0 &&
-                    waitFor(net::Socket{}, false, hooks, gather) == net::Socket::Wait::Stopped) {
-                    return ReadStatus::Stopped;
-                }
-                continue;
+            got = 0;
+        } else if (got > 0) {
+            announceSender();
+            delivered += static_cast<std::size_t>(got);
+            senderBytes_ += static_cast<std::uint64_t>(got);
+            figures_.bytesReceived += static_cast<std::uint64_t>(got);
+            // The rest of the buffer let gather for about the time it takes to come, then
+            // read in one go, rather than a wake for each segment.
+            const std::uint64_t gather = delivered < size ? gatherMs(size - delivered) : 0;
+            if (gather != 0 &&
+                waitFor(net::Socket{}, false, hooks, gather) == net::Socket::Wait::Stopped) {
+                return ReadStatus::Stopped;
             }
-            if (got < 0 && error == 0) {
-                continue;  // woken for nothing
-            }
+            continue;
         }
         const bool sentNothing = senderBytes_ == 0;
         endSender(got == 0 ? Ending::Ended : Ending::Lost, error);

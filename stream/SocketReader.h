@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -124,7 +125,7 @@ class SocketReader final : public NetworkReader {
     std::uint64_t lastFullMs_ = 0;
     NetworkFigures figures_;
     std::string error_;
-    const net::WaitScope* scope_ = nullptr;  // the read's, while it runs
+    std::optional<net::WaitScope> scope_;  // from a read's first wait to its end
 };
 
 }  // namespace iqfeeder
