@@ -173,9 +173,9 @@ check_package() {
     echo "$(basename "$deb"): Depends: $depends"
 }
 
-# Only for scripts/bench: Google Benchmark, and strace counts the program's system calls (dd
-# comes with coreutils).
-IQFEEDER_BENCH_PACKAGES=(libbenchmark-dev strace)
+# Only for scripts/bench: Google Benchmark, strace counts the program's system calls (dd comes
+# with coreutils), and socat and srt-live-transmit relay the network inputs it is compared with.
+IQFEEDER_BENCH_PACKAGES=(libbenchmark-dev strace socat srt-tools)
 
 # Only for the analysis steps in .ci/steps (memcheck, clang-tidy, cppcheck, the fuzzer): clang
 # with libFuzzer's runtime.
