@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <utility>
@@ -105,12 +106,18 @@ void waitUntilBound(bool udp, std::uint16_t port) {
     }
 }
 
-// A port nobody uses just now.
+// A port nobody uses just now, below Linux's ephemeral range: the kernel never hands it to a
+// connection of the tests running beside this one between our pick and the run's bind.
 std::uint16_t freePort(bool udp, bool ipv6) {
-    const int fd = bindLoopback(udp, ipv6, 0);
-    const std::uint16_t port = portOf(fd);
-    ::close(fd);
-    return port;
+    static std::mt19937 pick{std::random_device{}()};
+    std::uniform_int_distribution<int> below(20000, 32000);
+    for (;;) {
+        const auto port = static_cast<std::uint16_t>(below(pick));
+        if (const int fd = bindLoopback(udp, ipv6, port); fd >= 0) {
+            ::close(fd);
+            return port;
+        }
+    }
 }
 
 // Connected to a loopback listener, trying for up to 5 s while it is not there yet.
