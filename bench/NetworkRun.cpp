@@ -34,12 +34,7 @@
 
 namespace {
 
-using iqfeeder::bench::after;
-using iqfeeder::bench::ChildCost;
-using iqfeeder::bench::now;
-using iqfeeder::bench::optionValue;
-using iqfeeder::bench::reap;
-using iqfeeder::bench::spawn;
+namespace bench = iqfeeder::bench;
 
 constexpr std::size_t kDatagram = 1316;
 constexpr long kTickMs = 10;
@@ -83,7 +78,7 @@ struct SocketSender final : Sender {
         }
     }
     bool connect(int port) override {
-        for (const double until = now() + 5; now() < until;) {
+        for (const double until = bench::now() + 5; bench::now() < until;) {
             fd_ = ::socket(AF_INET, type_, 0);
             const sockaddr_in at = loopback(port);
             if (fd_ >= 0 &&
@@ -118,7 +113,7 @@ struct SrtSender final : Sender {
         (void)srt_cleanup();
     }
     bool connect(int port) override {
-        for (const double until = now() + 5; now() < until;) {
+        for (const double until = bench::now() + 5; bench::now() < until;) {
             socket_ = srt_create_socket();
             const sockaddr_in at = loopback(port);
             if (srt_connect(socket_, reinterpret_cast<const sockaddr*>(&at), sizeof at) !=
@@ -155,7 +150,7 @@ long long feed(Sender& sender, int port, double seconds, long rate) {
     long long sent = 0;
     const auto ticks = static_cast<long long>(seconds * 1000 / kTickMs);
     for (long long tick = 1; tick <= ticks; ++tick) {
-        due = after(due, kTickMs);
+        due = bench::after(due, kTickMs);
         while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
         }
         const long long target = rate * tick * kTickMs / 1000;
@@ -194,11 +189,13 @@ std::vector<std::string> receiver(const std::string& kind, int port, const std::
 }
 
 int harnessMain(int argc, char** argv) {
-    const std::string kind = optionValue(argc, argv, "kind", "udp");
-    const double seconds = std::strtod(optionValue(argc, argv, "seconds", "10").c_str(), nullptr);
-    const long rate = std::strtol(optionValue(argc, argv, "rate", "2000000").c_str(), nullptr, 10);
-    const std::string relay = optionValue(argc, argv, "relay", "");
-    const std::string trace = optionValue(argc, argv, "strace", "");
+    const std::string kind = bench::optionValue(argc, argv, "kind", "udp");
+    const double seconds =
+        std::strtod(bench::optionValue(argc, argv, "seconds", "10").c_str(), nullptr);
+    const long rate =
+        std::strtol(bench::optionValue(argc, argv, "rate", "2000000").c_str(), nullptr, 10);
+    const std::string relay = bench::optionValue(argc, argv, "relay", "");
+    const std::string trace = bench::optionValue(argc, argv, "strace", "");
     bool device = false;
     for (int i = 1; i < argc; ++i) {
         device = device || std::strcmp(argv[i], "--device") == 0;
@@ -217,12 +214,12 @@ int harnessMain(int argc, char** argv) {
     }
 #endif
     const int port = freePort(kind == "tcp" ? SOCK_STREAM : SOCK_DGRAM);
-    const double startedAt = now();
+    const double startedAt = bench::now();
     std::vector<std::string> environment{"LD_LIBRARY_PATH=" STAND_IN_DIR};
     if (device) {
         environment.push_back("FAKE_FTD2XX_BYTES_PER_SECOND=" + std::to_string(rate));
     }
-    const pid_t pid = spawn(receiver(kind, port, relay, trace), environment);
+    const pid_t pid = bench::spawn(receiver(kind, port, relay, trace), environment);
     if (port < 0 || pid < 0) {
         std::fprintf(stderr, "cannot start the receiver\n");
         return 1;
@@ -242,9 +239,9 @@ int harnessMain(int argc, char** argv) {
     }
     // What was sent has arrived before the end is asked for.
     ::nanosleep(&settle, nullptr);
-    ChildCost cost;
+    bench::ChildCost cost;
     if (trace.empty()) {
-        cost = reap(pid, startedAt, true);
+        cost = bench::reap(pid, startedAt, true);
     } else {
         // The program's own Ctrl-C, so that strace sees it end and writes its counts.
         std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
@@ -254,7 +251,7 @@ int harnessMain(int argc, char** argv) {
         if (traced > 0) {
             ::kill(traced, SIGINT);
         }
-        cost = reap(pid, startedAt, false);
+        cost = bench::reap(pid, startedAt, false);
         cost.ok = cost.wallSeconds > 0;
     }
     // A relay may end on SIGINT with a status of its own: any end of its own will do.
