@@ -121,6 +121,10 @@ class Socket {
     // Bytes received: > 0; 0 at the end of a connection; < 0 with `error` set (0 for "none
     // waiting" or an interruption).
     long receive(std::uint8_t* buffer, std::size_t size, int& error) const;
+    // A wait for reading ends only once this many bytes are there (or the connection ends), so
+    // a buffer fills in one wake rather than one a segment. Where the system can't, as on
+    // Windows, a wait ends with the first byte as before.
+    void readAtLeast(std::size_t bytes) const;
     // One datagram, into `buffer` and what does not fit there into `spill`, with its sender
     // and, where counted, the kernel's running total of dropped datagrams (32 bits, wrapping).
     long receiveFrom(std::uint8_t* buffer, std::size_t size, std::uint8_t* spill,

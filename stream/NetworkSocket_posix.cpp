@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "common/StopAwareWait.h"
@@ -152,6 +153,11 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, int& error) const {
     const ssize_t got = ::recv(handle_, buffer, size, 0);
     error = got >= 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : errno;
     return got;
+}
+
+void Socket::readAtLeast(std::size_t bytes) const {
+    const int least = static_cast<int>(std::min<std::size_t>(bytes, INT_MAX / 2));
+    (void)::setsockopt(handle_, SOL_SOCKET, SO_RCVLOWAT, &least, sizeof least);
 }
 
 struct WaitScope::Held {

@@ -169,6 +169,9 @@ long Socket::receive(std::uint8_t* buffer, std::size_t size, int& error) const {
     return got;
 }
 
+// Winsock can't set SO_RCVLOWAT.
+void Socket::readAtLeast(std::size_t /*bytes*/) const {}
+
 struct WaitScope::Held {};
 
 WaitScope::WaitScope() = default;

@@ -175,11 +175,12 @@ SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::siz
             // Said with its first bytes: a sender that sends none is only folded into a note.
             takeSender(sender_, false);
         }
-        // Read first, wait only when there is nothing: a wait before each read would be a
-        // second wake for every segment.
+        // Read first, and wait only when there is nothing, for the rest of the buffer at once:
+        // a wait before each read, or for each segment, would be a wake a segment.
         int error = 0;
         long got = connection_.receive(buffer + delivered, size - delivered, error);
         if (got < 0 && error == 0) {
+            connection_.readAtLeast(size - delivered);
             const net::Socket::Wait waited = waitFor(connection_, false, hooks, timeoutMs());
             if (waited == net::Socket::Wait::Stopped) {
                 return ReadStatus::Stopped;
@@ -200,13 +201,6 @@ SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::siz
             delivered += static_cast<std::size_t>(got);
             senderBytes_ += static_cast<std::uint64_t>(got);
             figures_.bytesReceived += static_cast<std::uint64_t>(got);
-            // The rest of the buffer let gather for about the time it takes to come, then
-            // read in one go, rather than a wake for each segment.
-            const std::uint64_t gather = delivered < size ? gatherMs(size - delivered) : 0;
-            if (gather != 0 &&
-                waitFor(net::Socket{}, false, hooks, gather) == net::Socket::Wait::Stopped) {
-                return ReadStatus::Stopped;
-            }
             continue;
         }
         const bool sentNothing = senderBytes_ == 0;
@@ -221,7 +215,6 @@ SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::siz
             return ReadStatus::Stopped;
         }
     }
-    noteFull(size);
     return ReadStatus::Full;
 }
 
