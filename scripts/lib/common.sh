@@ -170,6 +170,11 @@ check_package() {
         { echo "$deb: no versioned libc6 in Depends: $depends" >&2; return 1; }
     grep -Eq '(^|, )libftdi1-2( |,|$)' <<<"$depends" ||
         { echo "$deb: no libftdi1 in Depends: $depends" >&2; return 1; }
+    # libsrt is loaded when an srt:// input opens: the program names it, the package depends on it.
+    grep -Eq '(^|, )libsrt1\.5-openssl( |,|$)' <<<"$depends" ||
+        { echo "$deb: no libsrt in Depends: $depends" >&2; return 1; }
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/iqfeeder | grep -ac 'libsrt-openssl\.so\.1\.5' >/dev/null ||
+        { echo "$deb: its program does not load libsrt" >&2; return 1; }
     echo "$(basename "$deb"): Depends: $depends"
 }
 
