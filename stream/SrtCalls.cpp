@@ -5,7 +5,7 @@
 #include "common/DynamicLibrary.h"
 
 #ifndef IQFEEDER_SRT_LIBRARY
-#define IQFEEDER_SRT_LIBRARY "libsrt-openssl.so.1.5"
+#define IQFEEDER_SRT_LIBRARY "libsrt.so.1.5"
 #endif
 
 namespace iqfeeder {
@@ -23,9 +23,9 @@ bool find(const DynamicLibrary& library, const char* name, Call& call, std::stri
 }  // namespace
 
 bool loadSrtCalls(SrtCalls& calls, std::string& why) {
-    // The one it was built against first, then the other builds of the same version.
-    constexpr std::array kNames = {IQFEEDER_SRT_LIBRARY, "libsrt-openssl.so.1.5",
-                                   "libsrt-gnutls.so.1.5", "libsrt.so.1.5"};
+    // The one it was built against first (Debian's libsrt1.5-openssl), then the GnuTLS build of
+    // the same version.
+    constexpr std::array kNames = {IQFEEDER_SRT_LIBRARY, "libsrt.so.1.5", "libsrt-gnutls.so.1.5"};
     std::string first;
     for (const char* name : kNames) {
         const DynamicLibrary library(name);

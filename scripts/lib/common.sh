@@ -173,7 +173,7 @@ check_package() {
     # libsrt is loaded when an srt:// input opens: the program names it, the package depends on it.
     grep -Eq '(^|, )libsrt1\.5-openssl( |,|$)' <<<"$depends" ||
         { echo "$deb: no libsrt in Depends: $depends" >&2; return 1; }
-    dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/iqfeeder | grep -ac 'libsrt-openssl\.so\.1\.5' >/dev/null ||
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/iqfeeder | grep -ac 'libsrt\.so\.1\.5' >/dev/null ||
         { echo "$deb: its program does not load libsrt" >&2; return 1; }
     echo "$(basename "$deb"): Depends: $depends"
 }
