@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/CommandLineOptions.h"
+#include "common/Decimal.h"
 #include "stream/NetworkOperand.h"
 
 namespace iqfeeder {
@@ -29,21 +30,6 @@ const Option* findLong(const std::string& name) {
     return findOption([&name](const Option& option) { return name == option.longName; });
 }
 
-// Digits only, no sign, up to `most`.
-std::optional<std::uint64_t> parseNumber(const std::string& text, std::uint64_t most) {
-    if (text.empty() || text.size() > 18) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value <= most ? std::optional(value) : std::nullopt;
-}
-
 struct Parser {
     CommandLine line;
     bool haveLibFtdi = false;
@@ -63,7 +49,7 @@ struct Parser {
                 line.action = CommandLine::Action::List;
                 return true;
             case OptionId::Device:
-                if (const auto index = parseNumber(value, std::numeric_limits<int>::max())) {
+                if (const auto index = parseDecimal(value, std::numeric_limits<int>::max())) {
                     line.run.device.index = static_cast<int>(*index);
                     line.run.device.indexNamed = true;
                     sawDevice = true;
@@ -72,7 +58,7 @@ struct Parser {
                 return refuse("invalid device index '" + value +
                               "': give a number from 0 to 2147483647");
             case OptionId::Repeat:
-                if (const auto count = parseNumber(value, kMostRepeats)) {
+                if (const auto count = parseDecimal(value, kMostRepeats)) {
                     line.run.repeat = *count;
                     return true;
                 }
@@ -92,7 +78,7 @@ struct Parser {
                 if (value.empty()) {
                     return true;
                 }
-                if (const auto seconds = parseNumber(value, kMostSeconds);
+                if (const auto seconds = parseDecimal(value, kMostSeconds);
                     seconds && *seconds > 0) {
                     line.run.statsSeconds = static_cast<std::uint32_t>(*seconds);
                     return true;
@@ -100,7 +86,7 @@ struct Parser {
                 return refuse("invalid --stats interval '" + value +
                               "': give seconds from 1 to 86400");
             case OptionId::Progress:
-                if (const auto seconds = parseNumber(value, kMostSeconds)) {
+                if (const auto seconds = parseDecimal(value, kMostSeconds)) {
                     line.run.progressSeconds = static_cast<std::uint32_t>(*seconds);
                     return true;
                 }
