@@ -238,6 +238,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Action::UsageError,
                   "iqfeeder: network input 'udp://127.0.0.1:5000?buffer_size=-1': invalid "
                   "buffer_size='-1': give bytes"},
+        ParseCase{"NetworkBufferSizePastItsBound",
+                  {"udp://127.0.0.1:5000?buffer_size=2147483648"},
+                  Action::UsageError,
+                  "iqfeeder: network input 'udp://127.0.0.1:5000?buffer_size=2147483648': "
+                  "invalid buffer_size='2147483648': give bytes"},
         ParseCase{"NetworkBufferSizeForTcp",
                   {"tcp://127.0.0.1:5000?listen&buffer_size=1000"},
                   Action::UsageError,
