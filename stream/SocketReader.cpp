@@ -191,12 +191,18 @@ SocketReader::ReadStatus SocketReader::readStream(std::uint8_t* buffer, std::siz
             if (waited != net::Socket::Wait::TimedOut) {
                 continue;
             }
-            // Silent for its time-out: a half-open connection, or a sender that hangs.
-            if (settings_.sayEvents) {
-                notes_.silent(senderText_, operand_.timeoutUs);
+            // The wait was for the rest of the buffer: what came short of it is read now, and
+            // only a sender that sent nothing at all is silent (a half-open connection, or a
+            // sender that hangs).
+            got = connection_.receive(buffer + delivered, size - delivered, error);
+            if (got < 0 && error == 0) {
+                if (settings_.sayEvents) {
+                    notes_.silent(senderText_, operand_.timeoutUs);
+                }
+                got = 0;
             }
-            got = 0;
-        } else if (got > 0) {
+        }
+        if (got > 0) {
             announceSender();
             delivered += static_cast<std::size_t>(got);
             senderBytes_ += static_cast<std::uint64_t>(got);
