@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "common/Decimal.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 #ifdef _WIN32
@@ -327,6 +328,31 @@ const ParseCase kSrtCases[] = {
 INSTANTIATE_TEST_SUITE_P(SrtOptions, CommandLineParseTest, ::testing::ValuesIn(kSrtCases),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
+
+// The numbers the options and the operands' queries take: digits only, up to a bound, whatever
+// the bound is.
+struct DecimalCase {
+    const char* text;
+    std::uint64_t most;
+    std::optional<std::uint64_t> value;
+};
+class DecimalTest : public ::testing::TestWithParam<DecimalCase> {};
+TEST_P(DecimalTest, TakesDigitsUpToTheBoundAndNothingElse) {
+    EXPECT_EQ(parseDecimal(GetParam().text, GetParam().most), GetParam().value)
+        << GetParam().text << " up to " << GetParam().most;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, DecimalTest,
+    ::testing::Values(DecimalCase{"0", 0, 0}, DecimalCase{"5", 5, 5},
+                      DecimalCase{"7", 5, std::nullopt}, DecimalCase{"65535", 65535, 65535},
+                      DecimalCase{"65536", 65535, std::nullopt},
+                      DecimalCase{"18446744073709551615", UINT64_MAX, UINT64_MAX},
+                      DecimalCase{"18446744073709551616", UINT64_MAX, std::nullopt},
+                      DecimalCase{"00000000000000000003", 9, 3},
+                      DecimalCase{"000000000000000000003", UINT64_MAX, std::nullopt},
+                      DecimalCase{"", 9, std::nullopt}, DecimalCase{"-1", 9, std::nullopt},
+                      DecimalCase{"+1", 9, std::nullopt}, DecimalCase{" 1", 9, std::nullopt},
+                      DecimalCase{"1s", 9, std::nullopt}));
 
 // The real program, a handful of cases: what it prints and where, how it ends, and whether it
 // touched the driver at all.
